@@ -1,0 +1,62 @@
+#include "app/WindowDisplay.h"
+
+#include "catalogue/ListColumns.h"
+
+#include <QCoreApplication>
+#include <QLabel>
+#include <QProgressBar>
+
+WindowDisplay::WindowDisplay() { m_sincePush.start(); }
+
+void WindowDisplay::setText(QLabel *label, const QString &text) { m_texts.insert(label, text); }
+
+void WindowDisplay::setBarRange(QProgressBar *bar, int minimum, int maximum)
+{
+    BarState &state = m_bars[bar];
+    state.rangeSet = true;
+    state.minimum = minimum;
+    state.maximum = maximum;
+}
+
+void WindowDisplay::setBarValue(QProgressBar *bar, int value)
+{
+    BarState &state = m_bars[bar];
+    state.valueSet = true;
+    state.value = value;
+}
+
+void WindowDisplay::watchModel(BatchedTableModel *model)
+{
+    if (!m_models.contains(model))
+        m_models.append(model);
+}
+
+void WindowDisplay::flush()
+{
+    for (auto it = m_texts.cbegin(); it != m_texts.cend(); ++it) {
+        if (it.key()->text() != it.value())
+            it.key()->setText(it.value());
+    }
+    m_texts.clear();
+    for (auto it = m_bars.cbegin(); it != m_bars.cend(); ++it) {
+        QProgressBar *bar = it.key();
+        const BarState &state = it.value();
+        if (state.rangeSet)
+            bar->setRange(state.minimum, state.maximum);
+        if (state.valueSet) {
+            // A value outside the range is held at its nearer end, as a bar shows it.
+            bar->setValue(qBound(bar->minimum(), state.value, bar->maximum()));
+        }
+    }
+    m_bars.clear();
+    for (BatchedTableModel *model : std::as_const(m_models))
+        model->publishRows();
+    m_sincePush.restart();
+}
+
+void WindowDisplay::yield()
+{
+    if (m_sincePush.elapsed() >= m_intervalMs)
+        flush();
+    QCoreApplication::processEvents();
+}

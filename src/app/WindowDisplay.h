@@ -1,0 +1,48 @@
+#pragma once
+// Keeps the window's labels, bars and list views cheap to update during a long command.
+// Values are recorded at once but reach the widgets at most every 50 ms, at a yield;
+// flush() makes every widget show its exact value (before a message box, at a command's end).
+
+#include <QElapsedTimer>
+#include <QHash>
+#include <QList>
+#include <QString>
+
+class QLabel;
+class QProgressBar;
+class BatchedTableModel;
+
+class WindowDisplay
+{
+public:
+    WindowDisplay();
+
+    void setText(QLabel *label, const QString &text);
+    void setBarRange(QProgressBar *bar, int minimum, int maximum);
+    void setBarValue(QProgressBar *bar, int value);
+    void watchModel(BatchedTableModel *model);
+
+    // Pushes every pending value to its widget and publishes new rows now.
+    void flush();
+    // The command's yield: pushes pending values when 50 ms have passed since the last push,
+    // then lets the window process its pending events.
+    void yield();
+
+    // The interval between two pushes (tests may shorten it).
+    void setInterval(int milliseconds) { m_intervalMs = milliseconds; }
+
+private:
+    struct BarState
+    {
+        bool rangeSet = false;
+        int minimum = 0;
+        int maximum = 0;
+        bool valueSet = false;
+        int value = 0;
+    };
+    QHash<QLabel *, QString> m_texts;
+    QHash<QProgressBar *, BarState> m_bars;
+    QList<BatchedTableModel *> m_models;
+    QElapsedTimer m_sincePush;
+    int m_intervalMs = 50;
+};

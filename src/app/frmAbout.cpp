@@ -1,0 +1,56 @@
+#include "app/frmAbout.h"
+
+#include <QIcon>
+#include <QLabel>
+#include <QPushButton>
+
+namespace {
+QRect twips(int left, int top, int width, int height)
+{
+    return QRect(left / 15, top / 15, width / 15, height / 15);
+}
+} // namespace
+
+frmAbout::frmAbout(QWidget *owner) : QDialog(owner)
+{
+    setObjectName(QStringLiteral("frmAbout"));
+    setWindowTitle(QStringLiteral("About Quillary"));
+    setWindowIcon(QIcon(QStringLiteral(":/icons/disc.svg")));
+    // Fixed dialog border: no minimise or maximise box; an owned dialog has no task bar entry.
+    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(4200 / 15, 1950 / 15);
+    setModal(true);
+
+    cmdOK = new QPushButton(QStringLiteral("&OK"), this);
+    cmdOK->setObjectName(QStringLiteral("cmdOK"));
+    cmdOK->setGeometry(twips(1493, 1440, 1215, 375));
+    cmdOK->setDefault(true);
+    connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
+
+    pctAboutLogo = new QLabel(this);
+    pctAboutLogo->setObjectName(QStringLiteral("pctAboutLogo"));
+    pctAboutLogo->setGeometry(twips(180, 240, 480, 480));
+    pctAboutLogo->setPixmap(QIcon(QStringLiteral(":/icons/disc.svg")).pixmap(32, 32));
+
+    lblAboutMsg = new QLabel(this);
+    lblAboutMsg->setObjectName(QStringLiteral("lblAboutMsg"));
+    lblAboutMsg->setGeometry(twips(780, 240, 3255, 1035));
+    lblAboutMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+
+    setTabOrder(cmdOK, pctAboutLogo);
+    cmdOK->setFocus(Qt::OtherFocusReason);
+    Form_Load();
+}
+
+QString frmAbout::AboutText()
+{
+    return QStringLiteral("Quillary Version %1\n"
+                          "\n"
+                          "Copyright \u00a9 2026 the Quillary authors\n"
+                          "\n"
+                          "Help and contact: see README.md")
+        .arg(QStringLiteral(QUILLARY_VERSION));
+}
+
+void frmAbout::Form_Load() { lblAboutMsg->setText(AboutText()); }

@@ -1,0 +1,117 @@
+#pragma once
+// The main window: layout, start-up, OK/Cancel/close, and the handlers of every command.
+
+#include "app/WindowDisplay.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <memory>
+
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QProgressBar;
+class QAbstractButton;
+class QPushButton;
+class QToolButton;
+class QTabWidget;
+class QTreeView;
+class QAction;
+
+class frmZIDovidovarar : public QMainWindow
+{
+    Q_OBJECT
+public:
+    explicit frmZIDovidovarar(QWidget *parent = nullptr);
+    ~frmZIDovidovarar() override;
+
+    bool blnBusy() const { return m_blnBusy; }
+
+    // What "end the program at once" does; tests replace it.
+    static std::function<void()> &EndProgramHook();
+
+    // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
+    WindowDisplay &display() { return m_display; }
+
+public Q_SLOTS:
+    void Form_Load();
+    void cmdOK_Click();
+    void cmdCancel_Click();
+    void mnu_About_Click();
+    void tabApplication_Click(int previousTab);
+    void cmdTakeBackup_Click();
+    void cmdAddToDB_Click();
+    void cmdSearch_Click();
+    void cmdClearList_Click();
+
+protected:
+    void closeEvent(QCloseEvent *event) override; // Form_QueryUnload
+
+private:
+    void buildLayout();
+    void setHourglass(bool on);
+    // Back to idle after a long command: exact display, default pointer, caption "Quillary",
+    // the command's button enabled, blnBusy false.
+    void endCommand(QAbstractButton *button);
+
+    // Drives (frmZIDovidovarar_drives.cpp)
+    void LoadDriveList();
+    qint32 CheckDriveReady(const QString &root);
+
+    // Parts of the window that the commands own, each defined in the command's own file.
+    struct ScanPart;
+    struct SavePart;
+    struct SearchPart;
+    void initScanPart();
+    void initSearchPart();
+    void initSavePart();
+    std::shared_ptr<ScanPart> m_scan;
+    std::shared_ptr<SavePart> m_save;
+    std::shared_ptr<SearchPart> m_search;
+
+    bool m_blnBusy = false;
+    qint32 lngFileCount = 0;
+    QString strCurrentCDLabel;
+    int m_currentTab = 0;
+    WindowDisplay m_display;
+
+    // Controls, named as the layout names them.
+    QAction *mnu_About = nullptr;
+    QTabWidget *tabApplication = nullptr;
+    // Tab 0, "Search"
+    QLabel *lblSearchlabel = nullptr;
+    QLineEdit *txtSearchList = nullptr;
+    QToolButton *cmdSearch = nullptr; // picture above its caption
+    QLabel *lblFileSearchMsg = nullptr;
+    QLabel *lblFileSearchFound = nullptr;
+    QProgressBar *pgbrFileSearch = nullptr;
+    QTreeView *lvwFileSearch = nullptr;
+    QLabel *lblFileSerached = nullptr;
+    QPushButton *cmdClearList = nullptr;
+    // Tab 1, "Add to Database"
+    QLabel *Label1 = nullptr;
+    QLabel *Label2 = nullptr;
+    QComboBox *cboSelectDrive = nullptr;
+    QPushButton *cmdTakeBackup = nullptr;
+    QPushButton *cmdAddToDB = nullptr;
+    QLabel *lblDirectory = nullptr;
+    QLabel *lblDirScanned = nullptr;
+    QProgressBar *pgbrDir = nullptr;
+    QLabel *lblFile = nullptr;
+    QLabel *lblFileScanned = nullptr;
+    QProgressBar *pgbrFile = nullptr;
+    QTreeView *lvwListFile = nullptr;
+    QLabel *lblFilesFound = nullptr;
+    // Tab 2, "Options" (hidden controls)
+    QGroupBox *fraSelectDataBase = nullptr;
+    QLineEdit *txtDatabasepath = nullptr;
+    QPushButton *cmdBrowse = nullptr;
+    QGroupBox *fraOptions = nullptr;
+    QCheckBox *chkSaveSettings = nullptr;
+    // Outside the tab control
+    QPushButton *cmdOK = nullptr;
+    QPushButton *cmdCancel = nullptr;
+};

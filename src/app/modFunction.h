@@ -1,0 +1,26 @@
+#pragma once
+// Settings file and the catalogue's default location.
+
+#include <QString>
+
+namespace modFunction {
+
+// One value of a profile-format settings file; empty when the file, section or key is missing.
+// The value comes back cut to 259 characters.
+QString ReadIniValue(const QString &filePath, const QString &section, const QString &key);
+
+// Replaces or adds one value; every other byte of the file stays as it was. Failures are silent.
+void WriteIniValue(const QString &filePath, const QString &section, const QString &key,
+                   const QString &value);
+
+// The directory that holds the executable (tests may point it elsewhere).
+QString ProgramDirectory();
+void SetProgramDirectoryForTesting(const QString &directory);
+
+// Program directory + "/" + "Quillary.ini".
+QString SettingsFilePath();
+
+// Program directory + "/" + "ZODidozode.mdb" when that regular file exists, else empty.
+QString DefaultDatabasePath();
+
+} // namespace modFunction

@@ -1,0 +1,45 @@
+#include "catalogue/ListColumns.h"
+
+#include <array>
+
+namespace {
+struct ColumnText
+{
+    const char *header;
+    const char *key;
+};
+constexpr std::array<ColumnText, ListColumns::kCount> kColumns{{
+    {"File Name", "FILENAME"},
+    {"CD-Label", "CDLabel"},
+    {"Path", "FILEPATH"},
+    {"FileSize", "FILESIZE"},
+    {"Last Updated", "DATELASTUPDATED"},
+    {"Created", "DATECREATED"},
+}};
+} // namespace
+
+QString ListColumns::header(int column)
+{
+    return (column >= 0 && column < kCount) ? QString::fromLatin1(kColumns[column].header) : QString();
+}
+
+QString ListColumns::key(int column)
+{
+    return (column >= 0 && column < kCount) ? QString::fromLatin1(kColumns[column].key) : QString();
+}
+
+int BatchedTableModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ListColumns::kCount;
+}
+
+QVariant BatchedTableModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal)
+        return {};
+    if (role == Qt::DisplayRole)
+        return ListColumns::header(section);
+    if (role == Qt::TextAlignmentRole)
+        return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
+    return {};
+}
