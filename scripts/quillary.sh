@@ -1,0 +1,53 @@
+#!/bin/sh
+# Sets up a Debian 12 machine (as root) for Quillary, builds it, and runs it or its tests.
+#   scripts/quillary.sh run    install what is missing, build, start Quillary
+#   scripts/quillary.sh test   install what is missing, build, run the whole test suite twice
+#                              (plain, then with AddressSanitizer and UndefinedBehaviorSanitizer)
+set -eu
+cd "$(dirname "$0")/.."
+
+PACKAGES="g++ make cmake pkg-config qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libqt6svg6 libgl-dev
+libsqlite3-dev libmount-dev libblkid-dev fonts-dejavu-core xorriso fuseiso fuse util-linux"
+
+install_missing() {
+    missing=""
+    for p in $PACKAGES; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "ok installed" || missing="$missing $p"
+    done
+    if [ -n "$missing" ]; then
+        echo "Installing:$missing"
+        apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends $missing
+    fi
+}
+
+build() { # build-dir [cmake options...]
+    dir=$1
+    shift
+    cmake -S . -B "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$dir" -j"$(nproc)"
+}
+
+install_missing
+case "${1:-run}" in
+run)
+    build build
+    exec ./build/quillary
+    ;;
+test)
+    build build
+    build build-sanitize -DQUILLARY_SANITIZE=ON -DQUILLARY_BENCH=OFF
+    export QT_QPA_PLATFORM=offscreen
+    status=0
+    echo "== Test suite =="
+    (cd build && ctest --output-on-failure -j2) || status=1
+    echo "== Test suite under AddressSanitizer + UndefinedBehaviorSanitizer =="
+    (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+        ctest --output-on-failure -j2) || status=1
+    exit $status
+    ;;
+*)
+    echo "usage: $0 run|test" >&2
+    exit 2
+    ;;
+esac
