@@ -3,9 +3,20 @@
 
 #include <QString>
 
+#include <array>
+#include <memory>
+#include <string_view>
+
 class clsFile
 {
 public:
+    clsFile() = default;
+    clsFile(const clsFile &other);
+    clsFile &operator=(const clsFile &other);
+    clsFile(clsFile &&other) noexcept = default;
+    clsFile &operator=(clsFile &&other) noexcept = default;
+    ~clsFile() = default;
+
     QString CDLabelName() const;
     void setCDLabelName(const QString &value);
     QString FileName() const;
@@ -19,10 +30,51 @@ public:
     QString LastUpdateDate() const;
     void setLastUpdateDate(const QString &value);
 
+    // All six at once, as the six setters in this order would set them.
+    void setAll(const QString &strCDLabelName, const QString &strFileName, const QString &strFilePath,
+                const QString &strFileSize, const QString &strCreateDate, const QString &strLastUpdateDate);
+
     // Fills the record from the file at root + relativePath ("SETUP/DATA/FILE1.CAB") on the disc
     // labelled label. Returns false, leaving the fields as they were, when the file cannot be read.
     bool SetFileInformation(const QString &root, const QString &relativePath, const QString &label);
 
+    // The walker's form of SetFileInformation: the file is name in the open directory dirFd, and
+    // relativePath (UTF-8, '/' between names, ending in name) is where it lies below the disc's root.
+    // On failure returns false, leaves the fields as they were and puts the errno into *error.
+    bool SetFileInformationAt(int dirFd, const char *name, std::string_view relativePath,
+                              const QString &label, int *error = nullptr);
+
+    // Bytes held for this record beyond the object itself (for the memory figures of the benchmark).
+    std::size_t heapBytes() const;
+
 private:
-    // implementation-defined compact storage
+    // A record is one heap block of UTF-8 text plus a few lengths, so a million of them fit easily.
+    // What can be derived is not stored twice: the label is kept once in a program-wide table,
+    // a path of the form "label: relative/path" keeps only the relative part, a name that ends the
+    // path is taken from there, and a creation time equal to the update time is kept once.
+    enum Piece { Name = 0, Path, Size, Update, Create, PieceCount };
+    enum Flag : unsigned char { PathAfterLabel = 1, NameEndsPath = 2, CreateIsUpdate = 4 };
+
+    struct Pieces
+    {
+        std::string_view label;
+        std::string_view name;
+        std::string_view path; // the full FilePath text
+        std::string_view size;
+        std::string_view update;
+        std::string_view create;
+    };
+    void store(const Pieces &pieces);
+    // Stores a record whose path is label + ": " + relativePath and whose name ends relativePath.
+    void storeScanned(quint32 labelId, std::string_view name, std::string_view relativePath,
+                      std::string_view size, std::string_view update, std::string_view create);
+    // Sets one of the six texts (in the order of setAll's arguments), keeping the others.
+    void replaceText(int field, const QString &value);
+    std::string_view piece(Piece which) const;
+    QString text(Piece which) const;
+
+    std::unique_ptr<char[]> m_text;
+    std::array<quint32, PieceCount> m_length{};
+    quint32 m_label = 0;
+    unsigned char m_flags = 0;
 };

@@ -1,0 +1,336 @@
+#include "catalogue/clsFile.h"
+
+#include "catalogue/GeneralDate.h"
+
+#include <QByteArray>
+#include <QFile>
+#include <QHash>
+
+#include <cerrno>
+#include <charconv>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+
+namespace {
+
+// Disc labels, each kept once for every record that names it. A scan uses one label for all its
+// records, so the table stays tiny; ids never change, so records need no updating.
+class LabelTable
+{
+public:
+    LabelTable()
+    {
+        m_utf8.emplace_back();
+        m_texts.emplace_back();
+        m_ids.insert(QByteArray(), 0);
+    }
+
+    quint32 idOf(std::string_view utf8)
+    {
+        const QByteArray key = QByteArray::fromRawData(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        const auto found = m_ids.constFind(key);
+        if (found != m_ids.cend())
+            return found.value();
+        const QByteArray owned(utf8.data(), static_cast<qsizetype>(utf8.size()));
+        const auto id = static_cast<quint32>(m_utf8.size());
+        m_utf8.push_back(owned);
+        m_texts.push_back(QString::fromUtf8(owned));
+        m_ids.insert(owned, id);
+        return id;
+    }
+
+    quint32 idOf(const QString &label)
+    {
+        // The walker hands the same label for every file of a scan.
+        if (m_lastValid && label == m_lastText)
+            return m_lastId;
+        const QByteArray utf8 = label.toUtf8();
+        m_lastId = idOf(std::string_view(utf8.constData(), static_cast<std::size_t>(utf8.size())));
+        m_lastText = label;
+        m_lastValid = true;
+        return m_lastId;
+    }
+
+    std::string_view utf8(quint32 id) const
+    {
+        const QByteArray &text = m_utf8[id];
+        return {text.constData(), static_cast<std::size_t>(text.size())};
+    }
+    const QString &text(quint32 id) const { return m_texts[id]; }
+
+private:
+    std::vector<QByteArray> m_utf8;
+    std::vector<QString> m_texts;
+    QHash<QByteArray, quint32> m_ids;
+    bool m_lastValid = false;
+    QString m_lastText;
+    quint32 m_lastId = 0;
+};
+
+LabelTable &labels()
+{
+    static LabelTable table;
+    return table;
+}
+
+constexpr std::string_view kLabelSeparator = ": ";
+
+std::string_view view(const QByteArray &bytes)
+{
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
+
+} // namespace
+
+clsFile::clsFile(const clsFile &other)
+    : m_length(other.m_length), m_label(other.m_label), m_flags(other.m_flags)
+{
+    if (other.m_text) {
+        const std::size_t bytes = other.heapBytes();
+        m_text = std::make_unique_for_overwrite<char[]>(bytes);
+        std::memcpy(m_text.get(), other.m_text.get(), bytes);
+    }
+}
+
+clsFile &clsFile::operator=(const clsFile &other)
+{
+    if (this != &other) {
+        clsFile copy(other);
+        *this = std::move(copy);
+    }
+    return *this;
+}
+
+std::size_t clsFile::heapBytes() const
+{
+    if (!m_text)
+        return 0;
+    std::size_t bytes = 0;
+    for (int i = 0; i < PieceCount; ++i) {
+        if (i == Name && (m_flags & NameEndsPath))
+            continue;
+        if (i == Create && (m_flags & CreateIsUpdate))
+            continue;
+        bytes += m_length[i];
+    }
+    return bytes;
+}
+
+std::string_view clsFile::piece(Piece which) const
+{
+    if (which == Name && (m_flags & NameEndsPath)) {
+        const std::string_view path = piece(Path);
+        return path.substr(path.size() - m_length[Name]);
+    }
+    if (which == Create && (m_flags & CreateIsUpdate))
+        return piece(Update);
+    if (!m_text)
+        return {};
+    std::size_t offset = 0;
+    for (int i = 0; i < which; ++i) {
+        if (i == Name && (m_flags & NameEndsPath))
+            continue;
+        offset += m_length[i];
+    }
+    return {m_text.get() + offset, m_length[which]};
+}
+
+QString clsFile::text(Piece which) const
+{
+    const std::string_view bytes = piece(which);
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+void clsFile::storeScanned(quint32 labelId, std::string_view name, std::string_view relativePath,
+                           std::string_view size, std::string_view update, std::string_view create)
+{
+    unsigned char flags = PathAfterLabel;
+    std::array<quint32, PieceCount> length{};
+    length[Name] = static_cast<quint32>(name.size());
+    length[Path] = static_cast<quint32>(relativePath.size());
+    length[Size] = static_cast<quint32>(size.size());
+    length[Update] = static_cast<quint32>(update.size());
+    length[Create] = static_cast<quint32>(create.size());
+    const bool nameEndsPath = relativePath.ends_with(name);
+    if (nameEndsPath)
+        flags |= NameEndsPath;
+    const bool sameTimes = create == update;
+    if (sameTimes)
+        flags |= CreateIsUpdate;
+
+    std::size_t bytes = (nameEndsPath ? 0 : name.size()) + relativePath.size() + size.size() + update.size() +
+                        (sameTimes ? 0 : create.size());
+    std::unique_ptr<char[]> text;
+    if (bytes > 0) {
+        text = std::make_unique_for_overwrite<char[]>(bytes);
+        char *out = text.get();
+        const auto put = [&out](std::string_view part) {
+            if (!part.empty())
+                std::memcpy(out, part.data(), part.size());
+            out += part.size();
+        };
+        if (!nameEndsPath)
+            put(name);
+        put(relativePath);
+        put(size);
+        put(update);
+        if (!sameTimes)
+            put(create);
+    }
+    m_text = std::move(text);
+    m_length = length;
+    m_label = labelId;
+    m_flags = flags;
+}
+
+void clsFile::store(const Pieces &pieces)
+{
+    const quint32 labelId = labels().idOf(pieces.label);
+    const std::string_view label = labels().utf8(labelId);
+    std::string_view path = pieces.path;
+    const bool afterLabel = path.size() >= label.size() + kLabelSeparator.size() && path.starts_with(label) &&
+                            path.substr(label.size()).starts_with(kLabelSeparator);
+    if (afterLabel) {
+        storeScanned(labelId, pieces.name, path.substr(label.size() + kLabelSeparator.size()), pieces.size,
+                     pieces.update, pieces.create);
+        return;
+    }
+    // A path of another form is kept whole.
+    storeScanned(labelId, pieces.name, path, pieces.size, pieces.update, pieces.create);
+    m_flags &= static_cast<unsigned char>(~PathAfterLabel);
+}
+
+QString clsFile::CDLabelName() const
+{
+    return labels().text(m_label);
+}
+QString clsFile::FileName() const
+{
+    return text(Name);
+}
+QString clsFile::FileSize() const
+{
+    return text(Size);
+}
+QString clsFile::CreateDate() const
+{
+    return text(Create);
+}
+QString clsFile::LastUpdateDate() const
+{
+    return text(Update);
+}
+
+QString clsFile::FilePath() const
+{
+    if (!(m_flags & PathAfterLabel))
+        return text(Path);
+    const std::string_view relative = piece(Path);
+    const QString &label = labels().text(m_label);
+    QString result;
+    result.reserve(label.size() + 2 + static_cast<qsizetype>(relative.size()));
+    result += label;
+    result += QLatin1String(kLabelSeparator.data(), static_cast<qsizetype>(kLabelSeparator.size()));
+    result += QString::fromUtf8(relative.data(), static_cast<qsizetype>(relative.size()));
+    return result;
+}
+
+void clsFile::setAll(const QString &strCDLabelName, const QString &strFileName, const QString &strFilePath,
+                     const QString &strFileSize, const QString &strCreateDate,
+                     const QString &strLastUpdateDate)
+{
+    const QByteArray label = strCDLabelName.toUtf8();
+    const QByteArray name = strFileName.toUtf8();
+    const QByteArray path = strFilePath.toUtf8();
+    const QByteArray size = strFileSize.toUtf8();
+    const QByteArray create = strCreateDate.toUtf8();
+    const QByteArray update = strLastUpdateDate.toUtf8();
+    store({view(label), view(name), view(path), view(size), view(update), view(create)});
+}
+
+void clsFile::replaceText(int field, const QString &value)
+{
+    std::array<QString, 6> all{CDLabelName(), FileName(),   FilePath(),
+                               FileSize(),    CreateDate(), LastUpdateDate()};
+    all[static_cast<std::size_t>(field)] = value;
+    setAll(all[0], all[1], all[2], all[3], all[4], all[5]);
+}
+
+void clsFile::setCDLabelName(const QString &value)
+{
+    replaceText(0, value);
+}
+void clsFile::setFileName(const QString &value)
+{
+    replaceText(1, value);
+}
+void clsFile::setFilePath(const QString &value)
+{
+    replaceText(2, value);
+}
+void clsFile::setFileSize(const QString &value)
+{
+    replaceText(3, value);
+}
+void clsFile::setCreateDate(const QString &value)
+{
+    replaceText(4, value);
+}
+void clsFile::setLastUpdateDate(const QString &value)
+{
+    replaceText(5, value);
+}
+
+bool clsFile::SetFileInformation(const QString &root, const QString &relativePath, const QString &label)
+{
+    QString relative = relativePath;
+    while (relative.startsWith(u'/'))
+        relative.remove(0, 1);
+    QByteArray full = QFile::encodeName(root);
+    if (!full.endsWith('/'))
+        full.append('/');
+    full.append(QFile::encodeName(relative));
+    const QByteArray relativeUtf8 = relative.toUtf8();
+    return SetFileInformationAt(AT_FDCWD, full.constData(), view(relativeUtf8), label);
+}
+
+bool clsFile::SetFileInformationAt(int dirFd, const char *name, std::string_view relativePath,
+                                   const QString &label, int *error)
+{
+    struct statx info;
+    const unsigned int wanted = STATX_TYPE | STATX_SIZE | STATX_MTIME | STATX_BTIME;
+    if (statx(dirFd, name, AT_SYMLINK_NOFOLLOW | AT_NO_AUTOMOUNT, wanted, &info) != 0) {
+        if (error)
+            *error = errno;
+        return false;
+    }
+    if (!(info.stx_mask & STATX_TYPE) || !S_ISREG(info.stx_mode)) {
+        if (error)
+            *error = EINVAL;
+        return false;
+    }
+
+    char sizeText[24];
+    const auto sizeEnd = std::to_chars(sizeText, sizeText + sizeof sizeText, info.stx_size).ptr;
+
+    // A file system without birth times (every disc format) gives none, or on some an epoch zero.
+    const bool hasBirth =
+        (info.stx_mask & STATX_BTIME) && (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
+    const std::time_t modified = static_cast<std::time_t>(info.stx_mtime.tv_sec);
+    const std::time_t created = hasBirth ? static_cast<std::time_t>(info.stx_btime.tv_sec) : modified;
+    // Copies share the kept text; a later call may reuse the slot it came from.
+    const QByteArray update = GeneralDate::toUtf8(modified);
+    const QByteArray create = created == modified ? update : GeneralDate::toUtf8(created);
+
+    const std::size_t slash = relativePath.rfind('/');
+    const std::string_view fileName =
+        slash == std::string_view::npos ? relativePath : relativePath.substr(slash + 1);
+    storeScanned(labels().idOf(label), fileName, relativePath,
+                 std::string_view(sizeText, static_cast<std::size_t>(sizeEnd - sizeText)), view(update),
+                 view(create));
+    return true;
+}

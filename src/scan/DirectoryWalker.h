@@ -1,0 +1,78 @@
+#pragma once
+// Lists a disc: every directory depth first, the files of a directory before its subdirectories.
+// Each file becomes a record at the end of a file list. The walker knows no window: it tells an
+// observer what it is doing and lets it handle the window's events at fixed points.
+
+#include "catalogue/clsFileColl.h"
+
+#include <QString>
+
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include <sys/types.h>
+
+class ScanObserver
+{
+public:
+    virtual ~ScanObserver() = default;
+    // A directory was read; path is its full path ending in '/'.
+    virtual void directoryListed(const QString &path) = 0;
+    // The files of the directory just read are about to be recorded (count > 0).
+    virtual void filesStarting(qint64 count) = 0;
+    // The file at index (from 0) of the current directory is about to be recorded.
+    virtual void fileStarting(qint64 index, const QString &name) = 0;
+    // The file's record was added to the list; key is its position in this walk, from 0.
+    virtual void fileListed(const clsFile &record, qint64 key) = 0;
+    // Subdirectory done + 1 of count of the current directory is about to be walked.
+    virtual void subdirectoryStarting(qint64 done, qint64 count) = 0;
+    // A directory's walk ended because the drive no longer holds a readable disc.
+    virtual void driveNotReady() = 0;
+    // Lets the window handle its pending events: after a directory is read, after the files with index
+    // 100, 200, ... of a directory, and before the subdirectories of a directory.
+    virtual void yield() = 0;
+};
+
+class DirectoryWalker
+{
+public:
+    DirectoryWalker(clsFileColl &files, ScanObserver &observer);
+
+    // The disc label given to every record.
+    void setLabel(const QString &label) { m_label = label; }
+
+    // Walks the directory root (a '/' is added if it does not end in one) and everything below it.
+    // Failures end the walk of the directory where they happen, and its subtree; the rest goes on.
+    void ScanDirectory(const QString &root);
+
+    // Files listed since the walker was made.
+    qint64 filesListed() const { return m_count; }
+
+    // Errors that mean the disc is gone (no medium, no device, I/O error, FUSE server gone).
+    static bool isDriveGoneError(int error);
+
+    // Test seam: called before each directory is opened (with its path below the root, ending in '/';
+    // empty for the root) and before each file is read (its path below the root). A nonzero result
+    // makes that step fail with this errno.
+    using FaultHook = std::function<int(std::string_view relativePath)>;
+    void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
+
+private:
+    void walk();
+    void fail(int error);
+    bool rootGone() const;
+    int injectedFault(std::string_view relativePath) const;
+
+    clsFileColl &m_files;
+    ScanObserver &m_observer;
+    QString m_label;
+    FaultHook m_faultHook;
+    std::string m_path; // the directory being walked: root, relative path, '/'
+    std::string m_root;
+    std::size_t m_rootLength = 0;
+    bool m_rootKnown = false;
+    dev_t m_rootDevice = 0;
+    ino_t m_rootInode = 0;
+    qint64 m_count = 0;
+};
