@@ -86,6 +86,9 @@ QProgressBar *makeBar(QWidget *parent, const char *name)
 
 } // namespace
 
+// The pictures live in a static library, whose resources are registered by hand.
+static void initResources() { Q_INIT_RESOURCE(quillary); }
+
 std::function<void()> &frmZIDovidovarar::EndProgramHook()
 {
     static std::function<void()> hook = [] { QCoreApplication::exit(0); };
@@ -94,6 +97,7 @@ std::function<void()> &frmZIDovidovarar::EndProgramHook()
 
 frmZIDovidovarar::frmZIDovidovarar(QWidget *parent) : QMainWindow(parent)
 {
+    initResources();
     setObjectName(QStringLiteral("frmZIDovidovarar"));
     buildLayout();
     initScanPart();
@@ -239,6 +243,10 @@ void frmZIDovidovarar::buildLayout()
     connect(cmdSearch, &QToolButton::clicked, this, &frmZIDovidovarar::cmdSearch_Click);
     connect(cmdClearList, &QPushButton::clicked, this, &frmZIDovidovarar::cmdClearList_Click);
     connect(tabApplication, &QTabWidget::currentChanged, this, [this](int index) {
+        if (!tabApplication->isTabEnabled(index)) { // a switched-off tab is never current
+            tabApplication->setCurrentIndex(m_currentTab);
+            return;
+        }
         const int previous = m_currentTab;
         m_currentTab = index;
         tabApplication_Click(previous);

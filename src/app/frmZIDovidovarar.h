@@ -47,6 +47,9 @@ public Q_SLOTS:
     void cmdSearch_Click();
     void cmdClearList_Click();
 
+    // Tests reach the window's private state through this.
+    friend struct WindowTestAccess;
+
 protected:
     void closeEvent(QCloseEvent *event) override; // Form_QueryUnload
 

@@ -1,0 +1,362 @@
+// The main window: layout, start-up, OK/Cancel/close and the About box.
+#include "app/frmAbout.h"
+#include "app/frmZIDovidovarar.h"
+#include "app/modFunction.h"
+#include "support/WindowTestAccess.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QFile>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <QtTest>
+
+namespace {
+
+enum class Container { Client, Tab, Frame };
+
+struct ControlSpec
+{
+    const char *name;
+    const char *kind; // class name
+    const char *text;
+    int left, top, width, height; // twips
+    Container container;
+};
+
+// Every control of the window, as the layout gives it.
+const ControlSpec kControls[] = {
+    {"lblSearchlabel", "QLabel", "Search pharse:", 240, 720, 1455, 255, Container::Tab},
+    {"txtSearchList", "QLineEdit", "", 1680, 705, 4815, 375, Container::Tab},
+    {"cmdSearch", "QToolButton", "&Search", 6600, 600, 855, 675, Container::Tab},
+    {"lblFileSearchMsg", "QLabel", "", 240, 1560, 3135, 255, Container::Tab},
+    {"lblFileSearchFound", "QLabel", "File Found:", 3600, 1560, 1215, 255, Container::Tab},
+    {"pgbrFileSearch", "QProgressBar", nullptr, 4800, 1560, 3855, 255, Container::Tab},
+    {"lvwFileSearch", "QTreeView", nullptr, 120, 2040, 8535, 3735, Container::Tab},
+    {"lblFileSerached", "QLabel", "Files Found: 0", 200, 5880, 2175, 255, Container::Tab},
+    {"cmdClearList", "QPushButton", "Clear List", 7620, 5820, 1035, 315, Container::Tab},
+    {"Label1", "QLabel", "Take backup of the CD content.", 240, 600, 6135, 255, Container::Tab},
+    {"Label2", "QLabel", "Select CD-Drive:", 240, 960, 3255, 255, Container::Tab},
+    {"cboSelectDrive", "QComboBox", nullptr, 1800, 915, 2655, 315, Container::Tab},
+    {"cmdTakeBackup", "QPushButton", "List Files", 4560, 885, 1335, 375, Container::Tab},
+    {"cmdAddToDB", "QPushButton", "Add to Database", 6000, 885, 1815, 375, Container::Tab},
+    {"lblDirectory", "QLabel", "", 240, 1440, 3255, 495, Container::Tab},
+    {"lblDirScanned", "QLabel", "Dir Scanned:", 3600, 1440, 1215, 255, Container::Tab},
+    {"pgbrDir", "QProgressBar", nullptr, 4800, 1440, 3855, 255, Container::Tab},
+    {"lblFile", "QLabel", "", 120, 1920, 3255, 255, Container::Tab},
+    {"lblFileScanned", "QLabel", "File Scanned:", 3600, 1920, 1215, 255, Container::Tab},
+    {"pgbrFile", "QProgressBar", nullptr, 4800, 1920, 3855, 255, Container::Tab},
+    {"lvwListFile", "QTreeView", nullptr, 120, 2400, 8535, 3375, Container::Tab},
+    {"lblFilesFound", "QLabel", "Files Found: 0", 120, 5880, 2175, 255, Container::Tab},
+    {"fraSelectDataBase", "QGroupBox", "CD - DataBase File Location", 240, 720, 8295, 975, Container::Tab},
+    {"txtDatabasepath", "QLineEdit", nullptr, 120, 360, 6495, 375, Container::Frame},
+    {"cmdBrowse", "QPushButton", "Select File...", 6720, 360, 1455, 375, Container::Frame},
+    {"fraOptions", "QGroupBox", "Options", 240, 2040, 8295, 855, Container::Tab},
+    {"chkSaveSettings", "QCheckBox", "Save last used settings", 240, 360, 4215, 195, Container::Frame},
+    {"cmdOK", "QPushButton", "OK", 6360, 6540, 1215, 375, Container::Client},
+    {"cmdCancel", "QPushButton", "Cancel", 7680, 6540, 1215, 375, Container::Client},
+    {"tabApplication", "QTabWidget", nullptr, 120, 180, 8775, 6240, Container::Client},
+};
+
+QString widgetText(QWidget *w)
+{
+    if (auto *l = qobject_cast<QLabel *>(w))
+        return l->text();
+    if (auto *b = qobject_cast<QAbstractButton *>(w))
+        return b->text();
+    if (auto *e = qobject_cast<QLineEdit *>(w))
+        return e->text();
+    if (auto *g = qobject_cast<QGroupBox *>(w))
+        return g->title();
+    return {};
+}
+
+void writeFile(const QString &path, const QByteArray &data)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(data);
+}
+
+QByteArray readFile(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+} // namespace
+
+class WindowTest : public QObject
+{
+    Q_OBJECT
+private Q_SLOTS:
+    void init()
+    {
+        m_dir.reset(new QTemporaryDir);
+        QVERIFY(m_dir->isValid());
+        modFunction::SetProgramDirectoryForTesting(m_dir->path());
+        m_ended = 0;
+        frmZIDovidovarar::EndProgramHook() = [this] { ++m_ended; };
+    }
+
+    void everyControlNamedAndPlaced()
+    {
+        frmZIDovidovarar w;
+        auto *tab = w.findChild<QTabWidget *>("tabApplication");
+        QVERIFY(tab);
+        QWidget *client = w.centralWidget();
+        for (const ControlSpec &spec : kControls) {
+            QWidget *c = w.findChild<QWidget *>(spec.name);
+            QVERIFY2(c, spec.name);
+            QCOMPARE(QString(c->metaObject()->className()), QString(spec.kind));
+            if (spec.text)
+                QCOMPARE(widgetText(c), QString(spec.text));
+            const QRect expected(spec.left / 15, spec.top / 15, spec.width / 15, spec.height / 15);
+            QWidget *base = spec.container == Container::Client ? client
+                            : spec.container == Container::Tab  ? static_cast<QWidget *>(tab)
+                                                                : c->parentWidget();
+            QVERIFY2(base->isAncestorOf(c), spec.name);
+            const QRect actual(c->mapTo(base, QPoint(0, 0)), c->size());
+            QVERIFY2(actual == expected, qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
+                                                        .arg(spec.name)
+                                                        .arg(actual.x())
+                                                        .arg(actual.y())
+                                                        .arg(actual.width())
+                                                        .arg(actual.height())));
+        }
+        QCOMPARE(client->size(), QSize(601, 470));
+        QCOMPARE(w.windowTitle(), QString("Quillary"));
+        QVERIFY(!(w.windowFlags() & Qt::WindowMinimizeButtonHint));
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QVERIFY(!w.windowIcon().isNull());
+        auto *search = w.findChild<QToolButton *>("cmdSearch");
+        QVERIFY(!search->icon().isNull());
+        QCOMPARE(search->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+
+        const QList<QAction *> menu = w.menuBar()->actions();
+        QCOMPARE(menu.size(), 1);
+        QCOMPARE(menu[0]->text(), QString("&About"));
+        QCOMPARE(menu[0]->objectName(), QString("mnu_About"));
+        QVERIFY(!menu[0]->menu());
+
+        QCOMPARE(tab->count(), 3);
+        QCOMPARE(tab->tabText(0), QString("Search"));
+        QCOMPARE(tab->tabText(1), QString("Add to Database"));
+        QCOMPARE(tab->tabText(2), QString("Options"));
+        QCOMPARE(tab->currentIndex(), 0);
+        for (const char *bar : {"pgbrFileSearch", "pgbrDir", "pgbrFile"}) {
+            auto *b = w.findChild<QProgressBar *>(bar);
+            QCOMPARE(b->minimum(), 0);
+            QCOMPARE(b->maximum(), 100);
+            QCOMPARE(b->value(), 0);
+        }
+        for (const char *ok : {"cmdOK", "cmdCancel"}) {
+            auto *b = w.findChild<QPushButton *>(ok);
+            QVERIFY(!b->isDefault() && !b->autoDefault());
+        }
+    }
+
+    void listViewsShowSixColumns()
+    {
+        frmZIDovidovarar w;
+        const QStringList headers{"File Name", "CD-Label", "Path", "FileSize", "Last Updated", "Created"};
+        for (const char *name : {"lvwFileSearch", "lvwListFile"}) {
+            auto *view = w.findChild<QTreeView *>(name);
+            QVERIFY2(view->model(), name);
+            QCOMPARE(view->model()->columnCount(), 6);
+            for (int c = 0; c < 6; ++c) {
+                QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
+                QCOMPARE(view->header()->sectionSize(c), 96);
+            }
+            QVERIFY(!view->rootIsDecorated());
+        }
+    }
+
+    void optionsTabNeverSelectableAndEmpty()
+    {
+        frmZIDovidovarar w;
+        w.show();
+        auto *tab = w.findChild<QTabWidget *>("tabApplication");
+        QVERIFY(!tab->isTabEnabled(2));
+        tab->setCurrentIndex(2);
+        QCOMPARE(tab->currentIndex(), 0);
+        auto *bar = tab->findChild<QTabBar *>();
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
+        QCOMPARE(tab->currentIndex(), 0);
+        QTest::keyClick(tab, Qt::Key_Right, Qt::ControlModifier);
+        QTest::keyClick(tab, Qt::Key_Tab, Qt::ControlModifier);
+        QTest::keyClick(tab, Qt::Key_Tab, Qt::ControlModifier);
+        QVERIFY(tab->currentIndex() != 2);
+        for (QWidget *c : tab->widget(2)->findChildren<QWidget *>())
+            QVERIFY2(!c->isVisibleTo(tab->widget(2)), qPrintable(c->objectName()));
+    }
+
+    void keyboardOrderAndFirstFocus()
+    {
+        frmZIDovidovarar w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), w.findChild<QWidget *>("cmdCancel"));
+        // Forward from Cancel: OK, the tab control, then the "Search" page's controls by tab index.
+        const QStringList expected{"cmdOK", "tabApplication", "lvwFileSearch", "cmdSearch", "txtSearchList",
+                                   "cmdClearList", "cmdCancel"};
+        for (const QString &name : expected) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *target = w.findChild<QWidget *>(name);
+            if (target->focusProxy())
+                target = target->focusProxy();
+            QCOMPARE(QApplication::focusWidget(), target);
+        }
+    }
+
+    void noCaptionClipped()
+    {
+        frmZIDovidovarar w;
+        w.show();
+        for (QWidget *c : w.findChildren<QWidget *>()) {
+            QString text = widgetText(c);
+            if (text.isEmpty() || !c->isVisibleTo(&w) || qobject_cast<QLineEdit *>(c))
+                continue;
+            text.remove(QLatin1Char('&'));
+            const int needed = c->fontMetrics().horizontalAdvance(text) +
+                               (qobject_cast<QPushButton *>(c) ? 8 : 0) + (qobject_cast<QCheckBox *>(c) ? 20 : 0);
+            QVERIFY2(needed <= c->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
+                                                          .arg(c->objectName())
+                                                          .arg(needed)
+                                                          .arg(c->width())));
+        }
+    }
+
+    void startUpReadsSaveLastSetting_data()
+    {
+        QTest::addColumn<QByteArray>("ini");
+        QTest::addColumn<bool>("checked");
+        QTest::addColumn<QByteArray>("written");
+        QTest::newRow("no file") << QByteArray() << false << QByteArray("0");
+        QTest::newRow("1") << QByteArray("[QUILLARY]\nSaveLastSetting=1\n") << true << QByteArray("1");
+        QTest::newRow("0") << QByteArray("[QUILLARY]\nSaveLastSetting=0\n") << false << QByteArray("0");
+        QTest::newRow("2") << QByteArray("[QUILLARY]\nSaveLastSetting=2\n") << false << QByteArray("0");
+        QTest::newRow("empty") << QByteArray("[QUILLARY]\nSaveLastSetting=\n") << false << QByteArray("0");
+        QTest::newRow("not a number") << QByteArray("[QUILLARY]\nSaveLastSetting=yes\n") << false
+                                      << QByteArray("0");
+    }
+    void startUpReadsSaveLastSetting()
+    {
+        QFETCH(QByteArray, ini);
+        QFETCH(bool, checked);
+        QFETCH(QByteArray, written);
+        const QString iniPath = m_dir->filePath("Quillary.ini");
+        if (!ini.isNull())
+            writeFile(iniPath, ini);
+        frmZIDovidovarar w;
+        QCOMPARE(w.findChild<QCheckBox *>("chkSaveSettings")->isChecked(), checked);
+        QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), QString());
+        QCOMPARE(w.findChild<QComboBox *>("cboSelectDrive")->count(), 0);
+        w.cmdOK_Click();
+        QCOMPARE(m_ended, 1);
+        QCOMPARE(modFunction::ReadIniValue(iniPath, "QUILLARY", "SaveLastSetting"), QString(written));
+        QCOMPARE(modFunction::ReadIniValue(iniPath, "QUILLARY", "DBPATH"), QString());
+    }
+
+    void okWritesDatabasePathThenSetting()
+    {
+        const QString db = m_dir->filePath("ZODidozode.mdb");
+        writeFile(db, "");
+        writeFile(m_dir->filePath("Quillary.ini"), "; keep me\n[QUILLARY]\nSaveLastSetting=1\n");
+        frmZIDovidovarar w;
+        QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), db);
+        w.findChild<QPushButton *>("cmdOK")->click();
+        QCOMPARE(m_ended, 1);
+        QCOMPARE(readFile(m_dir->filePath("Quillary.ini")),
+                 "; keep me\n[QUILLARY]\nSaveLastSetting=1\nDBPATH=" + db.toUtf8() + "\n");
+    }
+
+    void cancelAndCloseEndWithoutWriting()
+    {
+        {
+            frmZIDovidovarar w;
+            w.show();
+            w.findChild<QPushButton *>("cmdCancel")->click();
+            QCOMPARE(m_ended, 1);
+            QVERIFY(!w.isVisible());
+        }
+        {
+            frmZIDovidovarar w;
+            w.show();
+            QVERIFY(w.close());
+        }
+        QVERIFY(!QFile::exists(m_dir->filePath("Quillary.ini")));
+    }
+
+    void okCancelCloseRefusedWhileBusy()
+    {
+        frmZIDovidovarar w;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        WindowTestAccess::setBusy(w, true);
+        auto *tab = w.findChild<QTabWidget *>("tabApplication");
+        for (const char *button : {"cmdOK", "cmdCancel"}) {
+            w.findChild<QWidget *>("cmdClearList")->setFocus();
+            w.findChild<QPushButton *>(button)->click();
+            QCOMPARE(m_ended, 0);
+            QVERIFY(w.isVisible());
+            QVERIFY(QApplication::focusWidget() == tab || tab->isAncestorOf(QApplication::focusWidget()));
+            QVERIFY(!tab->currentWidget()->isAncestorOf(QApplication::focusWidget()));
+        }
+        QVERIFY(!w.close());
+        QVERIFY(w.isVisible());
+        QVERIFY(!QFile::exists(m_dir->filePath("Quillary.ini")));
+        WindowTestAccess::setBusy(w, false);
+        QVERIFY(w.close());
+    }
+
+    void aboutBoxFreshEachTime()
+    {
+        frmZIDovidovarar w;
+        w.show();
+        QStringList texts;
+        for (int i = 0; i < 2; ++i) {
+            QTimer::singleShot(0, [&] {
+                auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
+                QVERIFY(about);
+                QCOMPARE(about->windowTitle(), QString("About Quillary"));
+                QCOMPARE(about->size(), QSize(280, 130));
+                texts << about->findChild<QLabel *>("lblAboutMsg")->text();
+                if (i == 0)
+                    about->findChild<QPushButton *>("cmdOK")->click();
+                else
+                    about->close(); // the close box closes it like OK
+            });
+            w.findChild<QMenuBar *>()->actions().first()->trigger();
+            QCOMPARE(w.findChildren<frmAbout *>().size(), 0); // dropped when closed
+        }
+        QCOMPARE(texts.size(), 2);
+        QCOMPARE(texts[0], texts[1]);
+        const QStringList lines = texts[0].split('\n');
+        QCOMPARE(lines.size(), 5);
+        QVERIFY(lines[0].startsWith("Quillary") && lines[0].contains(QUILLARY_VERSION));
+        QVERIFY(lines[1].isEmpty() && lines[3].isEmpty());
+        QVERIFY(lines[2].contains("the Quillary authors"));
+        QVERIFY(lines[4].contains("README"));
+    }
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    int m_ended = 0;
+};
+
+QTEST_MAIN(WindowTest)
+#include "tst_window.moc"
