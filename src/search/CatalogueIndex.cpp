@@ -1,3 +1,233 @@
 #include "search/CatalogueIndex.h"
 
-void CatalogueIndex::Refresh(QSqlDatabase & /*db*/) {}
+#include "search/PhraseMatcher.h"
+#include "search/SqliteStatement.h"
+
+#include <QSqlDatabase>
+#include <QSqlDriver>
+#include <QVariant>
+
+#include <vector>
+
+namespace {
+
+sqlite3 *handleOf(QSqlDatabase &db)
+{
+    if (!db.isOpen() || !db.driver())
+        return nullptr;
+    const QVariant v = db.driver()->handle();
+    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
+        return nullptr;
+    return *static_cast<sqlite3 *const *>(v.constData());
+}
+
+qint64 singleInt64(sqlite3 *db, const char *sql, bool *ok)
+{
+    SqliteStatement statement(db, sql);
+    if (statement.isValid() && statement.step() == SQLITE_ROW && !statement.isNull(0)) {
+        *ok = true;
+        return statement.int64(0);
+    }
+    *ok = false;
+    return 0;
+}
+
+// Every object of the index, and a table Quillary whose row IDs are its own column (an
+// INTEGER PRIMARY KEY), so that rebuilding the file never renumbers the rows under the index.
+bool indexObjectsPresent(sqlite3 *db)
+{
+    bool ok = false;
+    const qint64 objects = singleInt64(db,
+                                       "SELECT count(*) FROM sqlite_master WHERE "
+                                       "(type = 'table' AND name IN ('QuillarySearchFold', "
+                                       "'QuillarySearchTrigram', 'QuillarySearchState', "
+                                       "'QuillarySearchDirty')) OR (type = 'trigger' AND "
+                                       "tbl_name = 'Quillary' AND name IN ('QuillarySearchOnInsert', "
+                                       "'QuillarySearchOnUpdate', 'QuillarySearchOnDelete'))",
+                                       &ok);
+    if (!ok || objects != 7)
+        return false;
+    const qint64 keys = singleInt64(db,
+                                    "SELECT count(*) FROM pragma_table_info('Quillary') WHERE pk > 0 "
+                                    "AND upper(type) = 'INTEGER' AND (SELECT count(*) FROM "
+                                    "pragma_table_info('Quillary') WHERE pk > 0) = 1",
+                                    &ok);
+    return ok && keys == 1;
+}
+
+// Adds rows to the folded copy and its trigram index.
+class IndexWriter
+{
+public:
+    explicit IndexWriter(sqlite3 *db)
+        : m_insertFold(db, "INSERT OR REPLACE INTO QuillarySearchFold (ID, Name) VALUES (?, ?)"),
+          m_insertTrigram(db, "INSERT INTO QuillarySearchTrigram (rowid, Name) VALUES (?, ?)"),
+          m_findFold(db, "SELECT Name FROM QuillarySearchFold WHERE ID = ?"),
+          m_deleteTrigram(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) "
+                              "VALUES ('delete', ?, ?)"),
+          m_deleteFold(db, "DELETE FROM QuillarySearchFold WHERE ID = ?")
+    {}
+    bool isValid() const
+    {
+        return m_insertFold.isValid() && m_insertTrigram.isValid() && m_findFold.isValid() &&
+               m_deleteTrigram.isValid() && m_deleteFold.isValid();
+    }
+
+    bool add(qint64 id, std::string_view fileName)
+    {
+        m_folded.clear();
+        SearchText::AppendFolded(fileName, m_folded);
+        return run(m_insertFold, id, m_folded) && run(m_insertTrigram, id, m_folded);
+    }
+
+    // Takes a row out of the index, if it is there.
+    bool remove(qint64 id)
+    {
+        m_findFold.bindInt64(1, id);
+        const int rc = m_findFold.step();
+        bool ok = rc == SQLITE_DONE;
+        if (rc == SQLITE_ROW) {
+            const std::string old(m_findFold.text(0));
+            ok = run(m_deleteTrigram, id, old);
+            if (ok) {
+                m_deleteFold.bindInt64(1, id);
+                ok = m_deleteFold.step() == SQLITE_DONE;
+                m_deleteFold.reset();
+            }
+        }
+        m_findFold.reset();
+        return ok;
+    }
+
+private:
+    static bool run(SqliteStatement &statement, qint64 id, std::string_view text)
+    {
+        statement.bindInt64(1, id);
+        statement.bindText(2, text);
+        const bool ok = statement.step() == SQLITE_DONE;
+        statement.reset();
+        return ok;
+    }
+
+    SqliteStatement m_insertFold;
+    SqliteStatement m_insertTrigram;
+    SqliteStatement m_findFold;
+    SqliteStatement m_deleteTrigram;
+    SqliteStatement m_deleteFold;
+    std::string m_folded;
+};
+
+bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::function<void()> &yield)
+{
+    IndexWriter writer(db);
+    if (!writer.isValid())
+        return false;
+    int sinceYield = 0;
+    auto maybeYield = [&] {
+        if (yield && ++sinceYield == 2000) {
+            sinceYield = 0;
+            yield();
+        }
+    };
+
+    // Rows noted by the triggers: take the old name out, put the current one in.
+    if (status.changed > 0) {
+        std::vector<qint64> ids;
+        {
+            SqliteStatement list(db, "SELECT ID FROM QuillarySearchDirty ORDER BY ID");
+            if (!list.isValid())
+                return false;
+            int rc;
+            while ((rc = list.step()) == SQLITE_ROW)
+                ids.push_back(list.int64(0));
+            if (rc != SQLITE_DONE)
+                return false;
+        }
+        SqliteStatement current(db, "SELECT FileName FROM Quillary WHERE rowid = ?");
+        if (!current.isValid())
+            return false;
+        for (qint64 id : ids) {
+            if (!writer.remove(id))
+                return false;
+            current.bindInt64(1, id);
+            const int rc = current.step();
+            if (rc == SQLITE_ROW && !current.isNull(0) && !writer.add(id, current.text(0)))
+                return false;
+            if (rc != SQLITE_ROW && rc != SQLITE_DONE)
+                return false;
+            current.reset();
+            maybeYield();
+        }
+        if (!SqliteExec(db, "DELETE FROM QuillarySearchDirty"))
+            return false;
+    }
+
+    // Rows added above the watermark.
+    SqliteStatement tail(db, "SELECT rowid, FileName FROM Quillary WHERE rowid > ? ORDER BY rowid");
+    if (!tail.isValid())
+        return false;
+    tail.bindInt64(1, status.watermark);
+    qint64 watermark = status.watermark;
+    int rc;
+    while ((rc = tail.step()) == SQLITE_ROW) {
+        const qint64 id = tail.int64(0);
+        if (!tail.isNull(1) && !writer.add(id, tail.text(1)))
+            return false;
+        watermark = id;
+        maybeYield();
+    }
+    if (rc != SQLITE_DONE)
+        return false;
+    if (watermark != status.watermark) {
+        SqliteStatement update(db, "UPDATE QuillarySearchState SET Watermark = ?");
+        if (!update.isValid())
+            return false;
+        update.bindInt64(1, watermark);
+        if (update.step() != SQLITE_DONE)
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+CatalogueIndex::Status CatalogueIndex::Inspect(sqlite3 *db)
+{
+    Status status;
+    if (!db || !indexObjectsPresent(db))
+        return status;
+    bool ok = false;
+    status.watermark = singleInt64(db, "SELECT Watermark FROM QuillarySearchState", &ok);
+    if (!ok)
+        return status;
+    status.changed = singleInt64(db, "SELECT count(*) FROM QuillarySearchDirty", &ok);
+    status.usable = ok;
+    return status;
+}
+
+bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
+{
+    if (!db)
+        return false;
+    // Inside the caller's transaction a savepoint; otherwise a write transaction of our own,
+    // taken at once so that no other writer can slip in between reading and writing.
+    const bool own = sqlite3_get_autocommit(db) != 0;
+    if (!SqliteExec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
+        return false;
+    const Status status = Inspect(db);
+    const bool done = status.usable && catchUp(db, status, yield);
+    if (done && SqliteExec(db, own ? "COMMIT" : "RELEASE quillary_index"))
+        return true;
+    if (own) {
+        SqliteExec(db, "ROLLBACK");
+    } else {
+        SqliteExec(db, "ROLLBACK TO quillary_index");
+        SqliteExec(db, "RELEASE quillary_index");
+    }
+    return false;
+}
+
+void CatalogueIndex::Refresh(QSqlDatabase &db)
+{
+    Refresh(handleOf(db));
+}

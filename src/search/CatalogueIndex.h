@@ -1,12 +1,37 @@
 #pragma once
-// The catalogue's search index: a folded copy of the file names kept beside the table.
+// The catalogue's search index: a case-folded copy of the file names kept beside the table
+// Quillary, with a trigram index over it, so a search reads only the rows that can match.
+//
+// The catalogue's schema defines the index (tables QuillarySearchFold, QuillarySearchTrigram,
+// QuillarySearchState, QuillarySearchDirty and three triggers on Quillary). It covers the rows up
+// to a watermark (the highest row ID indexed); the triggers, plain SQL that any program writing
+// the table runs, note every row at or below the watermark that is added, changed or deleted.
+// A search trusts the index only for the rows it covers and that were not noted since, and reads
+// every other row from the table itself, so it finds the same rows with or without the index.
+
+#include <QtGlobal>
+
+#include <functional>
 
 class QSqlDatabase;
+struct sqlite3;
 
 namespace CatalogueIndex {
 
 // Brings the index up to date with the table Quillary on an open connection (after a save).
 // Silent: a catalogue without the index, or any failure, leaves the catalogue as it was.
 void Refresh(QSqlDatabase &db);
+// The same on SQLite's handle. yield, when given, is called now and then while many rows are
+// indexed (some thousands of rows a second). True when the index is up to date afterwards.
+bool Refresh(sqlite3 *db, const std::function<void()> &yield = {});
+
+struct Status
+{
+    bool usable = false;  // the index and its triggers are all there
+    qint64 watermark = 0; // rows with a higher ID are not indexed yet
+    qint64 changed = 0;   // indexed rows noted as added, changed or deleted since
+};
+// What the index of the catalogue on this connection covers.
+Status Inspect(sqlite3 *db);
 
 } // namespace CatalogueIndex

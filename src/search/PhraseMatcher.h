@@ -1,0 +1,64 @@
+#pragma once
+// Matching a file name against the search phrase the way the catalogue's search does it:
+// the phrase may appear anywhere in the name, "%" in it stands for any run of characters and
+// "_" for any one character, and letter case is ignored in every alphabet.
+//
+// Both sides are compared in their case-folded form (every character replaced by its simple
+// Unicode case fold), as UTF-8. SQLite's own LIKE folds only ASCII letters, so it cannot do this.
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace SearchText {
+
+// Appends the case-folded form of UTF-8 text to out. A byte that does not belong to a valid UTF-8
+// sequence becomes U+FFFD, so the result is always valid UTF-8.
+void AppendFolded(std::string_view utf8, std::string &out);
+std::string Folded(std::string_view utf8);
+std::string Folded(const QString &text);
+
+// The number of characters (code points) of valid UTF-8 text.
+qsizetype CharacterCount(std::string_view utf8);
+
+} // namespace SearchText
+
+class PhraseMatcher
+{
+public:
+    explicit PhraseMatcher(const QString &phrase);
+
+    // Whether the name contains the phrase. The name is folded first; names of the catalogue's
+    // folded copy are already folded and go to matchesFolded().
+    bool matches(std::string_view utf8Name) const;
+    bool matchesFolded(std::string_view foldedName) const;
+
+    // True when the phrase is empty or only "%": every name matches.
+    bool matchesEverything() const { return m_segments.empty(); }
+
+    const std::string &foldedPhrase() const { return m_folded; }
+
+    // The runs of literal characters of the folded phrase (the text between wildcards) that are at
+    // least minCharacters long.
+    std::vector<std::string> literalRuns(qsizetype minCharacters) const;
+
+private:
+    // A piece is a number of "_" followed by a literal (which may be empty at a segment's end).
+    struct Piece
+    {
+        int anyCharacters = 0;
+        std::string literal;
+    };
+    // The text between two "%": its pieces in order.
+    using Segment = std::vector<Piece>;
+
+    // Where the segment first matches at or after from; npos when it does not.
+    static size_t findSegment(const Segment &segment, std::string_view text, size_t from, size_t *end);
+    static bool matchAt(const Segment &segment, std::string_view text, size_t at, size_t *end);
+
+    std::string m_folded;
+    std::vector<Segment> m_segments;
+    mutable std::string m_scratch;
+};

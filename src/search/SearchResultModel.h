@@ -1,0 +1,53 @@
+#pragma once
+// The search result shown in lvwFileSearch: one row per matching file, six texts each.
+//
+// A million rows held as six QStrings each would take about 640 MB; here each row's texts are
+// packed as UTF-8 into large shared blocks (about 150 bytes a row for typical names) and turned
+// into QStrings only for the rows the view paints.
+
+#include "catalogue/ListColumns.h"
+
+#include <array>
+#include <memory>
+#include <string_view>
+#include <vector>
+
+class SearchResultModel : public BatchedTableModel
+{
+    Q_OBJECT
+public:
+    using BatchedTableModel::BatchedTableModel;
+    ~SearchResultModel() override;
+
+    int rowCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    void publishRows() override;
+
+    // Rows held, whether or not the views know of them yet.
+    qint64 heldRows() const { return static_cast<qint64>(m_rowStart.size()); }
+    // Empties the list at once.
+    void clear();
+    // Makes room for this many more rows.
+    void reserve(qint64 rows);
+    // Appends a row (texts in ListColumns order, UTF-8) whose key is "KEY" + keyNumber; rows
+    // appended after it get the following numbers.
+    void appendRow(qint64 keyNumber, const std::array<std::string_view, ListColumns::kCount> &texts);
+
+    // A cell's text and a row's key ("KEY1", ...), for held rows.
+    QString text(qint64 row, int column) const;
+    QString rowKey(qint64 row) const;
+
+    // The role under which data() gives a row's key.
+    static constexpr int KeyRole = Qt::UserRole;
+
+private:
+    std::string_view field(qint64 row, int column) const;
+    char *allocate(size_t bytes);
+
+    static constexpr size_t kBlockSize = 1 << 20;
+    std::vector<std::unique_ptr<char[]>> m_blocks;
+    size_t m_blockUsed = kBlockSize; // bytes used in the last block
+    std::vector<const char *> m_rowStart;
+    qint64 m_firstKey = 1;
+    int m_published = 0;
+};
