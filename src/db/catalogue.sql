@@ -18,3 +18,49 @@ CREATE TABLE Quillary (
     CreateDate TEXT,
     LastUpdateDate TEXT
 );
+
+-- ===== Search index (maintained by src/search/CatalogueIndex.cpp; this section ends the file) =====
+-- A case-folded copy of each file name, with a trigram index over it, so that a search reads only
+-- the rows that can contain the phrase. The index covers the rows up to the watermark in
+-- QuillarySearchState; rows above it are added after each save. The triggers are plain SQL, so
+-- any program that writes Quillary keeps them working: each notes in QuillarySearchDirty an
+-- indexed row that was added, changed or deleted, and the search reads such rows from the table
+-- itself until the index is brought up to date. A catalogue without these objects is searched
+-- by reading every name.
+CREATE TABLE QuillarySearchFold (
+    ID INTEGER PRIMARY KEY,
+    Name TEXT
+);
+CREATE VIRTUAL TABLE QuillarySearchTrigram USING fts5(
+    Name,
+    content = 'QuillarySearchFold',
+    content_rowid = 'ID',
+    tokenize = 'trigram case_sensitive 1',
+    detail = none
+);
+CREATE TABLE QuillarySearchState (
+    Watermark INTEGER NOT NULL
+);
+INSERT INTO QuillarySearchState (Watermark) VALUES (0);
+CREATE TABLE QuillarySearchDirty (
+    ID INTEGER PRIMARY KEY
+);
+CREATE TRIGGER QuillarySearchOnInsert AFTER INSERT ON Quillary
+WHEN NEW.rowid <= (SELECT Watermark FROM QuillarySearchState)
+BEGIN
+    INSERT OR IGNORE INTO QuillarySearchDirty (ID) VALUES (NEW.rowid);
+END;
+CREATE TRIGGER QuillarySearchOnUpdate AFTER UPDATE ON Quillary
+WHEN OLD.rowid IS NOT NEW.rowid OR OLD.FileName IS NOT NEW.FileName
+BEGIN
+    INSERT OR IGNORE INTO QuillarySearchDirty (ID)
+        SELECT OLD.rowid WHERE OLD.rowid <= (SELECT Watermark FROM QuillarySearchState);
+    INSERT OR IGNORE INTO QuillarySearchDirty (ID)
+        SELECT NEW.rowid WHERE NEW.rowid <= (SELECT Watermark FROM QuillarySearchState);
+END;
+CREATE TRIGGER QuillarySearchOnDelete AFTER DELETE ON Quillary
+WHEN OLD.rowid <= (SELECT Watermark FROM QuillarySearchState)
+BEGIN
+    INSERT OR IGNORE INTO QuillarySearchDirty (ID) VALUES (OLD.rowid);
+END;
+-- ===== End of the search index =====
