@@ -1,0 +1,81 @@
+#pragma once
+// The machine's CD drives, their readiness and the volume labels of their discs.
+//
+// A CD drive is every optical drive the kernel knows (/sys/block/sr*) and every mounted file system
+// of a disc type (iso9660, udf, and images mounted through fuseiso, which desktops show as virtual
+// drives). A drive's root is its mount point with a trailing '/', or the device node (/dev/sr0) of
+// an optical drive from which nothing is mounted. Hard disks, USB sticks and the like never appear.
+//
+// Nothing here throws: every failure becomes an empty list, an empty label or a readiness of 0 or 2.
+
+#include <QList>
+#include <QString>
+#include <QStringList>
+
+#include <sys/types.h>
+
+namespace Drives {
+
+// Where the system's drive information is read; tests point these at fake trees.
+struct DriveSources
+{
+    QString mountTable; // a mountinfo or mounts/fstab-style file: /proc/self/mountinfo
+    QString sysBlock;   // the kernel's block devices: /sys/block
+    QString byLabel;    // udev's label links: /dev/disk/by-label
+    QString devDir;     // where device nodes live: /dev (an empty drive's root is devDir + "/srN")
+
+    static DriveSources system();  // the real machine's paths
+    static DriveSources current(); // what the program reads: system() unless a test set others
+    static void setForTesting(const DriveSources &sources);
+    static void resetForTesting(); // back to system()
+};
+
+struct CdDrive
+{
+    QString root;       // "/media/ann/DISC01/" or "/dev/sr1"
+    QString mountPoint; // empty for an optical drive with nothing mounted
+    QString source;     // the mounted device or image ("/dev/sr0", "fuseiso"), or the device node
+    QString fsType;     // "iso9660", "udf", "fuse.fuseiso", ...; empty when nothing is mounted
+    dev_t device = 0;   // the mounted file system's device number, 0 when unknown
+};
+
+// Every CD drive, sorted by root. Reads the mount table, but never touches a drive's medium.
+QList<CdDrive> ListCdDrives(const DriveSources &sources = DriveSources::current());
+
+// The label of the disc in a drive: "(no label)" when blank, empty when nothing is mounted or no
+// label source answers. See GetVolumeLabel for where it comes from.
+QString VolumeLabelOf(const CdDrive &drive, const DriveSources &sources = DriveSources::current());
+
+// One entry of the drive list: root + "  <" + label + ">", or the root alone for an empty label.
+QString DriveListEntry(const QString &root, const QString &label);
+// The root back out of an entry (the whole text when it carries no label).
+QString DriveRootOfEntry(const QString &entry);
+// The drive list's entries for every CD drive, sorted by root.
+QStringList DriveListEntries(const DriveSources &sources = DriveSources::current());
+
+// 1 when root is a CD drive's root and opens as a directory; 2 when opening it fails because no
+// readable disc is there (missing path, not a directory, no medium, I/O error, a FUSE disc that
+// went away); 0 otherwise (a directory that is no CD drive's root, access refused, ...).
+qint32 DriveReadiness(const QString &root, const DriveSources &sources = DriveSources::current());
+
+// A root as compared with another: without trailing '/' ("/media/x" and "/media/x/" are one root).
+QString comparableRoot(const QString &root);
+
+// Turns udev's escapes in a by-label link name ("Metal\x2020") back into the label.
+QString DecodeUdevLabel(const QString &linkName);
+
+} // namespace Drives
+
+namespace modFunction {
+
+// The volume label of the disc whose root is given (root unchanged), as the system records it:
+// - a disc image mounted through FUSE: the name of its mount point's directory (no device to probe;
+//   desktops name the mount point after the label);
+// - a kernel-mounted disc: the disc's own volume descriptor read from its device with libblkid
+//   (Joliet's mixed-case label preferred over the plain ISO 9660 one); where the device cannot be
+//   read, udev's /dev/disk/by-label link for it; failing both, the mount point's directory name;
+// - "(no label)" when the label is empty or all blanks (other labels keep their blanks);
+// - empty when the root is no mounted disc (an empty drive, an unknown path).
+QString GetVolumeLabel(const QString &root);
+
+} // namespace modFunction
