@@ -1,9 +1,113 @@
 // "Add to Database": saving the scan into the catalogue.
 #include "app/frmZIDovidovarar.h"
 
-struct frmZIDovidovarar::SavePart
+#include "app/MessageBox.h"
+#include "app/modConstant.h"
+#include "app/modFunction.h"
+#include "catalogue/clsFileColl.h"
+#include "db/CatalogueSave.h"
+#include "db/CompactCatalogue.h"
+
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <exception>
+
+// Shows the save's progress in the window: the bar at the record's position, its file name, and
+// the number stored so far; yields once per record.
+struct frmZIDovidovarar::SavePart : SaveObserver
 {
+    explicit SavePart(frmZIDovidovarar &window) : w(window) {}
+
+    void RecordStarting(qint32 position, const QString &fileName) override
+    {
+        w.display().setBarValue(w.pgbrFile, position);
+        w.display().setText(w.lblFile, QStringLiteral(" ") + fileName);
+    }
+
+    void RecordDone(qint32 savedCount) override
+    {
+        showSaved(savedCount);
+        w.display().yield();
+    }
+
+    void showSaved(qint32 savedCount)
+    {
+        w.display().setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(savedCount));
+    }
+
+    frmZIDovidovarar &w;
 };
 
-void frmZIDovidovarar::initSavePart() { m_save = std::make_shared<SavePart>(); }
-void frmZIDovidovarar::cmdAddToDB_Click() {}
+void frmZIDovidovarar::initSavePart()
+{
+    m_save = std::make_shared<SavePart>(*this);
+}
+
+void frmZIDovidovarar::cmdAddToDB_Click()
+{
+    // A scan or a search in progress: the save waits for the user to try again.
+    if (m_blnBusy)
+        return;
+    cmdAddToDB->setEnabled(false);
+    m_blnBusy = true;
+    setWindowTitle(QStringLiteral("Quillary - Saving file information to database..."));
+
+    if (modFunction::DefaultDatabasePath().isEmpty()) {
+        m_display.flush();
+        quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
+        endCommand(cmdAddToDB);
+        return;
+    }
+    if (objScannedFiles().Count() == 0) {
+        m_display.flush();
+        quillary::ShowMessage(
+            this, QStringLiteral("Please scan a CD and then save the file list to the database."));
+        endCommand(cmdAddToDB);
+        return;
+    }
+
+    setHourglass(true);
+    m_display.setBarRange(pgbrFile, 0, objScannedFiles().Count());
+    m_display.setText(lblDirectory, QString());
+    m_display.setText(lblDirScanned, QString());
+    pgbrDir->setVisible(false);
+    pgbrFile->setVisible(true);
+    m_display.setText(lblFile, QString());
+    m_display.setText(lblFileScanned, QStringLiteral("File Saved:"));
+    m_display.setText(lblFilesFound, QStringLiteral("Files Save: 0"));
+
+    // SaveFileList and SaveFileRecord: one connection for the whole list, one row per record.
+    CatalogueSave save(*m_save);
+    QString failure;
+    try {
+        if (!save.SaveFileList(objScannedFiles()))
+            failure = save.FailureText();
+    } catch (const std::exception &e) {
+        failure = QString::fromLocal8Bit(e.what());
+    }
+    // The label ends at the number of rows that are really in the catalogue.
+    m_save->showSaved(save.SavedCount());
+
+    if (failure.isEmpty()) {
+        // Its result is not shown: a catalogue that could not be compacted is still complete.
+        CatalogueCompaction::CompactCatalogue();
+    }
+
+    m_display.setText(lblDirectory, QString());
+    m_display.setText(lblDirScanned, QString());
+    pgbrDir->setVisible(false);
+    pgbrFile->setVisible(true);
+    if (!failure.isEmpty()) {
+        // The save stopped: say why, then give the window back.
+        m_display.flush();
+        setHourglass(false);
+        quillary::ShowMessage(this, QStringLiteral("The file list could not be saved to the database.\r\n") +
+                                        failure + QStringLiteral("\r\n") +
+                                        QStringLiteral("%1 of %2 files were saved.")
+                                            .arg(save.SavedCount())
+                                            .arg(objScannedFiles().Count()));
+    }
+    endCommand(cmdAddToDB);
+}

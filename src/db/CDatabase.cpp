@@ -226,11 +226,44 @@ bool CDatabase::ExecuteQuery(const QString &strSQL, const QVariantList &values)
         return fail(errorOf(m_handle, query.lastError()));
     if (!bindAndRun(query, values))
         return fail(errorOf(m_handle, query.lastError()));
-    // Statements such as "PRAGMA incremental_vacuum" do their work one row at a time.
     while (query.next()) {
     }
     if (query.lastError().isValid())
         return fail(errorOf(m_handle, query.lastError()));
+    return true;
+}
+
+bool CDatabase::ExecuteScript(const QString &sql)
+{
+    if (!m_open)
+        return false;
+    char *message = nullptr;
+    const int rc = sqlite3_exec(m_handle, sql.toUtf8().constData(), nullptr, nullptr, &message);
+    if (rc == SQLITE_OK)
+        return true;
+    CDatabaseError error;
+    error.code = sqlite3_extended_errcode(m_handle);
+    if (error.code == SQLITE_OK)
+        error.code = rc;
+    error.text = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
+    sqlite3_free(message);
+    return fail(error);
+}
+
+bool CDatabase::QueryValue(const QString &strSQL, QVariant *value, const QVariantList &values)
+{
+    *value = QVariant();
+    if (!m_open)
+        return false;
+    QSqlQuery query(m_db);
+    query.setForwardOnly(true);
+    if (!query.prepare(strSQL) || !bindAndRun(query, values))
+        return fail(errorOf(m_handle, query.lastError()));
+    if (query.next())
+        *value = query.value(0);
+    else if (query.lastError().isValid())
+        return fail(errorOf(m_handle, query.lastError()));
+    query.finish();
     return true;
 }
 

@@ -115,6 +115,13 @@ public:
     CStatement Prepare(const QString &strSQL);
     // Runs one statement with its values bound in order; any rows it returns are read and dropped.
     bool ExecuteQuery(const QString &strSQL, const QVariantList &values = {});
+    // Runs statements without values, each stepped to its end by SQLite itself (sqlite3_exec):
+    // for statements that do their work row by row without columns, such as
+    // "PRAGMA incremental_vacuum", which Qt SQL would step only once.
+    bool ExecuteScript(const QString &sql);
+    // Runs one statement (a query or a PRAGMA) and puts the first column of its first row in
+    // *value (an invalid QVariant when there is no row).
+    bool QueryValue(const QString &strSQL, QVariant *value, const QVariantList &values = {});
 
     // Starts a write transaction: the write lock is taken at once (waiting for another writer
     // up to the busy time-out), so a later statement of the transaction never meets a lock.
