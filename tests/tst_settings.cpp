@@ -64,8 +64,8 @@ private Q_SLOTS:
             << QByteArray("[A]\nk=v") << QByteArray("[A]\nk=v\n[QUILLARY]\nDBPATH=new\n");
         QTest::newRow("last line of section without line break")
             << QByteArray("[QUILLARY]\nX=1") << QByteArray("[QUILLARY]\nX=1\nDBPATH=new\n");
-        QTest::newRow("only the first matching key")
-            << QByteArray("[QUILLARY]\nDBPATH=1\nDBPATH=2\n") << QByteArray("[QUILLARY]\nDBPATH=new\nDBPATH=2\n");
+        QTest::newRow("only the first matching key") << QByteArray("[QUILLARY]\nDBPATH=1\nDBPATH=2\n")
+                                                     << QByteArray("[QUILLARY]\nDBPATH=new\nDBPATH=2\n");
     }
     void writeLeavesEveryOtherByteAlone()
     {

@@ -114,6 +114,7 @@ private Q_SLOTS:
     void everyControlNamedAndPlaced()
     {
         frmZIDovidovarar w;
+        w.show();
         auto *tab = w.findChild<QTabWidget *>("tabApplication");
         QVERIFY(tab);
         QWidget *client = w.centralWidget();
@@ -211,8 +212,8 @@ private Q_SLOTS:
         QVERIFY(QTest::qWaitForWindowActive(&w));
         QCOMPARE(QApplication::focusWidget(), w.findChild<QWidget *>("cmdCancel"));
         // Forward from Cancel: OK, the tab control, then the "Search" page's controls by tab index.
-        const QStringList expected{"cmdOK", "tabApplication", "lvwFileSearch", "cmdSearch", "txtSearchList",
-                                   "cmdClearList", "cmdCancel"};
+        const QStringList expected{"cmdOK",         "tabApplication", "lvwFileSearch", "cmdSearch",
+                                   "txtSearchList", "cmdClearList",   "cmdCancel"};
         for (const QString &name : expected) {
             QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
             QWidget *target = w.findChild<QWidget *>(name);
@@ -232,7 +233,8 @@ private Q_SLOTS:
                 continue;
             text.remove(QLatin1Char('&'));
             const int needed = c->fontMetrics().horizontalAdvance(text) +
-                               (qobject_cast<QPushButton *>(c) ? 8 : 0) + (qobject_cast<QCheckBox *>(c) ? 20 : 0);
+                               (qobject_cast<QPushButton *>(c) ? 8 : 0) +
+                               (qobject_cast<QCheckBox *>(c) ? 20 : 0);
             QVERIFY2(needed <= c->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
                                                           .arg(c->objectName())
                                                           .arg(needed)
@@ -250,8 +252,8 @@ private Q_SLOTS:
         QTest::newRow("0") << QByteArray("[QUILLARY]\nSaveLastSetting=0\n") << false << QByteArray("0");
         QTest::newRow("2") << QByteArray("[QUILLARY]\nSaveLastSetting=2\n") << false << QByteArray("0");
         QTest::newRow("empty") << QByteArray("[QUILLARY]\nSaveLastSetting=\n") << false << QByteArray("0");
-        QTest::newRow("not a number") << QByteArray("[QUILLARY]\nSaveLastSetting=yes\n") << false
-                                      << QByteArray("0");
+        QTest::newRow("not a number")
+            << QByteArray("[QUILLARY]\nSaveLastSetting=yes\n") << false << QByteArray("0");
     }
     void startUpReadsSaveLastSetting()
     {

@@ -22,4 +22,7 @@ void quillary::ShowMessage(QWidget *parent, const QString &text)
     box.exec();
 }
 
-void quillary::SetMessageHandler(MessageHandler h) { handler() = std::move(h); }
+void quillary::SetMessageHandler(MessageHandler h)
+{
+    handler() = std::move(h);
+}

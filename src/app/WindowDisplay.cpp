@@ -6,9 +6,15 @@
 #include <QLabel>
 #include <QProgressBar>
 
-WindowDisplay::WindowDisplay() { m_sincePush.start(); }
+WindowDisplay::WindowDisplay()
+{
+    m_sincePush.start();
+}
 
-void WindowDisplay::setText(QLabel *label, const QString &text) { m_texts.insert(label, text); }
+void WindowDisplay::setText(QLabel *label, const QString &text)
+{
+    m_texts.insert(label, text);
+}
 
 void WindowDisplay::setBarRange(QProgressBar *bar, int minimum, int maximum)
 {

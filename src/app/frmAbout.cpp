@@ -53,4 +53,7 @@ QString frmAbout::AboutText()
         .arg(QStringLiteral(QUILLARY_VERSION));
 }
 
-void frmAbout::Form_Load() { lblAboutMsg->setText(AboutText()); }
+void frmAbout::Form_Load()
+{
+    lblAboutMsg->setText(AboutText());
+}

@@ -17,7 +17,6 @@
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QResizeEvent>
 #include <QScreen>
 #include <QStackedWidget>
 #include <QTabWidget>
@@ -52,7 +51,7 @@ QFont windowFont()
     QString family = QStringLiteral("Verdana");
     if (!families.contains(family))
         family = families.contains(QStringLiteral("DejaVu Sans")) ? QStringLiteral("DejaVu Sans")
-                                                                   : QStringLiteral("Sans Serif");
+                                                                  : QStringLiteral("Sans Serif");
     QFont font(family);
     font.setPointSizeF(8.25);
     font.setStyleHint(QFont::SansSerif);
@@ -84,10 +83,45 @@ QProgressBar *makeBar(QWidget *parent, const char *name)
     return bar;
 }
 
+// Places the controls of the tab pages relative to the tab control, as the layout gives them,
+// wherever the tab control puts its pages (it lays them out when it is first shown).
+class PagePlacer : public QObject
+{
+public:
+    PagePlacer(QTabWidget *tabs, QWidget *pageArea) : QObject(tabs), m_tabs(tabs), m_pageArea(pageArea)
+    {
+        pageArea->installEventFilter(this);
+    }
+    void add(QWidget *control, const QRect &onTabControl)
+    {
+        m_controls.append({control, onTabControl});
+        control->setGeometry(onTabControl.translated(-m_pageArea->geometry().topLeft()));
+    }
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override
+    {
+        if (watched == m_pageArea && (event->type() == QEvent::Move || event->type() == QEvent::Resize)) {
+            const QPoint origin = m_pageArea->geometry().topLeft();
+            for (const auto &[control, rect] : std::as_const(m_controls))
+                control->setGeometry(rect.translated(-origin));
+        }
+        return false;
+    }
+
+private:
+    QTabWidget *m_tabs;
+    QWidget *m_pageArea;
+    QList<QPair<QWidget *, QRect>> m_controls;
+};
+
 } // namespace
 
 // The pictures live in a static library, whose resources are registered by hand.
-static void initResources() { Q_INIT_RESOURCE(quillary); }
+static void initResources()
+{
+    Q_INIT_RESOURCE(quillary);
+}
 
 std::function<void()> &frmZIDovidovarar::EndProgramHook()
 {
@@ -136,13 +170,9 @@ void frmZIDovidovarar::buildLayout()
     tabApplication->addTab(pageOptions, QStringLiteral("Options"));
     tabApplication->setCurrentIndex(0);
 
-    // Controls on a page are placed relative to the tab control, as the layout gives them:
-    // lay the tab control out once to learn where its pages begin.
-    QResizeEvent resize(tabApplication->size(), QSize());
-    QCoreApplication::sendEvent(tabApplication, &resize);
-    const QPoint pageOrigin = pageSearch->parentWidget()->geometry().topLeft();
-    auto onPage = [&](QWidget *w, int left, int top, int width, int height) {
-        w->setGeometry(twips(left, top, width, height).translated(-pageOrigin));
+    auto *placer = new PagePlacer(tabApplication, pageSearch->parentWidget());
+    auto onPage = [placer](QWidget *w, int left, int top, int width, int height) {
+        placer->add(w, twips(left, top, width, height));
     };
 
     // Tab 0, "Search"
@@ -211,11 +241,12 @@ void frmZIDovidovarar::buildLayout()
     cmdBrowse->setGeometry(twips(6720, 360, 1455, 375));
     fraOptions = named(new QGroupBox(QStringLiteral("Options"), pageOptions), "fraOptions");
     onPage(fraOptions, 240, 2040, 8295, 855);
-    chkSaveSettings = named(new QCheckBox(QStringLiteral("Save last used settings"), fraOptions), "chkSaveSettings");
+    chkSaveSettings =
+        named(new QCheckBox(QStringLiteral("Save last used settings"), fraOptions), "chkSaveSettings");
     chkSaveSettings->setGeometry(twips(240, 360, 4215, 195));
-    for (QWidget *hidden : {static_cast<QWidget *>(fraSelectDataBase), static_cast<QWidget *>(txtDatabasepath),
-                            static_cast<QWidget *>(cmdBrowse), static_cast<QWidget *>(fraOptions),
-                            static_cast<QWidget *>(chkSaveSettings)})
+    for (QWidget *hidden : {static_cast<QWidget *>(fraSelectDataBase),
+                            static_cast<QWidget *>(txtDatabasepath), static_cast<QWidget *>(cmdBrowse),
+                            static_cast<QWidget *>(fraOptions), static_cast<QWidget *>(chkSaveSettings)})
         hidden->setVisible(false);
 
     // Outside the tab control
@@ -229,9 +260,10 @@ void frmZIDovidovarar::buildLayout()
     }
 
     // Keyboard order by tab index; labels and bars take no focus.
-    const QList<QWidget *> order{cmdCancel,      cmdOK,          tabApplication,  lvwFileSearch, cmdSearch,
-                                 txtDatabasepath, cmdBrowse,     cboSelectDrive,  cmdTakeBackup, chkSaveSettings,
-                                 lvwListFile,    txtSearchList, cmdAddToDB,      cmdClearList};
+    const QList<QWidget *> order{cmdCancel,     cmdOK,           tabApplication, lvwFileSearch,
+                                 cmdSearch,     txtDatabasepath, cmdBrowse,      cboSelectDrive,
+                                 cmdTakeBackup, chkSaveSettings, lvwListFile,    txtSearchList,
+                                 cmdAddToDB,    cmdClearList};
     for (qsizetype i = 1; i < order.size(); ++i)
         QWidget::setTabOrder(order[i - 1], order[i]);
     cmdCancel->setFocus(Qt::OtherFocusReason);

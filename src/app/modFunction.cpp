@@ -77,17 +77,19 @@ std::optional<QString> keyName(const QString &text)
     return t.left(eq).trimmed();
 }
 
-bool sameName(const QString &a, const QString &b) { return a.compare(b, Qt::CaseInsensitive) == 0; }
+bool sameName(const QString &a, const QString &b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
 
 struct Location
 {
-    qsizetype sectionLine = -1;  // index of the section's header line
-    qsizetype keyLine = -1;      // index of the key's line within the section
+    qsizetype sectionLine = -1;   // index of the section's header line
+    qsizetype keyLine = -1;       // index of the key's line within the section
     qsizetype lastEntryLine = -1; // last non-blank line of the section
 };
 
-Location locate(const QByteArray &data, const QList<Line> &lines, const QString &section,
-                const QString &key)
+Location locate(const QByteArray &data, const QList<Line> &lines, const QString &section, const QString &key)
 {
     Location loc;
     bool inSection = false;

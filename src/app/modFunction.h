@@ -10,8 +10,7 @@ namespace modFunction {
 QString ReadIniValue(const QString &filePath, const QString &section, const QString &key);
 
 // Replaces or adds one value; every other byte of the file stays as it was. Failures are silent.
-void WriteIniValue(const QString &filePath, const QString &section, const QString &key,
-                   const QString &value);
+void WriteIniValue(const QString &filePath, const QString &section, const QString &key, const QString &value);
 
 // The directory that holds the executable (tests may point it elsewhere).
 QString ProgramDirectory();
