@@ -18,7 +18,11 @@ void quillary::ShowMessage(QWidget *parent, const QString &text)
         handler()(parent, text);
         return;
     }
-    QMessageBox box(QMessageBox::Information, modConstant::kAppTitle, text, QMessageBox::Ok, parent);
+    // The program's texts break lines with CR LF; a label breaks them at LF alone.
+    QString shown = text;
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    QMessageBox box(QMessageBox::Information, modConstant::kAppTitle, shown, QMessageBox::Ok, parent);
+    box.setTextFormat(Qt::PlainText);
     box.exec();
 }
 
