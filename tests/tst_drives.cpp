@@ -44,16 +44,16 @@ public:
     }
     // A mountinfo line; the mount point directory is made (relative targets lie in the fake tree).
     void addMount(const QString &target, const QString &source, const QString &type,
-                  const QString &majorMinor = "0:99")
+                  const QString &majorMinor = "0:99", const QString &fsRoot = "/")
     {
         const QString t = target.startsWith('/') ? target : path(target);
         if (target != "/")
             QDir().mkpath(t);
         QString escaped = t;
         escaped.replace(' ', "\\040");
-        m_lines << QString("%1 1 %2 / %3 rw,relatime - %4 %5 rw")
+        m_lines << QString("%1 1 %2 %3 %4 rw,relatime - %5 %6 rw")
                        .arg(100 + m_lines.size())
-                       .arg(majorMinor, escaped, type, source);
+                       .arg(majorMinor, fsRoot, escaped, type, source);
         setTable(m_lines.join('\n') + '\n');
     }
     void addLabelLink(const QString &linkName, const QString &target)
@@ -250,13 +250,14 @@ void tst_drives::unusualMountTables()
         QCOMPARE(Drives::DriveListEntries(), QStringList{m.path("media/DISC/") + "  <DISC>"});
     }
     // A disc in an optical drive is listed whatever its file system; a disc hidden under
-    // another mount is not; broken lines are skipped.
+    // another mount is not, nor a directory of a disc bound elsewhere; broken lines are skipped.
     {
         FakeMachine m;
         m.addBlockDevice("sr0", "11:0");
         m.addMount("media/MAC", m.path("dev/sr0"), "hfsplus", "11:0");
         m.addMount("media/hidden", m.path("dev/loop1"), "iso9660", "7:1");
         m.addMount("media/hidden", "tmpfs", "tmpfs", "0:50");
+        m.addMount("srv/bound", m.path("dev/sr0"), "hfsplus", "11:0", "/Applications");
         QFile table(m.path("proc/mountinfo"));
         QVERIFY(table.open(QIODevice::Append));
         table.write("this is no mount line\n");

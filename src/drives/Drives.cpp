@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
@@ -88,6 +89,10 @@ QList<MountEntry> readMountTable(const QString &path)
         const char *source = mnt_fs_get_source(fs);
         const char *type = mnt_fs_get_fstype(fs);
         if (!target || !*target)
+            continue;
+        // A bind mount of a directory inside a disc is no drive of its own.
+        const char *fsRoot = mnt_fs_get_root(fs);
+        if (fsRoot && std::strcmp(fsRoot, "/") != 0)
             continue;
         e.target = QFile::decodeName(target);
         e.source = source ? QFile::decodeName(source) : QString();
@@ -286,9 +291,16 @@ QList<CdDrive> ListCdDrives(const DriveSources &sources)
             const MountEntry top = *shown;
             visible.erase(shown);
             QString fromDrive;
-            const QString name = deviceName(top.source);
+            std::optional<QString> name; // only where device numbers are missing: it costs a path walk
             for (const OpticalDrive &o : optical) {
-                if ((top.device != 0 && o.device != 0) ? top.device == o.device : name == o.name)
+                if (top.device != 0 && o.device != 0) {
+                    if (top.device == o.device)
+                        fromDrive = o.name;
+                    continue;
+                }
+                if (!name)
+                    name = deviceName(top.source);
+                if (*name == o.name)
                     fromDrive = o.name;
             }
             if (!fromDrive.isEmpty())
