@@ -83,6 +83,10 @@ QString DescribeCatalogueError(const CDatabaseError &error, const QString &path)
     default:
         if (error.text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
             reason = QStringLiteral("The catalogue '%1' has no table 'Quillary'.").arg(file);
+        else if (error.text.contains(QStringLiteral("no column named"), Qt::CaseInsensitive))
+            reason = QStringLiteral("The table 'Quillary' of the catalogue '%1' lacks a column for the file "
+                                    "information.")
+                         .arg(file);
         else
             reason = QStringLiteral("The catalogue '%1' refused the file list.").arg(file);
         break;
