@@ -1,9 +1,161 @@
 // "List Files": the scan command and the directory walk behind it.
 #include "app/frmZIDovidovarar.h"
 
-struct frmZIDovidovarar::ScanPart
+#include "app/MessageBox.h"
+#include "app/modConstant.h"
+#include "app/modFunction.h"
+#include "catalogue/clsFileColl.h"
+#include "catalogue/clsFileCollModel.h"
+#include "drives/Drives.h"
+#include "scan/DirectoryWalker.h"
+
+#include <QComboBox>
+#include <QLabel>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTreeView>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+int barNumber(qint64 value)
 {
+    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
+}
+
+// The drive part of a drive-list entry: before the first "<", trimmed, or the whole entry.
+QString driveTextOf(const QString &entry)
+{
+    const qsizetype bracket = entry.indexOf(u'<');
+    return bracket < 0 ? entry : entry.left(bracket).trimmed();
+}
+} // namespace
+
+// Shows the walk in the window. The file label and the files-found label change with every file but
+// are only seen at a yield, so they are written to the display there (and before every message),
+// not once per file.
+struct frmZIDovidovarar::ScanPart : ScanObserver
+{
+    explicit ScanPart(frmZIDovidovarar &window)
+        : w(window), model(new clsFileCollModel(objScannedFiles(), window.lvwListFile))
+    {}
+
+    void directoryListed(const QString &path) override { w.display().setText(w.lblDirectory, path); }
+
+    void filesStarting(qint64 count) override { w.display().setBarRange(w.pgbrFile, 0, barNumber(count)); }
+
+    void fileStarting(qint64 index, const QString &name) override
+    {
+        w.display().setBarValue(w.pgbrFile, barNumber(index + 1));
+        currentFile = name;
+        fileShown = false;
+    }
+
+    void fileListed(const clsFile & /*record*/, qint64 key) override
+    {
+        w.lngFileCount = static_cast<qint32>(key + 1);
+        countShown = false;
+    }
+
+    void subdirectoryStarting(qint64 done, qint64 count) override
+    {
+        w.display().setBarRange(w.pgbrDir, 0, barNumber(count));
+        w.display().setBarValue(w.pgbrDir, barNumber(done));
+    }
+
+    void driveNotReady() override
+    {
+        showPending();
+        w.display().flush();
+        quillary::ShowMessage(&w, modConstant::kDriveNotReadyMessage);
+    }
+
+    void yield() override
+    {
+        showPending();
+        w.display().yield();
+    }
+
+    void showPending()
+    {
+        if (!fileShown) {
+            w.display().setText(w.lblFile, QStringLiteral(" ") + currentFile);
+            fileShown = true;
+        }
+        if (!countShown) {
+            w.display().setText(w.lblFilesFound,
+                                QStringLiteral("Files Found: ") + QString::number(w.lngFileCount));
+            countShown = true;
+        }
+    }
+
+    frmZIDovidovarar &w;
+    clsFileCollModel *model; // owned by lvwListFile
+    QString currentFile;
+    bool fileShown = true;
+    bool countShown = true;
 };
 
-void frmZIDovidovarar::initScanPart() { m_scan = std::make_shared<ScanPart>(); }
-void frmZIDovidovarar::cmdTakeBackup_Click() {}
+void frmZIDovidovarar::initScanPart()
+{
+    m_scan = std::make_shared<ScanPart>(*this);
+    lvwListFile->setModel(m_scan->model);
+    display().watchModel(m_scan->model);
+}
+
+void frmZIDovidovarar::cmdTakeBackup_Click()
+{
+    // A save or a search in progress: the scan waits for the user to try again, so it never empties
+    // the list under a running save.
+    if (m_blnBusy)
+        return;
+    cmdTakeBackup->setEnabled(false);
+    m_blnBusy = true;
+
+    if (modFunction::DefaultDatabasePath().isEmpty()) {
+        m_display.flush();
+        quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
+        endCommand(cmdTakeBackup);
+        return;
+    }
+
+    lngFileCount = 0;
+    setHourglass(true);
+    const QString driveText =
+        cboSelectDrive->currentIndex() >= 0 ? driveTextOf(cboSelectDrive->currentText()) : QString();
+    setWindowTitle(QStringLiteral("Quillary - CD Drive [") + driveText +
+                   QStringLiteral("] scan in progress"));
+
+    // No drive selected counts as a drive without a disc: an empty root must never become "/".
+    if (driveText.trimmed().isEmpty() || CheckDriveReady(driveText) == 2) {
+        m_display.flush();
+        quillary::ShowMessage(this, modConstant::kDriveNotReadyMessage);
+        endCommand(cmdTakeBackup);
+        return;
+    }
+
+    objScannedFiles().Clear();
+    strCurrentCDLabel = modFunction::GetVolumeLabel(driveText);
+
+    m_display.setText(lblDirectory, QString());
+    m_display.setText(lblFile, QString());
+    m_display.setText(lblDirScanned, QStringLiteral("Dir Scanned:"));
+    m_display.setText(lblFileScanned, QStringLiteral("File Scanned:"));
+    pgbrDir->setVisible(true);
+    m_display.setBarRange(pgbrDir, 0, 100);
+    pgbrFile->setVisible(true);
+    m_display.setBarRange(pgbrFile, 0, 100);
+    m_display.setText(lblFilesFound, QStringLiteral("Files Found: 0"));
+    m_scan->model->publishRows(); // the list view empties with the file list
+
+    DirectoryWalker walker(objScannedFiles(), *m_scan);
+    walker.setLabel(strCurrentCDLabel);
+    walker.ScanDirectory(driveText.trimmed());
+
+    m_scan->showPending();
+    m_display.flush();
+    quillary::ShowMessage(this, QStringLiteral("All Files on the drive '") + driveText +
+                                    QStringLiteral("' have been scanned and listed."));
+    endCommand(cmdTakeBackup);
+}
