@@ -32,6 +32,8 @@ struct frmZIDovidovarar::SavePart : SaveObserver
         w.display().yield();
     }
 
+    void Working() override { w.display().yield(); }
+
     void showSaved(qint32 savedCount)
     {
         w.display().setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(savedCount));

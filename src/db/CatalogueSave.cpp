@@ -14,6 +14,7 @@
 namespace {
 
 std::atomic<int> g_commitIntervalMs{500};
+SaveTimings g_lastTimings;
 
 const QString kInsert = QStringLiteral("INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, "
                                        "CreateDate, LastUpdateDate) VALUES (?, ?, ?, ?, ?, ?)");
@@ -46,6 +47,11 @@ void CatalogueSave::SetCommitInterval(int milliseconds)
 int CatalogueSave::CommitInterval()
 {
     return g_commitIntervalMs;
+}
+
+const SaveTimings &CatalogueSave::LastTimings()
+{
+    return g_lastTimings;
 }
 
 QString DescribeCatalogueError(const CDatabaseError &error, const QString &path)
@@ -126,6 +132,9 @@ bool CatalogueSave::SaveFileList(const clsFileColl &files)
         return fail(insert.LastError());
     m_db = &db;
     m_insert = &insert;
+    g_lastTimings = {};
+    QElapsedTimer timer;
+    timer.start();
 
     try {
         for (qint32 i = 1; i <= n && m_failure.isEmpty(); ++i) {
@@ -152,8 +161,13 @@ bool CatalogueSave::SaveFileList(const clsFileColl &files)
         abandonGroup(); // SQLite already rolled the group back
     m_insert = nullptr;
     insert = CStatement();
+    g_lastTimings.rowsNs = timer.nsecsElapsed();
+    timer.restart();
+    // The new rows are searchable at once. This step is silent: a catalogue without the index,
+    // or a failure in it, leaves the stored rows as they are.
     if (m_saved > 0)
-        CatalogueIndex::Refresh(db.Connection());
+        CatalogueIndex::Refresh(db.Handle(), [this] { m_observer.Working(); });
+    g_lastTimings.indexNs = timer.nsecsElapsed();
     m_db = nullptr;
     m_files = nullptr;
     return m_failure.isEmpty();

@@ -20,6 +20,16 @@ public:
     virtual void RecordStarting(qint32 position, const QString &fileName) = 0;
     // The record has been handled; savedCount records have been stored so far. The save yields here.
     virtual void RecordDone(qint32 savedCount) = 0;
+    // Called now and then during the work after the last record (bringing the search index up to
+    // date), so the window can yield.
+    virtual void Working() {}
+};
+
+// Where the time of the last save went (for the benchmark).
+struct SaveTimings
+{
+    qint64 rowsNs = 0;  // storing and committing the rows, with the window's progress and yields
+    qint64 indexNs = 0; // bringing the search index up to date
 };
 
 class CatalogueSave
@@ -44,6 +54,8 @@ public:
     // The longest time rows wait for their commit (milliseconds).
     static void SetCommitInterval(int milliseconds);
     static int CommitInterval();
+
+    static const SaveTimings &LastTimings();
 
 private:
     enum class Outcome { Stored, Refused, Failed };

@@ -1,0 +1,241 @@
+// Times the window's whole "Add to Database" (offscreen, with its progress, yields and compaction)
+// against a one-transaction prepared insert of the same rows through Qt SQL, into an empty
+// catalogue and into one of 1,000,000 rows; then the compaction step on the large catalogue.
+//
+// Uses the empty catalogue the build makes beside the program (build the target quillary or
+// catalogue_file first). Run: <build>/bench/bench_save [records]
+
+#include "app/MessageBox.h"
+#include "app/frmZIDovidovarar.h"
+#include "app/modFunction.h"
+#include "catalogue/clsFileColl.h"
+#include "db/CDatabase.h"
+#include "db/CatalogueSave.h"
+#include "db/CompactCatalogue.h"
+#include "search/CatalogueIndex.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QLabel>
+#include <QPushButton>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+constexpr int kLargeCatalogueRows = 1000000;
+
+struct Record
+{
+    QString label, name, path, size, created, updated;
+};
+
+Record makeRecord(int i, const QString &label)
+{
+    const QString name = QStringLiteral("FILE%1.DAT").arg(i, 7, 10, QLatin1Char('0'));
+    return {label,
+            name,
+            label + QStringLiteral(": DATA/DIR%1/SUB%2/").arg(i / 1000).arg(i % 7) + name,
+            QString::number(1000 + (i * 7919) % 5000000),
+            QStringLiteral("3/4/2021 10:%1:%2 AM")
+                .arg(i % 60, 2, 10, QLatin1Char('0'))
+                .arg(i % 59, 2, 10, QLatin1Char('0')),
+            QStringLiteral("3/4/2021 11:%1:%2 AM")
+                .arg(i % 60, 2, 10, QLatin1Char('0'))
+                .arg(i % 53, 2, 10, QLatin1Char('0'))};
+}
+
+[[noreturn]] void die(const QString &what)
+{
+    std::fprintf(stderr, "bench_save: %s\n", qPrintable(what));
+    std::exit(1);
+}
+
+bool copyFile(const QString &from, const QString &to)
+{
+    QFile::remove(to);
+    return QFile::copy(from, to);
+}
+
+// The reference: one transaction, one prepared INSERT run once per row, through Qt SQL.
+double referenceInsert(const QString &path, const QList<Record> &records)
+{
+    double seconds = 0;
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("reference"));
+        db.setDatabaseName(path);
+        if (!db.open())
+            die(db.lastError().text());
+        QElapsedTimer timer;
+        timer.start();
+        QSqlQuery query(db);
+        db.transaction();
+        query.prepare(
+            QStringLiteral("INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, CreateDate, "
+                           "LastUpdateDate) VALUES (?, ?, ?, ?, ?, ?)"));
+        for (const Record &r : records) {
+            query.bindValue(0, r.label);
+            query.bindValue(1, r.name);
+            query.bindValue(2, r.path);
+            query.bindValue(3, r.size);
+            query.bindValue(4, r.created);
+            query.bindValue(5, r.updated);
+            if (!query.exec())
+                die(query.lastError().text());
+        }
+        if (!db.commit())
+            die(db.lastError().text());
+        seconds = timer.nsecsElapsed() / 1e9;
+        query.finish();
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("reference"));
+    return seconds;
+}
+
+// The window's command, as the user runs it.
+double windowSave(frmZIDovidovarar &window, const QString &expectedLabel)
+{
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("cmdAddToDB"));
+    auto *label = window.findChild<QLabel *>(QStringLiteral("lblFilesFound"));
+    QElapsedTimer timer;
+    timer.start();
+    button->click();
+    const double seconds = timer.nsecsElapsed() / 1e9;
+    if (label->text() != expectedLabel)
+        die(QStringLiteral("the save ended with \"%1\"").arg(label->text()));
+    return seconds;
+}
+
+qint64 scalar(const QString &path, const QString &sql)
+{
+    CDatabase db(path);
+    QVariant v;
+    if (!db.QueryValue(sql, &v))
+        die(db.LastError().text);
+    return v.toLongLong();
+}
+
+double timeCompaction(const QString &path, bool *ok)
+{
+    QElapsedTimer timer;
+    timer.start();
+    *ok = CatalogueCompaction::CompactCatalogue(path);
+    return timer.nsecsElapsed() / 1e9;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    const int n = argc > 1 ? std::atoi(argv[1]) : 200000;
+
+    const QString shipped = QCoreApplication::applicationDirPath() + QStringLiteral("/../ZODidozode.mdb");
+    if (!QFile::exists(shipped))
+        die(QStringLiteral("%1 is missing: build the target quillary (or catalogue_file) first")
+                .arg(shipped));
+
+    QTemporaryDir dir;
+    if (!dir.isValid())
+        die(QStringLiteral("no temporary directory"));
+    modFunction::SetProgramDirectoryForTesting(dir.path());
+    const QString catalogue = dir.filePath(QStringLiteral("ZODidozode.mdb"));
+    const QString reference = dir.filePath(QStringLiteral("reference.mdb"));
+    const QString large = dir.filePath(QStringLiteral("large.mdb"));
+
+    QStringList messages;
+    quillary::SetMessageHandler([&](QWidget *, const QString &text) { messages << text; });
+
+    QList<Record> records;
+    records.reserve(n);
+    objScannedFiles().Clear();
+    for (int i = 0; i < n; ++i) {
+        records.append(makeRecord(i, QStringLiteral("BENCHDISC")));
+        const Record &r = records.last();
+        objScannedFiles().Add(r.label, r.name, r.path, r.size, r.created, r.updated);
+    }
+
+    // The large catalogue: 1,000,000 rows of earlier discs, made once and copied for every run.
+    {
+        QList<Record> earlier;
+        earlier.reserve(kLargeCatalogueRows);
+        for (int i = 0; i < kLargeCatalogueRows; ++i)
+            earlier.append(makeRecord(i, QStringLiteral("DISC%1").arg(i / 20000, 3, 10, QLatin1Char('0'))));
+        if (!copyFile(shipped, large))
+            die(QStringLiteral("cannot copy the catalogue"));
+        referenceInsert(large, earlier);
+        // As the program leaves a catalogue: its search index up to date.
+        CDatabase db(large);
+        if (!CatalogueIndex::Refresh(db.Handle()))
+            std::printf("(the large catalogue has no search index)\n");
+    }
+
+    frmZIDovidovarar window;
+    const QString expectedLabel = QStringLiteral("Files Save: %1").arg(n);
+
+    struct Line
+    {
+        const char *name;
+        double reference = 0;
+        double save = 0;
+        SaveTimings timings;
+    };
+    QList<Line> lines;
+    for (const bool intoLarge : {false, true}) {
+        const QString start = intoLarge ? large : shipped;
+        Line line{intoLarge ? "into 1,000,000 rows" : "into an empty catalogue", 0, 0, {}};
+        if (!copyFile(start, reference))
+            die(QStringLiteral("cannot copy the catalogue"));
+        line.reference = referenceInsert(reference, records);
+        if (!copyFile(start, catalogue))
+            die(QStringLiteral("cannot copy the catalogue"));
+        line.save = windowSave(window, expectedLabel);
+        line.timings = CatalogueSave::LastTimings();
+        const qint64 rows = scalar(catalogue, QStringLiteral("SELECT count(*) FROM Quillary"));
+        if (rows != n + (intoLarge ? kLargeCatalogueRows : 0))
+            die(QStringLiteral("the catalogue holds %1 rows").arg(rows));
+        lines.append(line);
+    }
+    if (!messages.isEmpty())
+        die(QStringLiteral("the save showed: %1").arg(messages.join(QStringLiteral(" | "))));
+
+    // The compaction step on the 1,000,000-row catalogue (plus this save): as the save leaves it
+    // (already compacted by the save: nothing to do), and after one disc (20,000 rows) was deleted.
+    bool okAfterSave = false;
+    const double afterSave = timeCompaction(catalogue, &okAfterSave);
+    {
+        CDatabase db(catalogue);
+        if (!db.ExecuteQuery(QStringLiteral("DELETE FROM Quillary WHERE CDLabel = 'DISC007'")))
+            die(db.LastError().text);
+    }
+    const qint64 freePages = scalar(catalogue, QStringLiteral("PRAGMA freelist_count"));
+    const qint64 sizeBefore = QFileInfo(catalogue).size();
+    bool okAfterDelete = false;
+    const double afterDelete = timeCompaction(catalogue, &okAfterDelete);
+    const qint64 sizeAfter = QFileInfo(catalogue).size();
+
+    std::printf(
+        "Saving %d records (window command: progress, a yield per record, index refresh, compaction)\n", n);
+    std::printf("%-24s %12s %13s %8s %9s %6s   %s\n", "", "reference s", "reference r/s", "save s",
+                "save r/s", "ratio", "save = rows s + index s + rest s (compaction, window)");
+    for (const Line &l : lines)
+        std::printf("%-24s %12.3f %13.0f %8.3f %9.0f %6.2f   %.3f + %.3f + %.3f\n", l.name, l.reference,
+                    n / l.reference, l.save, n / l.save, l.reference / l.save, l.timings.rowsNs / 1e9,
+                    l.timings.indexNs / 1e9, l.save - (l.timings.rowsNs + l.timings.indexNs) / 1e9);
+    std::printf("\nCompaction of the %d-row catalogue\n", kLargeCatalogueRows + n);
+    std::printf("  as the save leaves it:              %8.3f s (%s)\n", afterSave,
+                okAfterSave ? "ok" : "FAILED");
+    std::printf("  after deleting one disc:            %8.3f s (%s, %lld free pages, %lld -> %lld bytes)\n",
+                afterDelete, okAfterDelete ? "ok" : "FAILED", freePages, sizeBefore, sizeAfter);
+    return 0;
+}
