@@ -108,6 +108,7 @@ void frmZIDovidovarar::cmdSearch_Click()
             if (model->heldRows() > 0)
                 model->clear();
             model->reserve(total);
+            model->setGrowing(true);
             // The labels and the bar reach the screen only at a yield, so they are given their
             // values there: the same picture as setting them for every row, at a fraction of the cost.
             auto showRow = [&](qint64 n) {
@@ -132,6 +133,7 @@ void frmZIDovidovarar::cmdSearch_Click()
                     lastYield = n;
                 }
             }
+            model->setGrowing(false);
             if (listed > 0)
                 showRow(listed);
             if (failure.isEmpty())

@@ -56,6 +56,10 @@ std::string trigramQuery(const std::vector<std::string> &runs)
 
 } // namespace
 
+namespace {
+constexpr const char *kWantedFunction = "quillary_search_wanted";
+} // namespace
+
 CatalogueSearch::CatalogueSearch(sqlite3 *db) : m_db(db) {}
 
 CatalogueSearch::~CatalogueSearch()
@@ -66,6 +70,11 @@ CatalogueSearch::~CatalogueSearch()
 void CatalogueSearch::close()
 {
     m_reader = SqliteStatement();
+    if (m_wantedRegistered) {
+        sqlite3_create_function_v2(m_db, kWantedFunction, 1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
+                                   nullptr);
+        m_wantedRegistered = false;
+    }
     if (m_inTransaction) {
         SqliteExec(m_db, "COMMIT");
         m_inTransaction = false;
@@ -95,18 +104,22 @@ bool CatalogueSearch::find(const QString &phrase)
     if (!SqliteStatement().prepare(m_db, sql("SELECT ", " FROM Quillary")))
         return fail();
 
+    const CatalogueIndex::Status index = CatalogueIndex::Inspect(m_db);
+    const bool useIndex = index.usable && index.changed <= kMaxChangedRows;
+
     if (m_matcher->matchesEverything()) {
         m_method = Method::Everything;
-        SqliteStatement count(m_db, "SELECT count(*) FROM Quillary WHERE FileName IS NOT NULL");
-        if (!count.isValid() || count.step() != SQLITE_ROW)
-            return fail();
-        m_count = count.int64(0);
+        if (!(useIndex && countAllWithIndex(index.watermark))) {
+            SqliteStatement count(m_db, "SELECT count(*) FROM Quillary WHERE FileName IS NOT NULL");
+            if (!count.isValid() || count.step() != SQLITE_ROW)
+                return fail();
+            m_count = count.int64(0);
+        }
         return prepareReader();
     }
 
     bool indexUsed = false;
-    const CatalogueIndex::Status index = CatalogueIndex::Inspect(m_db);
-    if (index.usable && index.changed <= kMaxChangedRows) {
+    if (useIndex) {
         if (!collectWithIndex(index.watermark, &indexUsed))
             return false;
     }
@@ -140,6 +153,24 @@ bool CatalogueSearch::find(const QString &phrase)
     m_ids.erase(std::unique(m_ids.begin(), m_ids.end()), m_ids.end());
     m_count = static_cast<qint64>(m_ids.size());
     return prepareReader();
+}
+
+bool CatalogueSearch::countAllWithIndex(qint64 watermark)
+{
+    // The folded copy holds one row per indexed name (counted without reading a record); rows
+    // noted as changed are counted from the table instead, and so are rows above the watermark.
+    SqliteStatement count(m_db, "SELECT (SELECT count(*) FROM QuillarySearchFold) - (SELECT count(*) FROM "
+                                "QuillarySearchDirty AS d JOIN QuillarySearchFold AS f ON f.ID = d.ID) + "
+                                "(SELECT count(*) FROM QuillarySearchDirty AS d JOIN Quillary AS q ON "
+                                "q.rowid = d.ID WHERE q.FileName IS NOT NULL) + (SELECT count(*) FROM "
+                                "Quillary WHERE rowid > ?1 AND FileName IS NOT NULL)");
+    if (!count.isValid())
+        return false;
+    count.bindInt64(1, watermark);
+    if (count.step() != SQLITE_ROW)
+        return false;
+    m_count = count.int64(0);
+    return true;
 }
 
 bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
@@ -230,14 +261,19 @@ bool CatalogueSearch::prepareReader()
     case Method::Scan:
         if (m_ids.empty())
             return true;
-        // A few rows are looked up one by one; many are picked out of one pass over the table.
-        m_pointLookups = static_cast<qint64>(m_ids.size()) * 16 < m_tableRows;
+        // A few rows are looked up one by one; many are picked out of one pass over the table,
+        // where a function of ours tells SQLite which rows to read before it reads their values.
+        m_pointLookups = static_cast<qint64>(m_ids.size()) * 8 < m_tableRows;
         if (m_pointLookups)
             return m_reader.prepare(m_db, sql("SELECT ", " FROM Quillary WHERE rowid = ?")) || fail();
-        if (!m_reader.prepare(m_db, sql("SELECT rowid, ", " FROM Quillary WHERE rowid >= ? ORDER BY rowid")))
+        if (sqlite3_create_function_v2(m_db, kWantedFunction, 1, SQLITE_UTF8, this, &CatalogueSearch::wanted,
+                                       nullptr, nullptr, nullptr) != SQLITE_OK)
             return fail();
-        m_reader.bindInt64(1, m_ids.front());
-        return true;
+        m_wantedRegistered = true;
+        return m_reader.prepare(
+                   m_db,
+                   sql("SELECT ", " FROM Quillary WHERE quillary_search_wanted(rowid) ORDER BY rowid")) ||
+               fail();
     case Method::None:
         break;
     }
@@ -284,18 +320,10 @@ bool CatalogueSearch::next()
                 return rc == SQLITE_DONE ? fail(vanished) : fail();
             loadFields(0);
         } else {
-            const qint64 wanted = m_ids[m_nextId];
-            int rc;
-            while ((rc = m_reader.step()) == SQLITE_ROW) {
-                const qint64 id = m_reader.int64(0);
-                if (id == wanted)
-                    break;
-                if (id > wanted)
-                    return fail(vanished);
-            }
+            const int rc = m_reader.step();
             if (rc != SQLITE_ROW)
                 return rc == SQLITE_DONE ? fail(vanished) : fail();
-            loadFields(1);
+            loadFields(0);
         }
         ++m_nextId;
         break;
@@ -304,4 +332,11 @@ bool CatalogueSearch::next()
     }
     ++m_read;
     return true;
+}
+
+void CatalogueSearch::wanted(sqlite3_context *context, int, sqlite3_value **arguments)
+{
+    const auto *self = static_cast<const CatalogueSearch *>(sqlite3_user_data(context));
+    const qint64 id = sqlite3_value_int64(arguments[0]);
+    sqlite3_result_int(context, std::binary_search(self->m_ids.begin(), self->m_ids.end(), id) ? 1 : 0);
 }

@@ -22,8 +22,6 @@
 #include <string_view>
 #include <vector>
 
-struct sqlite3;
-
 class CatalogueSearch
 {
 public:
@@ -63,11 +61,13 @@ public:
 
 private:
     bool fail(const QString &context = QString());
+    bool countAllWithIndex(qint64 watermark);
     bool collectWithIndex(qint64 watermark, bool *indexUsed);
     bool collectByScan(SqliteStatement &statement, int idColumn, int nameColumn, bool folded,
                        const std::vector<qint64> *skip);
     bool prepareReader();
     void loadFields(int firstColumn);
+    static void wanted(sqlite3_context *context, int count, sqlite3_value **arguments);
 
     sqlite3 *m_db;
     std::unique_ptr<PhraseMatcher> m_matcher;
@@ -79,6 +79,7 @@ private:
     std::vector<qint64> m_ids; // the matching row IDs, ascending (Index and Scan)
     size_t m_nextId = 0;
     bool m_pointLookups = false;
+    bool m_wantedRegistered = false;
     SqliteStatement m_reader;
     std::array<std::string_view, ListColumns::kCount> m_fields{};
     QString m_error;

@@ -68,6 +68,8 @@ void SearchResultModel::publishRows()
     const int held = static_cast<int>(std::min<qint64>(heldRows(), std::numeric_limits<int>::max()));
     if (held <= m_published)
         return;
+    if (m_growing && m_published > 0 && held - m_published < m_published / 2)
+        return;
     beginInsertRows(QModelIndex(), m_published, held - 1);
     m_published = held;
     endInsertRows();
