@@ -57,6 +57,10 @@ std::string trigramQuery(const std::vector<std::string> &runs)
 } // namespace
 
 namespace {
+// Functions of ours that the statements call: whether a name matches the phrase (folding it
+// first unless the second argument says it is folded already), and whether a row is one of the
+// matching rows.
+constexpr const char *kMatchFunction = "quillary_search_match";
 constexpr const char *kWantedFunction = "quillary_search_wanted";
 } // namespace
 
@@ -70,10 +74,13 @@ CatalogueSearch::~CatalogueSearch()
 void CatalogueSearch::close()
 {
     m_reader = SqliteStatement();
-    if (m_wantedRegistered) {
-        sqlite3_create_function_v2(m_db, kWantedFunction, 1, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
-                                   nullptr);
-        m_wantedRegistered = false;
+    if (m_functionsRegistered) {
+        for (const char *name : {kMatchFunction, kWantedFunction}) {
+            const int arguments = name == kMatchFunction ? 2 : 1;
+            sqlite3_create_function_v2(m_db, name, arguments, SQLITE_UTF8, nullptr, nullptr, nullptr, nullptr,
+                                       nullptr);
+        }
+        m_functionsRegistered = false;
     }
     if (m_inTransaction) {
         SqliteExec(m_db, "COMMIT");
@@ -97,6 +104,16 @@ bool CatalogueSearch::find(const QString &phrase)
     m_read = 0;
     if (!m_db)
         return fail(QStringLiteral("the catalogue could not be opened"));
+    if (!m_functionsRegistered) {
+        if (sqlite3_create_function_v2(m_db, kMatchFunction, 2, SQLITE_UTF8, this,
+                                       &CatalogueSearch::matchFunction, nullptr, nullptr,
+                                       nullptr) != SQLITE_OK ||
+            sqlite3_create_function_v2(m_db, kWantedFunction, 1, SQLITE_UTF8, this,
+                                       &CatalogueSearch::wantedFunction, nullptr, nullptr,
+                                       nullptr) != SQLITE_OK)
+            return fail();
+        m_functionsRegistered = true;
+    }
     if (!SqliteExec(m_db, "BEGIN"))
         return fail();
     m_inTransaction = true;
@@ -119,33 +136,25 @@ bool CatalogueSearch::find(const QString &phrase)
     }
 
     bool indexUsed = false;
-    if (useIndex) {
-        if (!collectWithIndex(index.watermark, &indexUsed))
-            return false;
-    }
+    if (useIndex && !collectWithIndex(index.watermark, &indexUsed))
+        return false;
     if (indexUsed) {
         m_method = Method::Index;
     } else {
         m_ids.clear();
-        m_tableRows = 0;
-        SqliteStatement scan(m_db, "SELECT rowid, FileName FROM Quillary");
+        SqliteStatement scan(m_db, "SELECT rowid FROM Quillary WHERE quillary_search_match(FileName, 0)");
         if (scan.isValid()) {
             m_method = Method::Scan;
-            if (!collectByScan(scan, 0, 1, false, nullptr))
+            if (!collect(scan, nullptr))
                 return false;
         } else {
             // A table without row IDs: count now, compare again while reading.
             m_method = Method::TwoPass;
-            SqliteStatement names(m_db, "SELECT FileName FROM Quillary");
-            if (!names.isValid())
+            SqliteStatement count(m_db,
+                                  "SELECT count(*) FROM Quillary WHERE quillary_search_match(FileName, 0)");
+            if (!count.isValid() || count.step() != SQLITE_ROW)
                 return fail();
-            int rc;
-            while ((rc = names.step()) == SQLITE_ROW) {
-                if (!names.isNull(0) && m_matcher->matches(names.text(0)))
-                    ++m_count;
-            }
-            if (rc != SQLITE_DONE)
-                return fail();
+            m_count = count.int64(0);
             return prepareReader();
         }
     }
@@ -194,52 +203,45 @@ bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
     SqliteStatement candidates;
     if (runs.empty()) {
         // Nothing to look up: compare every folded name (a small table, and no folding to do).
-        candidates.prepare(m_db, "SELECT ID, Name FROM QuillarySearchFold");
+        candidates.prepare(m_db, "SELECT ID FROM QuillarySearchFold WHERE quillary_search_match(Name, 1)");
     } else {
-        candidates.prepare(m_db, "SELECT f.ID, f.Name FROM QuillarySearchTrigram AS t JOIN "
-                                 "QuillarySearchFold AS f ON f.ID = t.rowid WHERE "
-                                 "QuillarySearchTrigram MATCH ?");
+        candidates.prepare(m_db,
+                           "SELECT f.ID FROM QuillarySearchTrigram AS t JOIN QuillarySearchFold AS f ON "
+                           "f.ID = t.rowid WHERE QuillarySearchTrigram MATCH ?1 AND "
+                           "quillary_search_match(f.Name, 1)");
         candidates.bindText(1, trigramQuery(runs));
     }
     // An index that cannot be read (a build of SQLite without FTS5, a damaged index) is not
     // used: the caller compares every name instead.
-    if (!candidates.isValid() || !collectByScan(candidates, 0, 1, true, skip)) {
+    if (!candidates.isValid() || !collect(candidates, skip)) {
         m_error.clear();
         return true;
     }
-    m_tableRows = std::max<qint64>(watermark, 1);
-
     if (!changed.empty()) {
-        SqliteStatement rows(m_db, "SELECT q.rowid, q.FileName FROM QuillarySearchDirty AS d JOIN "
-                                   "Quillary AS q ON q.rowid = d.ID");
-        if (!rows.isValid() || !collectByScan(rows, 0, 1, false, nullptr))
+        SqliteStatement rows(m_db,
+                             "SELECT q.rowid FROM QuillarySearchDirty AS d JOIN Quillary AS q ON q.rowid = "
+                             "d.ID WHERE quillary_search_match(q.FileName, 0)");
+        if (!rows.isValid() || !collect(rows, nullptr))
             return false;
     }
     // Rows above the watermark are not indexed yet.
-    SqliteStatement tail(m_db, "SELECT rowid, FileName FROM Quillary WHERE rowid > ?");
+    SqliteStatement tail(
+        m_db, "SELECT rowid FROM Quillary WHERE rowid > ?1 AND quillary_search_match(FileName, 0)");
     if (!tail.isValid())
         return fail();
     tail.bindInt64(1, watermark);
-    if (!collectByScan(tail, 0, 1, false, nullptr))
+    if (!collect(tail, nullptr))
         return false;
     *indexUsed = true;
     return true;
 }
 
-bool CatalogueSearch::collectByScan(SqliteStatement &statement, int idColumn, int nameColumn, bool folded,
-                                    const std::vector<qint64> *skip)
+bool CatalogueSearch::collect(SqliteStatement &statement, const std::vector<qint64> *skip)
 {
-    const PhraseMatcher &matcher = *m_matcher;
     int rc;
     while ((rc = statement.step()) == SQLITE_ROW) {
-        ++m_tableRows;
-        if (statement.isNull(nameColumn))
-            continue;
-        const qint64 id = statement.int64(idColumn);
-        if (skip && std::binary_search(skip->begin(), skip->end(), id))
-            continue;
-        const std::string_view name = statement.text(nameColumn);
-        if (folded ? matcher.matchesFolded(name) : matcher.matches(name))
+        const qint64 id = statement.int64(0);
+        if (!skip || !std::binary_search(skip->begin(), skip->end(), id))
             m_ids.push_back(id);
     }
     return rc == SQLITE_DONE || fail();
@@ -256,85 +258,72 @@ bool CatalogueSearch::prepareReader()
             return true;
         return m_reader.prepare(m_db, sql("SELECT ", " FROM Quillary WHERE FileName IS NOT NULL")) || fail();
     case Method::TwoPass:
-        return m_reader.prepare(m_db, sql("SELECT ", " FROM Quillary")) || fail();
+        return m_reader.prepare(m_db,
+                                sql("SELECT ", " FROM Quillary WHERE quillary_search_match(FileName, 0)")) ||
+               fail();
     case Method::Index:
-    case Method::Scan:
+    case Method::Scan: {
         if (m_ids.empty())
             return true;
         // A few rows are looked up one by one; many are picked out of one pass over the table,
-        // where a function of ours tells SQLite which rows to read before it reads their values.
-        m_pointLookups = static_cast<qint64>(m_ids.size()) * 8 < m_tableRows;
+        // where SQLite asks which rows are wanted before it reads their values.
+        SqliteStatement highest(m_db, "SELECT max(rowid) FROM Quillary");
+        const qint64 tableRows = highest.isValid() && highest.step() == SQLITE_ROW ? highest.int64(0) : 0;
+        m_pointLookups = static_cast<qint64>(m_ids.size()) * 8 < tableRows;
         if (m_pointLookups)
             return m_reader.prepare(m_db, sql("SELECT ", " FROM Quillary WHERE rowid = ?")) || fail();
-        if (sqlite3_create_function_v2(m_db, kWantedFunction, 1, SQLITE_UTF8, this, &CatalogueSearch::wanted,
-                                       nullptr, nullptr, nullptr) != SQLITE_OK)
-            return fail();
-        m_wantedRegistered = true;
-        return m_reader.prepare(
-                   m_db,
-                   sql("SELECT ", " FROM Quillary WHERE quillary_search_wanted(rowid) ORDER BY rowid")) ||
+        return m_reader.prepare(m_db,
+                                sql("SELECT ", " FROM Quillary WHERE quillary_search_wanted(rowid) ORDER BY "
+                                               "rowid")) ||
                fail();
+    }
     case Method::None:
         break;
     }
     return fail(QStringLiteral("no search was made"));
 }
 
-void CatalogueSearch::loadFields(int firstColumn)
+void CatalogueSearch::loadFields()
 {
     for (int c = 0; c < ListColumns::kCount; ++c)
-        m_fields[static_cast<size_t>(c)] = m_reader.text(firstColumn + c);
+        m_fields[static_cast<size_t>(c)] = m_reader.text(c);
 }
 
 bool CatalogueSearch::next()
 {
     if (m_read >= m_count || !m_reader.isValid())
         return false;
-    const QString vanished = QStringLiteral("a row changed while the catalogue was read");
-    switch (m_method) {
-    case Method::Everything: {
-        const int rc = m_reader.step();
-        if (rc != SQLITE_ROW)
-            return rc == SQLITE_DONE ? fail(vanished) : fail();
-        loadFields(0);
-        break;
+    if (m_pointLookups) {
+        m_reader.reset();
+        m_reader.bindInt64(1, m_ids[m_nextId++]);
     }
-    case Method::TwoPass: {
-        int rc;
-        while ((rc = m_reader.step()) == SQLITE_ROW) {
-            if (!m_reader.isNull(0) && m_matcher->matches(m_reader.text(0)))
-                break;
-        }
-        if (rc != SQLITE_ROW)
-            return rc == SQLITE_DONE ? fail(vanished) : fail();
-        loadFields(0);
-        break;
+    const int rc = m_reader.step();
+    if (rc != SQLITE_ROW) {
+        // The count and the rows come from one snapshot: a row can only go missing if the
+        // catalogue was changed through this very connection.
+        return rc == SQLITE_DONE ? fail(QStringLiteral("a row changed while the catalogue was read"))
+                                 : fail();
     }
-    case Method::Index:
-    case Method::Scan:
-        if (m_pointLookups) {
-            m_reader.reset();
-            m_reader.bindInt64(1, m_ids[m_nextId]);
-            const int rc = m_reader.step();
-            if (rc != SQLITE_ROW)
-                return rc == SQLITE_DONE ? fail(vanished) : fail();
-            loadFields(0);
-        } else {
-            const int rc = m_reader.step();
-            if (rc != SQLITE_ROW)
-                return rc == SQLITE_DONE ? fail(vanished) : fail();
-            loadFields(0);
-        }
-        ++m_nextId;
-        break;
-    case Method::None:
-        return false;
-    }
+    loadFields();
     ++m_read;
     return true;
 }
 
-void CatalogueSearch::wanted(sqlite3_context *context, int, sqlite3_value **arguments)
+void CatalogueSearch::matchFunction(sqlite3_context *context, int, sqlite3_value **arguments)
+{
+    const auto *self = static_cast<const CatalogueSearch *>(sqlite3_user_data(context));
+    const auto *text = reinterpret_cast<const char *>(sqlite3_value_text(arguments[0]));
+    if (!text) { // a missing name matches no phrase, as with LIKE
+        sqlite3_result_int(context, 0);
+        return;
+    }
+    const std::string_view name(text, static_cast<size_t>(sqlite3_value_bytes(arguments[0])));
+    const bool folded = sqlite3_value_int(arguments[1]) != 0;
+    const bool match = folded ? self->m_matcher->matchesFolded(name) : self->m_matcher->matches(name);
+    sqlite3_result_int(context, match ? 1 : 0);
+}
+
+void CatalogueSearch::wantedFunction(sqlite3_context *context, int, sqlite3_value **arguments)
 {
     const auto *self = static_cast<const CatalogueSearch *>(sqlite3_user_data(context));
     const qint64 id = sqlite3_value_int64(arguments[0]);

@@ -63,23 +63,23 @@ private:
     bool fail(const QString &context = QString());
     bool countAllWithIndex(qint64 watermark);
     bool collectWithIndex(qint64 watermark, bool *indexUsed);
-    bool collectByScan(SqliteStatement &statement, int idColumn, int nameColumn, bool folded,
-                       const std::vector<qint64> *skip);
+    // Adds the row IDs the statement gives (its first column) to the matching rows.
+    bool collect(SqliteStatement &statement, const std::vector<qint64> *skip);
     bool prepareReader();
-    void loadFields(int firstColumn);
-    static void wanted(sqlite3_context *context, int count, sqlite3_value **arguments);
+    void loadFields();
+    static void matchFunction(sqlite3_context *context, int count, sqlite3_value **arguments);
+    static void wantedFunction(sqlite3_context *context, int count, sqlite3_value **arguments);
 
     sqlite3 *m_db;
     std::unique_ptr<PhraseMatcher> m_matcher;
+    bool m_functionsRegistered = false;
     bool m_inTransaction = false;
     Method m_method = Method::None;
     qint64 m_count = 0;
     qint64 m_read = 0;
-    qint64 m_tableRows = 0;
     std::vector<qint64> m_ids; // the matching row IDs, ascending (Index and Scan)
     size_t m_nextId = 0;
     bool m_pointLookups = false;
-    bool m_wantedRegistered = false;
     SqliteStatement m_reader;
     std::array<std::string_view, ListColumns::kCount> m_fields{};
     QString m_error;
