@@ -98,16 +98,6 @@ private Q_SLOTS:
             QVERIFY2(rs.FieldIndex(QString::fromLatin1(column)) >= 0, column);
     }
 
-    void aFailedScriptLeavesNoFile()
-    {
-        QString error;
-        QVERIFY(!CatalogueFile::CreateFromScript(
-            m_path, QStringLiteral("CREATE TABLE A (x); CREATE TABLE A (y);"), &error));
-        QVERIFY(error.contains(QStringLiteral("already exists")));
-        QVERIFY(!QFile::exists(m_path));
-        QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList());
-    }
-
     // The file is opened without the right to create it: nothing appears where nothing was.
     void missingCatalogueStaysMissing()
     {
@@ -272,21 +262,6 @@ private Q_SLOTS:
         QVERIFY(db.InTransaction()); // only the statement was undone
         QVERIFY(db.CommitTrans());
         QCOMPARE(fileNames(db), QStringList{QStringLiteral("GOOD")});
-    }
-
-    void connectionsAreOwnAndRemoved()
-    {
-        QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
-        auto first = std::make_unique<CDatabase>();
-        auto second = std::make_unique<CDatabase>();
-        QVERIFY(first->IsOpen() && second->IsOpen());
-        QCOMPARE(QSqlDatabase::connectionNames().size(), 2);
-        QVERIFY(first->Connection().connectionName() != second->Connection().connectionName());
-        first.reset();
-        QCOMPARE(QSqlDatabase::connectionNames(), QStringList{second->Connection().connectionName()});
-        second.reset();
-        // Nothing holds the file: it can be replaced freely.
-        QVERIFY(QFile::remove(m_path));
     }
 
     // Compaction keeps every row and gives the free pages back, in the shipped incremental mode and
