@@ -8,14 +8,17 @@
 #include "search/CatalogueSearch.h"
 #include "search/SearchHooks.h"
 #include "search/SearchResultModel.h"
+#include "support/IsoImage.h"
 #include "support/WindowTestAccess.h"
 
+#include <QComboBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRandomGenerator>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QToolButton>
 #include <QTreeView>
@@ -290,6 +293,7 @@ private Q_SLOTS:
     void clearList();
     void indexAgreesWithBruteForce();
     void refreshCatchesUpWithOtherWriters();
+    void findsTheFilesOfASavedDisc();
 };
 
 void tst_Search::phraseRules_data()
@@ -727,6 +731,65 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QVERIFY(plain.addNames({"a.txt"}));
     QVERIFY(!CatalogueIndex::Refresh(plain.handle()));
     QVERIFY(!CatalogueIndex::Inspect(plain.handle()).usable);
+}
+
+void tst_Search::findsTheFilesOfASavedDisc()
+{
+    IsoImage disc(QStringLiteral("DISC01"));
+    const QStringList onDisc{"README.TXT", "SETUP/DATA/FILE1.CAB", "SETUP/setup.exe", "Müsik/Ärger.txt",
+                             "Документы/Москва.doc"};
+    for (const QString &file : onDisc)
+        QVERIFY(disc.addFile(file, QByteArray(100, 'x')));
+    if (!disc.buildAndMount())
+        QSKIP(qPrintable(disc.skipReason()));
+
+    SearchWindow w;
+    QString error;
+    QVERIFY2(CatalogueFile::CreateFromSchemaFile(w.databasePath(), kSchemaFile, &error), qPrintable(error));
+    w.window->show();
+
+    // List the disc and save it, as a user would.
+    auto *tabs = w.window->findChild<QTabWidget *>(QStringLiteral("tabApplication"));
+    tabs->setCurrentIndex(1);
+    auto *drives = w.window->findChild<QComboBox *>(QStringLiteral("cboSelectDrive"));
+    const int entry = drives->findText(disc.root(), Qt::MatchStartsWith);
+    QVERIFY2(entry >= 0, qPrintable(disc.root()));
+    drives->setCurrentIndex(entry);
+    w.window->findChild<QPushButton *>(QStringLiteral("cmdTakeBackup"))->click();
+    QCOMPARE(w.messages.size(), 1);
+    w.window->findChild<QPushButton *>(QStringLiteral("cmdAddToDB"))->click();
+    QVERIFY(!w.window->blnBusy());
+    QVERIFY(disc.unmount()); // the catalogue alone answers from now on
+
+    // The save brought the search index up to date.
+    sqlite3 *db = nullptr;
+    QCOMPARE(
+        sqlite3_open_v2(QFile::encodeName(w.databasePath()).constData(), &db, SQLITE_OPEN_READONLY, nullptr),
+        SQLITE_OK);
+    const CatalogueIndex::Status status = CatalogueIndex::Inspect(db);
+    sqlite3_close(db);
+    QVERIFY(status.usable);
+    QCOMPARE(status.watermark, qint64(onDisc.size()));
+    QCOMPARE(status.changed, 0);
+
+    tabs->setCurrentIndex(0);
+    w.run(QStringLiteral("ärger"));
+    QCOMPARE(w.messages, QStringList());
+    QCOMPARE(w.rows(), 1);
+    QCOMPARE(w.cell(0, 0), QStringLiteral("Ärger.txt"));
+    QCOMPARE(w.cell(0, 1), QStringLiteral("DISC01"));
+    QCOMPARE(w.cell(0, 2), QStringLiteral("DISC01: Müsik/Ärger.txt"));
+    QCOMPARE(w.cell(0, 3), QStringLiteral("100"));
+
+    w.run(QStringLiteral("москва"));
+    QCOMPARE(w.listedNames(), QStringList{"Москва.doc"});
+    w.run(QStringLiteral(" file1.cab "));
+    QCOMPARE(w.listedNames(), QStringList{"FILE1.CAB"});
+    QCOMPARE(w.cell(0, 2), QStringLiteral("DISC01: SETUP/DATA/FILE1.CAB"));
+    w.run(QString());
+    QCOMPARE(w.rows(), onDisc.size());
+    w.run(QStringLiteral("no such file"));
+    QCOMPARE(w.messages, QStringList{kNothingFound});
 }
 
 QTEST_MAIN(tst_Search)
