@@ -288,9 +288,9 @@ private Q_SLOTS:
             QSKIP("needs a private mount namespace (root with unshare) to mount a small tmpfs");
         const QString small = m_dir->filePath(QStringLiteral("small"));
         QVERIFY(QDir().mkpath(small));
-        QCOMPARE(QProcess::execute(QStringLiteral("mount"),
-                                   {"-t", "tmpfs", "-o", "size=256k", "quillary-full", small}),
-                 0);
+        if (QProcess::execute(QStringLiteral("mount"),
+                              {"-t", "tmpfs", "-o", "size=256k", "quillary-full", small}) != 0)
+            QSKIP("mounting a small tmpfs failed");
         auto unmount = qScopeGuard([&] { QProcess::execute(QStringLiteral("umount"), {small}); });
         modFunction::SetProgramDirectoryForTesting(small);
         m_path = small + QStringLiteral("/ZODidozode.mdb");
