@@ -178,7 +178,7 @@ private Q_SLOTS:
         QCOMPARE(quote.Value(QStringLiteral("NoSuchColumn")), QVariant());
         quote.Close();
 
-        CRecordset none = db.GetRecordset(QStringLiteral("SELECT * FROM Quillary WHERE 0 = 1"));
+        CRecordset none = db.GetRecordset(QStringLiteral("SELECT * FROM Quillary WHERE 0 = 1; "));
         QVERIFY(none.IsOpen());
         QCOMPARE(none.RecordCount(), 0);
         QVERIFY(!none.Next());

@@ -308,7 +308,10 @@ CRecordset CDatabase::GetRecordset(const QString &strSQL, const QVariantList &va
     // Counting through a subquery also refuses anything that is not a query.
     QSqlQuery count(m_db);
     count.setForwardOnly(true);
-    if (!count.prepare(QStringLiteral("SELECT count(*) FROM (") + strSQL + QStringLiteral("\n)")) ||
+    QString inner = strSQL.trimmed();
+    while (inner.endsWith(u';'))
+        inner.chop(1);
+    if (!count.prepare(QStringLiteral("SELECT count(*) FROM (") + inner + QStringLiteral("\n)")) ||
         !bindAndRun(count, values) || !count.next())
         return giveUp(count);
     const qint64 rows = count.value(0).toLongLong();
