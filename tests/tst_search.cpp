@@ -726,6 +726,22 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QVERIFY(catalogue.exec(QStringLiteral("COMMIT")));
     QCOMPARE(CatalogueIndex::Inspect(catalogue.handle()).watermark, 12);
 
+    // When most indexed rows changed, the index is built afresh, with the same result.
+    QVERIFY(catalogue.addNames(numberedNames(5000)));
+    QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
+    QVERIFY(catalogue.exec(QStringLiteral("DELETE FROM Quillary WHERE rowid % 3 <> 0")));
+    QVERIFY(
+        catalogue.exec(QStringLiteral("UPDATE Quillary SET FileName = upper(FileName) WHERE rowid % 2 = 0")));
+    QVERIFY(CatalogueIndex::Inspect(catalogue.handle()).changed > 3000);
+    const QStringList before = searchNames(catalogue.handle(), QStringLiteral("FILE12"));
+    QCOMPARE(before, bruteForceNames(catalogue, QStringLiteral("FILE12")));
+    QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
+    status = CatalogueIndex::Inspect(catalogue.handle());
+    QCOMPARE(status.changed, 0);
+    QCOMPARE(status.watermark, 5010); // the highest row left
+    QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("FILE12")), before);
+    QCOMPARE(searchNames(catalogue.handle(), QString()).size(), catalogue.names().size());
+
     // A catalogue without the index is left as it was.
     Catalogue plain(dir.filePath(QStringLiteral("p.db")), Kind::PlainTable);
     QVERIFY(plain.addNames({"a.txt"}));

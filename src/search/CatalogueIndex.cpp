@@ -130,8 +130,21 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
         }
     };
 
+    // When most of the index is out of date (another program rewrote the table), starting
+    // afresh is quicker than mending it row by row.
+    CatalogueIndex::Status from = status;
+    if (status.changed > 1000 && status.changed > status.watermark / 4) {
+        if (!SqliteExec(db, "DELETE FROM QuillarySearchFold") ||
+            !SqliteExec(db,
+                        "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')") ||
+            !SqliteExec(db, "DELETE FROM QuillarySearchDirty") ||
+            !SqliteExec(db, "UPDATE QuillarySearchState SET Watermark = 0"))
+            return false;
+        from = CatalogueIndex::Status{true, 0, 0};
+    }
+
     // Rows noted by the triggers: take the old name out, put the current one in.
-    if (status.changed > 0) {
+    if (from.changed > 0) {
         std::vector<qint64> ids;
         {
             SqliteStatement list(db, "SELECT ID FROM QuillarySearchDirty ORDER BY ID");
@@ -166,8 +179,8 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
     SqliteStatement tail(db, "SELECT rowid, FileName FROM Quillary WHERE rowid > ? ORDER BY rowid");
     if (!tail.isValid())
         return false;
-    tail.bindInt64(1, status.watermark);
-    qint64 watermark = status.watermark;
+    tail.bindInt64(1, from.watermark);
+    qint64 watermark = from.watermark;
     int rc;
     while ((rc = tail.step()) == SQLITE_ROW) {
         const qint64 id = tail.int64(0);
@@ -178,7 +191,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
     }
     if (rc != SQLITE_DONE)
         return false;
-    if (watermark != status.watermark) {
+    if (watermark != from.watermark) {
         SqliteStatement update(db, "UPDATE QuillarySearchState SET Watermark = ?");
         if (!update.isValid())
             return false;
