@@ -4,6 +4,7 @@
 #include "app/modConstant.h"
 #include "app/modFunction.h"
 #include "db/CDatabase.h"
+#include "db/CatalogueSave.h"
 #include "search/CatalogueSearch.h"
 #include "search/SearchHooks.h"
 #include "search/SearchResultModel.h"
@@ -43,9 +44,36 @@ QString trimBlanks(const QString &text)
     return text.mid(first, last - first);
 }
 
-QString searchFailedMessage(const QString &detail)
+// Why the search failed, in the words the save uses for the same faults of the catalogue.
+QString searchFailedMessage(const CDatabaseError &error)
 {
-    return QStringLiteral("The catalogue could not be searched.\r\n") + detail;
+    const QString path = modFunction::DefaultDatabasePath();
+    const QString file = path.isEmpty() ? modConstant::kDatabaseFileName : path;
+    QString reason;
+    switch (error.primaryCode()) {
+    case SQLITE_CANTOPEN:
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+    case SQLITE_IOERR:
+    case SQLITE_NOMEM:
+        reason = DescribeCatalogueError(error, path);
+        break;
+    default:
+        if (error.text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
+            reason = QStringLiteral("The catalogue '%1' has no table 'Quillary'.").arg(file);
+        else if (error.text.contains(QStringLiteral("no such column"), Qt::CaseInsensitive))
+            reason = QStringLiteral("The table 'Quillary' of the catalogue '%1' lacks a column of the file "
+                                    "information.")
+                         .arg(file);
+        else
+            reason = QStringLiteral("The catalogue '%1' could not be read.").arg(file);
+        if (!error.text.isEmpty())
+            reason += QStringLiteral(" (") + error.text + QStringLiteral(")");
+        break;
+    }
+    return QStringLiteral("The catalogue could not be searched.\r\n") + reason;
 }
 
 QString utf8Text(std::string_view text)
@@ -88,16 +116,18 @@ void frmZIDovidovarar::cmdSearch_Click()
         if (const auto &hook = SearchHooks::AfterYield())
             hook();
     };
-    QString failure;
+    CDatabaseError failure;
     bool nothingFound = false;
     {
         CDatabase db;
         CatalogueSearch search(db.IsOpen() ? db.Handle() : nullptr);
         const QString phrase = trimBlanks(txtSearchList->text());
         if (!db.IsOpen()) {
-            failure = db.LastError().text;
+            failure = db.LastError();
+            if (!failure.isSet())
+                failure.code = SQLITE_CANTOPEN;
         } else if (!search.find(phrase)) {
-            failure = search.errorText();
+            failure = CDatabaseError{search.errorText(), search.errorCode()};
         } else if (search.count() == 0) {
             nothingFound = true;
         } else {
@@ -121,7 +151,7 @@ void frmZIDovidovarar::cmdSearch_Click()
             qint64 lastYield = 1;
             for (qint64 n = 1; n <= total; ++n) {
                 if (!search.next()) {
-                    failure = search.errorText();
+                    failure = CDatabaseError{search.errorText(), search.errorCode()};
                     break;
                 }
                 model->appendRow(n, {search.field(0), search.field(1), search.field(2), search.field(3),
@@ -136,7 +166,7 @@ void frmZIDovidovarar::cmdSearch_Click()
             model->setGrowing(false);
             if (listed > 0)
                 showRow(listed);
-            if (failure.isEmpty())
+            if (!failure.isSet())
                 yieldNow();
         }
     }
@@ -150,7 +180,7 @@ void frmZIDovidovarar::cmdSearch_Click()
         m_display.setText(lblFileSerached, filesFound(0));
         m_display.flush();
         quillary::ShowMessage(this, kNothingFound);
-    } else if (!failure.isEmpty()) {
+    } else if (failure.isSet()) {
         // Rows listed before the failure stay; the window returns to idle as after a search.
         setHourglass(false);
         m_display.flush();

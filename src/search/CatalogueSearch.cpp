@@ -91,6 +91,7 @@ void CatalogueSearch::close()
 bool CatalogueSearch::fail(const QString &context)
 {
     m_error = context.isEmpty() ? (m_db ? SqliteMessage(m_db) : QString()) : context;
+    m_errorCode = context.isEmpty() && m_db ? sqlite3_extended_errcode(m_db) : 0;
     if (m_error.isEmpty())
         m_error = QStringLiteral("unknown error");
     return false;
@@ -215,6 +216,7 @@ bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
     // used: the caller compares every name instead.
     if (!candidates.isValid() || !collect(candidates, skip)) {
         m_error.clear();
+        m_errorCode = 0;
         return true;
     }
     if (!changed.empty()) {

@@ -55,6 +55,8 @@ public:
     void close();
 
     const QString &errorText() const { return m_error; }
+    // SQLite's extended result code of the failure; 0 when SQLite reported none.
+    int errorCode() const { return m_errorCode; }
 
     // Beyond this many noted changes the index is not worth consulting.
     static constexpr qint64 kMaxChangedRows = 50000;
@@ -83,4 +85,5 @@ private:
     SqliteStatement m_reader;
     std::array<std::string_view, ListColumns::kCount> m_fields{};
     QString m_error;
+    int m_errorCode = 0;
 };
