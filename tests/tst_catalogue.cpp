@@ -68,6 +68,7 @@ class tst_catalogue : public QObject
 private Q_SLOTS:
     void initTestCase();
 
+    void generalDate_followsEveryLocale();
     void record_setFileInformation_pathsAndSizes_data();
     void record_setFileInformation_pathsAndSizes();
     void record_hugeSparseFile();
@@ -94,6 +95,39 @@ void tst_catalogue::initTestCase()
     // A zone away from UTC proves the times are local; the program itself never sets TZ.
     qputenv("TZ", "Asia/Tokyo");
     tzset();
+    GeneralDate::resetForTesting();
+}
+
+void tst_catalogue::generalDate_followsEveryLocale()
+{
+    // The time is put together from the locale's format without QLocale: it must read as QLocale
+    // writes it, in every locale Qt knows (12- and 24-hour clocks, quoted text, other digits).
+    const QList<QLocale> locales =
+        QLocale::matchingLocales(QLocale::AnyLanguage, QLocale::AnyScript, QLocale::AnyTerritory);
+    QVERIFY(locales.size() > 100);
+    const QTime times[] = {QTime(0, 0, 1),  QTime(0, 59, 0),   QTime(9, 5, 3),  QTime(11, 59, 59),
+                           QTime(12, 0, 0), QTime(12, 30, 45), QTime(13, 7, 8), QTime(23, 59, 59)};
+    const QDate date(2024, 2, 29);
+    for (const QLocale &locale : locales) {
+        GeneralDate::resetForTesting(locale);
+        QString format;
+        bool quoted = false;
+        for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+            if (c == u'\'')
+                quoted = !quoted;
+            if (quoted || c != u't')
+                format += c;
+        }
+        format = format.simplified();
+        const QString day = locale.toString(date, QLocale::ShortFormat);
+        QCOMPARE(GeneralDate::toText(localTime(2024, 2, 29, 0, 0, 0)), day);
+        for (const QTime &time : times) {
+            const std::time_t when = localTime(2024, 2, 29, time.hour(), time.minute(), time.second());
+            const QString expected = day + u' ' + locale.toString(time, format);
+            QVERIFY2(GeneralDate::toText(when) == expected,
+                     qPrintable(locale.name() + ": " + GeneralDate::toText(when) + " != " + expected));
+        }
+    }
     GeneralDate::resetForTesting();
 }
 

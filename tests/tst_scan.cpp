@@ -60,9 +60,11 @@ struct Recorder : ScanObserver
 {
     void directoryListed(const QString &path) override { events << "dir " + path.mid(rootLength); }
     void filesStarting(qint64 count) override { events << QStringLiteral("files %1").arg(count); }
-    void fileStarting(qint64 index, const QString &name) override
+    void fileStarting(qint64 index, std::string_view name) override
     {
-        events << QStringLiteral("file %1 %2").arg(index).arg(name);
+        events << QStringLiteral("file %1 %2")
+                      .arg(index)
+                      .arg(QString::fromUtf8(name.data(), qsizetype(name.size())));
     }
     void fileListed(const clsFile &record, qint64 key) override
     {

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <string>
 
 namespace {
 int barNumber(qint64 value)
@@ -32,9 +33,9 @@ QString driveTextOf(const QString &entry)
 }
 } // namespace
 
-// Shows the walk in the window. The file label and the files-found label change with every file but
-// are only seen at a yield, so they are written to the display there (and before every message),
-// not once per file.
+// Shows the walk in the window. The file bar, the file label and the files-found label change with
+// every file but are only seen at a yield, so they are written to the display there (and before every
+// message), not once per file.
 struct frmZIDovidovarar::ScanPart : ScanObserver
 {
     explicit ScanPart(frmZIDovidovarar &window)
@@ -45,10 +46,10 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
 
     void filesStarting(qint64 count) override { w.display().setBarRange(w.pgbrFile, 0, barNumber(count)); }
 
-    void fileStarting(qint64 index, const QString &name) override
+    void fileStarting(qint64 index, std::string_view name) override
     {
-        w.display().setBarValue(w.pgbrFile, barNumber(index + 1));
-        currentFile = name;
+        fileIndex = index;
+        currentFile.assign(name);
         fileShown = false;
     }
 
@@ -80,7 +81,10 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
     void showPending()
     {
         if (!fileShown) {
-            w.display().setText(w.lblFile, QStringLiteral(" ") + currentFile);
+            w.display().setBarValue(w.pgbrFile, barNumber(fileIndex + 1));
+            w.display().setText(w.lblFile,
+                                QStringLiteral(" ") +
+                                    QString::fromUtf8(currentFile.data(), qsizetype(currentFile.size())));
             fileShown = true;
         }
         if (!countShown) {
@@ -92,7 +96,8 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
 
     frmZIDovidovarar &w;
     clsFileCollModel *model; // owned by lvwListFile
-    QString currentFile;
+    qint64 fileIndex = 0;
+    std::string currentFile;
     bool fileShown = true;
     bool countShown = true;
 };

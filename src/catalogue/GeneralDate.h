@@ -2,9 +2,10 @@
 // Times as text in the general date form: the locale's short date, a blank and the locale's time with
 // seconds (no time zone); a time of exactly midnight gives the date alone. Local time.
 
-#include <QByteArray>
+#include <QLocale>
 #include <QString>
 
+#include <cstddef>
 #include <ctime>
 
 namespace GeneralDate {
@@ -12,12 +13,14 @@ namespace GeneralDate {
 // The text for a moment given in seconds since the epoch.
 QString toText(std::time_t seconds);
 
-// The same text in UTF-8. The reference stays valid until the next call; the formats of the locale
-// are read once, and the date of a day and the text of a second are kept, so a walk that meets the
-// same times again and again does not format them again.
-const QByteArray &toUtf8(std::time_t seconds);
+// The same text in UTF-8, written to out (which holds kMaxUtf8 bytes); returns its length.
+// The walker calls this for every file: the locale's formats are read once, a day's date is made
+// once, and the time of day is put together from the format without going through QLocale.
+inline constexpr std::size_t kMaxUtf8 = 256;
+std::size_t toUtf8(std::time_t seconds, char *out);
 
-// Rereads the locale's formats and forgets every kept text (for tests that change the locale).
+// Takes the formats of another locale (the system's by default), for tests; the zone is reread too.
+void resetForTesting(const QLocale &locale);
 void resetForTesting();
 
 } // namespace GeneralDate

@@ -322,15 +322,20 @@ bool clsFile::SetFileInformationAt(int dirFd, const char *name, std::string_view
         (info.stx_mask & STATX_BTIME) && (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
     const std::time_t modified = static_cast<std::time_t>(info.stx_mtime.tv_sec);
     const std::time_t created = hasBirth ? static_cast<std::time_t>(info.stx_btime.tv_sec) : modified;
-    // Copies share the kept text; a later call may reuse the slot it came from.
-    const QByteArray update = GeneralDate::toUtf8(modified);
-    const QByteArray create = created == modified ? update : GeneralDate::toUtf8(created);
+    char update[GeneralDate::kMaxUtf8];
+    char create[GeneralDate::kMaxUtf8];
+    const std::size_t updateLength = GeneralDate::toUtf8(modified, update);
+    std::size_t createLength = updateLength;
+    if (created == modified)
+        std::memcpy(create, update, updateLength);
+    else
+        createLength = GeneralDate::toUtf8(created, create);
 
     const std::size_t slash = relativePath.rfind('/');
     const std::string_view fileName =
         slash == std::string_view::npos ? relativePath : relativePath.substr(slash + 1);
     storeScanned(labels().idOf(label), fileName, relativePath,
-                 std::string_view(sizeText, static_cast<std::size_t>(sizeEnd - sizeText)), view(update),
-                 view(create));
+                 std::string_view(sizeText, static_cast<std::size_t>(sizeEnd - sizeText)),
+                 std::string_view(update, updateLength), std::string_view(create, createLength));
     return true;
 }

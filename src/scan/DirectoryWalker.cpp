@@ -151,7 +151,7 @@ void DirectoryWalker::walk()
         std::string relative(relativeDir);
         for (qint64 i = 0; i < count; ++i) {
             const std::string &name = files[static_cast<std::size_t>(i)];
-            m_observer.fileStarting(i, QString::fromUtf8(name.data(), static_cast<qsizetype>(name.size())));
+            m_observer.fileStarting(i, name);
             relative.resize(here - m_rootLength);
             relative += name;
             int error = injectedFault(relative);

@@ -21,8 +21,9 @@ public:
     virtual void directoryListed(const QString &path) = 0;
     // The files of the directory just read are about to be recorded (count > 0).
     virtual void filesStarting(qint64 count) = 0;
-    // The file at index (from 0) of the current directory is about to be recorded.
-    virtual void fileStarting(qint64 index, const QString &name) = 0;
+    // The file at index (from 0) of the current directory is about to be recorded; its name in UTF-8,
+    // valid during the call only (a window shows it at its next yield, not for every file).
+    virtual void fileStarting(qint64 index, std::string_view name) = 0;
     // The file's record was added to the list; key is its position in this walk, from 0.
     virtual void fileListed(const clsFile &record, qint64 key) = 0;
     // Subdirectory done + 1 of count of the current directory is about to be walked.
