@@ -16,7 +16,10 @@ QModelIndex clsFileCollModel::index(int row, int column, const QModelIndex &pare
     return createIndex(row, column);
 }
 
-bool clsFileCollModel::hasChildren(const QModelIndex &parent) const { return !parent.isValid() && m_rows > 0; }
+bool clsFileCollModel::hasChildren(const QModelIndex &parent) const
+{
+    return !parent.isValid() && m_rows > 0;
+}
 
 Qt::ItemFlags clsFileCollModel::flags(const QModelIndex &index) const
 {
