@@ -290,8 +290,9 @@ int main(int argc, char **argv)
     QCoreApplication::processEvents();
 
     std::printf("trees in %s\n", qPrintable(parent));
-    std::printf("%-9s %8s %6s | %8s %11s | %8s %11s %6s | %8s %11s | %8s\n", "tree", "files", "dirs",
-                "find s", "find f/s", "List s", "List f/s", "ratio", "walker s", "walker f/s", "peak MB");
+    std::printf("%-9s %8s %6s | %7s %9s | %7s %9s %6s | %7s %9s | %5s %5s %6s | %7s\n", "tree", "files",
+                "dirs", "find s", "find f/s", "List s", "List f/s", "ratio", "walk s", "walk f/s", "findC",
+                "ListC", "ratioC", "peak MB");
     for (const TreeShape &shape : shapes) {
         Tree tree;
         QElapsedTimer making;
