@@ -24,13 +24,6 @@ int barNumber(qint64 value)
 {
     return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
 }
-
-// The drive part of a drive-list entry: before the first "<", trimmed, or the whole entry.
-QString driveTextOf(const QString &entry)
-{
-    const qsizetype bracket = entry.indexOf(u'<');
-    return bracket < 0 ? entry : entry.left(bracket).trimmed();
-}
 } // namespace
 
 // Shows the walk in the window. The file bar, the file label and the files-found label change with
@@ -127,8 +120,11 @@ void frmZIDovidovarar::cmdTakeBackup_Click()
 
     lngFileCount = 0;
     setHourglass(true);
-    const QString driveText =
-        cboSelectDrive->currentIndex() >= 0 ? driveTextOf(cboSelectDrive->currentText()) : QString();
+    // The drive part of the entry: what comes before the label's "<", trimmed, or the whole entry (a
+    // mount point named after a label may hold a "<" itself: the "  <" after the root's '/' counts).
+    const QString driveText = cboSelectDrive->currentIndex() >= 0
+                                  ? Drives::DriveRootOfEntry(cboSelectDrive->currentText())
+                                  : QString();
     setWindowTitle(QStringLiteral("Quillary - CD Drive [") + driveText +
                    QStringLiteral("] scan in progress"));
 
