@@ -291,6 +291,7 @@ private Q_SLOTS:
     void failuresAreReportedAndTheWindowIsIdle();
     void refusedWhileAnotherCommandRuns();
     void clearList();
+    void clearListDuringASearch();
     void indexAgreesWithBruteForce();
     void refreshCatchesUpWithOtherWriters();
     void findsTheFilesOfASavedDisc();
@@ -578,6 +579,27 @@ void tst_Search::clearList()
     // A search after clearing numbers from KEY1 again.
     w.run(QStringLiteral("file3"));
     QCOMPARE(w.key(0), QStringLiteral("KEY1"));
+}
+
+void tst_Search::clearListDuringASearch()
+{
+    // Clear List stays usable while a search yields; the search then goes on listing its rows.
+    SearchWindow w;
+    Catalogue catalogue(w.databasePath(), Kind::Indexed);
+    QVERIFY(catalogue.addNames(numberedNames(200)));
+    SearchHooks::AfterYield() = [&] {
+        if (++w.yields == 1) {
+            QVERIFY(w.window->blnBusy());
+            w.clear->click();
+            QCOMPARE(w.rows(), 0);
+        }
+    };
+    w.run(QStringLiteral("file"));
+    QCOMPARE(w.rows(), 149);
+    QCOMPARE(w.key(0), QStringLiteral("KEY52"));
+    QCOMPARE(w.cell(0, 0), QStringLiteral("file52.txt"));
+    QCOMPARE(w.countLabel->text(), QStringLiteral("Files Found: 200"));
+    QVERIFY(w.idle());
 }
 
 void tst_Search::indexAgreesWithBruteForce()
