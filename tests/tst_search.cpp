@@ -289,6 +289,7 @@ private Q_SLOTS:
     void missingCatalogueLeavesTheTabAlone();
     void failuresAreReportedAndTheWindowIsIdle_data();
     void failuresAreReportedAndTheWindowIsIdle();
+    void failureWhileListingKeepsTheRowsListed();
     void refusedWhileAnotherCommandRuns();
     void clearList();
     void clearListDuringASearch();
@@ -534,6 +535,31 @@ void tst_Search::failuresAreReportedAndTheWindowIsIdle()
     QVERIFY2(w.messages.first().contains(detail), qPrintable(w.messages.first()));
     QVERIFY(w.idle());
     QCOMPARE(w.listedNames(), QStringList{"kept.txt"});
+}
+
+void tst_Search::failureWhileListingKeepsTheRowsListed()
+{
+    SearchWindow w;
+    {
+        Catalogue catalogue(w.databasePath(), Kind::Indexed);
+        QList<Row> rows;
+        for (const QString &name : numberedNames(2000))
+            rows.append(Row{name, "DISC01", "DISC01: " + QString(300, 'p') + name, "1", "2", "3"});
+        QVERIFY(catalogue.add(rows));
+        QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
+    }
+    // The file is cut short under the search once it has begun listing.
+    SearchHooks::AfterYield() = [&] {
+        if (++w.yields == 1)
+            QVERIFY(QFile::resize(w.databasePath(), 3 * 4096));
+    };
+    w.run(QStringLiteral("file"));
+    QCOMPARE(w.messages.size(), 1);
+    QVERIFY2(w.messages.first().startsWith(kFailed + QStringLiteral("\r\n")), qPrintable(w.messages.first()));
+    QVERIFY(w.rows() >= 51 && w.rows() < 2000);
+    QCOMPARE(w.fileLabel->text(), w.cell(w.rows() - 1, 0));
+    QCOMPARE(w.countLabel->text(), QStringLiteral("Files Found: %1").arg(w.rows()));
+    QVERIFY(w.idle());
 }
 
 void tst_Search::refusedWhileAnotherCommandRuns()

@@ -141,10 +141,10 @@ void frmZIDovidovarar::cmdSearch_Click()
             model->setGrowing(true);
             // The labels and the bar reach the screen only at a yield, so they are given their
             // values there: the same picture as setting them for every row, at a fraction of the cost.
-            auto showRow = [&](qint64 n) {
+            auto showRow = [&](qint64 n, const QString &fileName) {
                 m_display.setBarValue(pgbrFileSearch,
                                       static_cast<int>(std::min<qint64>(n, std::numeric_limits<int>::max())));
-                m_display.setText(lblFileSearchMsg, utf8Text(search.field(ListColumns::FileName)));
+                m_display.setText(lblFileSearchMsg, fileName);
                 m_display.setText(lblFileSerached, filesFound(n));
             };
             qint64 listed = 0;
@@ -158,16 +158,21 @@ void frmZIDovidovarar::cmdSearch_Click()
                                      search.field(4), search.field(5)});
                 listed = n;
                 if (n - lastYield == 50) {
-                    showRow(n);
+                    showRow(n, utf8Text(search.field(ListColumns::FileName)));
                     yieldNow();
                     lastYield = n;
                 }
             }
             model->setGrowing(false);
-            if (listed > 0)
-                showRow(listed);
-            if (!failure.isSet())
+            if (!failure.isSet()) {
+                showRow(listed, utf8Text(search.field(ListColumns::FileName)));
                 yieldNow();
+            } else if (listed > 0) {
+                // The failed read left no current row: the last name listed is the list's own.
+                showRow(listed, model->heldRows() > 0
+                                    ? model->text(model->heldRows() - 1, ListColumns::FileName)
+                                    : QString());
+            }
         }
     }
 

@@ -301,6 +301,7 @@ bool CatalogueSearch::next()
     }
     const int rc = m_reader.step();
     if (rc != SQLITE_ROW) {
+        m_fields = {};
         // The count and the rows come from one snapshot: a row can only go missing if the
         // catalogue was changed through this very connection.
         return rc == SQLITE_DONE ? fail(QStringLiteral("a row changed while the catalogue was read"))
