@@ -42,7 +42,7 @@ test)
     echo "== Test suite =="
     (cd build && ctest --output-on-failure -j2) || status=1
     echo "== Test suite under AddressSanitizer + UndefinedBehaviorSanitizer =="
-    (cd build-sanitize && ASAN_OPTIONS=detect_leaks=0 UBSAN_OPTIONS=print_stacktrace=1 \
+    (cd build-sanitize && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
         ctest --output-on-failure -j2) || status=1
     exit $status
     ;;
