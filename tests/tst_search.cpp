@@ -672,7 +672,7 @@ void tst_Search::indexAgreesWithBruteForce()
             QStringLiteral("INSERT INTO Quillary (rowid, FileName) VALUES (89, 'ЗАМЕНА readme.txt')")));
         QVERIFY(c->exec(QStringLiteral("UPDATE Quillary SET FileName = NULL WHERE rowid = 5")));
     }
-    QVERIFY(CatalogueIndex::Inspect(indexed.handle()).changed > 0);
+    QVERIFY(CatalogueIndex::Examine(indexed.handle()).changed > 0);
 
     QStringList phrases{"readme",  "README", "straße",  "STRASSE", "москва",  "école",    "日本",
                         "日本語",  "本語 ",  "ωmega",   "ǆemal",   "data_1",  "data\\_1", "100%",
@@ -708,7 +708,7 @@ void tst_Search::indexAgreesWithBruteForce()
 
     // Brought up to date, the index gives the same rows.
     QVERIFY(CatalogueIndex::Refresh(indexed.handle()));
-    QCOMPARE(CatalogueIndex::Inspect(indexed.handle()).changed, 0);
+    QCOMPARE(CatalogueIndex::Examine(indexed.handle()).changed, 0);
     for (const QString &phrase : std::as_const(phrases))
         QCOMPARE(searchNames(indexed.handle(), phrase), bruteForceNames(indexed, phrase));
 
@@ -739,11 +739,11 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QTemporaryDir dir;
     Catalogue catalogue(dir.filePath(QStringLiteral("c.db")), Kind::Indexed);
     QVERIFY(catalogue.ok());
-    QCOMPARE(CatalogueIndex::Inspect(catalogue.handle()).usable, true);
+    QCOMPARE(CatalogueIndex::Examine(catalogue.handle()).usable, true);
     QVERIFY(catalogue.addNames(numberedNames(10)));
-    QCOMPARE(CatalogueIndex::Inspect(catalogue.handle()).watermark, 0);
+    QCOMPARE(CatalogueIndex::Examine(catalogue.handle()).watermark, 0);
     QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
-    CatalogueIndex::Status status = CatalogueIndex::Inspect(catalogue.handle());
+    CatalogueIndex::Status status = CatalogueIndex::Examine(catalogue.handle());
     QCOMPARE(status.watermark, 10);
     QCOMPARE(status.changed, 0);
 
@@ -752,7 +752,7 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QVERIFY(catalogue.exec(QStringLiteral("UPDATE Quillary SET FileName = 'Straße.txt' WHERE rowid = 3")));
     QVERIFY(catalogue.exec(QStringLiteral("UPDATE Quillary SET FileSize = '9' WHERE rowid = 4")));
     QVERIFY(catalogue.exec(QStringLiteral("DELETE FROM Quillary WHERE rowid = 6")));
-    QCOMPARE(CatalogueIndex::Inspect(catalogue.handle()).changed, 2);
+    QCOMPARE(CatalogueIndex::Examine(catalogue.handle()).changed, 2);
     QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("STRASSE")), QStringList());
     QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("straße")), QStringList{"Straße.txt"});
     QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("file3")), QStringList());
@@ -760,7 +760,7 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("eleven")), QStringList{"eleven.txt"});
 
     QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
-    status = CatalogueIndex::Inspect(catalogue.handle());
+    status = CatalogueIndex::Examine(catalogue.handle());
     QCOMPARE(status.watermark, 11);
     QCOMPARE(status.changed, 0);
     QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("straße")), QStringList{"Straße.txt"});
@@ -772,7 +772,7 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
     QCOMPARE(sqlite3_get_autocommit(catalogue.handle()), 0);
     QVERIFY(catalogue.exec(QStringLiteral("COMMIT")));
-    QCOMPARE(CatalogueIndex::Inspect(catalogue.handle()).watermark, 12);
+    QCOMPARE(CatalogueIndex::Examine(catalogue.handle()).watermark, 12);
 
     // When most indexed rows changed, the index is built afresh, with the same result.
     QVERIFY(catalogue.addNames(numberedNames(5000)));
@@ -780,11 +780,11 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     QVERIFY(catalogue.exec(QStringLiteral("DELETE FROM Quillary WHERE rowid % 3 <> 0")));
     QVERIFY(
         catalogue.exec(QStringLiteral("UPDATE Quillary SET FileName = upper(FileName) WHERE rowid % 2 = 0")));
-    QVERIFY(CatalogueIndex::Inspect(catalogue.handle()).changed > 3000);
+    QVERIFY(CatalogueIndex::Examine(catalogue.handle()).changed > 3000);
     const QStringList before = searchNames(catalogue.handle(), QStringLiteral("FILE12"));
     QCOMPARE(before, bruteForceNames(catalogue, QStringLiteral("FILE12")));
     QVERIFY(CatalogueIndex::Refresh(catalogue.handle()));
-    status = CatalogueIndex::Inspect(catalogue.handle());
+    status = CatalogueIndex::Examine(catalogue.handle());
     QCOMPARE(status.changed, 0);
     QCOMPARE(status.watermark, 5010); // the highest row left
     QCOMPARE(searchNames(catalogue.handle(), QStringLiteral("FILE12")), before);
@@ -794,7 +794,7 @@ void tst_Search::refreshCatchesUpWithOtherWriters()
     Catalogue plain(dir.filePath(QStringLiteral("p.db")), Kind::PlainTable);
     QVERIFY(plain.addNames({"a.txt"}));
     QVERIFY(!CatalogueIndex::Refresh(plain.handle()));
-    QVERIFY(!CatalogueIndex::Inspect(plain.handle()).usable);
+    QVERIFY(!CatalogueIndex::Examine(plain.handle()).usable);
 }
 
 void tst_Search::findsTheFilesOfASavedDisc()
@@ -830,7 +830,7 @@ void tst_Search::findsTheFilesOfASavedDisc()
     QCOMPARE(
         sqlite3_open_v2(QFile::encodeName(w.databasePath()).constData(), &db, SQLITE_OPEN_READONLY, nullptr),
         SQLITE_OK);
-    const CatalogueIndex::Status status = CatalogueIndex::Inspect(db);
+    const CatalogueIndex::Status status = CatalogueIndex::Examine(db);
     sqlite3_close(db);
     QVERIFY(status.usable);
     QCOMPARE(status.watermark, qint64(onDisc.size()));

@@ -204,7 +204,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
 
 } // namespace
 
-CatalogueIndex::Status CatalogueIndex::Inspect(sqlite3 *db)
+CatalogueIndex::Status CatalogueIndex::Examine(sqlite3 *db)
 {
     Status status;
     if (!db || !indexObjectsPresent(db))
@@ -227,7 +227,7 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
     const bool own = sqlite3_get_autocommit(db) != 0;
     if (!SqliteExec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
         return false;
-    const Status status = Inspect(db);
+    const Status status = Examine(db);
     const bool done = status.usable && catchUp(db, status, yield);
     if (done && SqliteExec(db, own ? "COMMIT" : "RELEASE quillary_index"))
         return true;

@@ -32,6 +32,6 @@ struct Status
     qint64 changed = 0;   // indexed rows noted as added, changed or deleted since
 };
 // What the index of the catalogue on this connection covers.
-Status Inspect(sqlite3 *db);
+Status Examine(sqlite3 *db);
 
 } // namespace CatalogueIndex

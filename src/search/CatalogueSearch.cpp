@@ -122,7 +122,7 @@ bool CatalogueSearch::find(const QString &phrase)
     if (!SqliteStatement().prepare(m_db, sql("SELECT ", " FROM Quillary")))
         return fail();
 
-    const CatalogueIndex::Status index = CatalogueIndex::Inspect(m_db);
+    const CatalogueIndex::Status index = CatalogueIndex::Examine(m_db);
     const bool useIndex = index.usable && index.changed <= kMaxChangedRows;
 
     if (m_matcher->matchesEverything()) {
