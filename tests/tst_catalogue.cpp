@@ -76,7 +76,6 @@ private Q_SLOTS:
     void record_midnightGivesDateAlone();
     void record_failedLookupLeavesFields();
     void record_settersKeepEveryText();
-    void record_isSmall();
 
     void list_freshClearAddItem();
     void list_outOfRangeFails();
@@ -306,22 +305,6 @@ void tst_catalogue::record_settersKeepEveryText()
     record.setLastUpdateDate("c2");
     record.setCreateDate("");
     QCOMPARE(texts(record), QStringList({"OTHER", "b.txt", "P: q", "6", "", "c2"}));
-}
-
-void tst_catalogue::record_isSmall()
-{
-    // A scanned record: the object plus one block of text, about the size of its relative path,
-    // its size and one date (the label and the "label: " prefix are not repeated per record).
-    const QString root = m_dir.path() + "/small/";
-    QVERIFY(writeFile(root + "DIR/SUB/file-with-a-longer-name.txt", "x"));
-    clsFile record;
-    QVERIFY(record.SetFileInformation(root, "DIR/SUB/file-with-a-longer-name.txt", "A LONG DISC LABEL"));
-    QVERIFY(sizeof(clsFile) <= 48);
-    const std::size_t expected =
-        std::strlen("DIR/SUB/file-with-a-longer-name.txt") + 1 + record.LastUpdateDate().toUtf8().size() +
-        (record.CreateDate() == record.LastUpdateDate() ? 0
-                                                        : std::size_t(record.CreateDate().toUtf8().size()));
-    QCOMPARE(record.heapBytes(), expected);
 }
 
 void tst_catalogue::list_freshClearAddItem()
