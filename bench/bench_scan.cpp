@@ -41,6 +41,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -107,8 +108,8 @@ bool makeFiles(const std::string &dir, int count, NameMaker &names)
         // Modification times spread over five years, so times are formatted again and again.
         const time_t when =
             1'500'000'000 + std::uniform_int_distribution<time_t>(0, 157'000'000)(names.random());
-        const timespec times[2] = {{when, 0}, {when, 0}};
-        const bool ok = ::ftruncate(fd, size) == 0 && ::futimens(fd, times) == 0;
+        const timeval times[2] = {{when, 0}, {when, 0}};
+        const bool ok = ::ftruncate(fd, size) == 0 && ::futimes(fd, times) == 0;
         ::close(fd);
         if (!ok)
             return false;

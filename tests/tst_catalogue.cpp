@@ -17,6 +17,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -37,8 +38,8 @@ std::time_t localTime(int year, int month, int day, int hour, int minute, int se
 
 bool setModified(const QString &path, std::time_t seconds)
 {
-    const timespec times[2] = {{seconds, 0}, {seconds, 0}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+    const timeval times[2] = {{seconds, 0}, {seconds, 0}};
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
 }
 
 bool writeFile(const QString &path, const QByteArray &content = {})

@@ -28,14 +28,15 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
+#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
 
 bool setModified(const QString &path, const QDateTime &time)
 {
-    const timespec times[2] = {{time.toSecsSinceEpoch(), 0}, {time.toSecsSinceEpoch(), 0}};
-    return ::utimensat(AT_FDCWD, QFile::encodeName(path).constData(), times, 0) == 0;
+    const timeval times[2] = {{time.toSecsSinceEpoch(), 0}, {time.toSecsSinceEpoch(), 0}};
+    return ::utimes(QFile::encodeName(path).constData(), times) == 0;
 }
 
 bool makeFile(const QString &path, const QByteArray &content = "x")
