@@ -27,7 +27,7 @@ namespace {
 
 enum class Container { Client, Tab, Frame };
 
-struct ControlSpec
+struct ControlLayout
 {
     const char *name;
     const char *kind; // class name
@@ -37,7 +37,7 @@ struct ControlSpec
 };
 
 // Every control of the window, as the layout gives it.
-const ControlSpec kControls[] = {
+const ControlLayout kControls[] = {
     {"lblSearchlabel", "QLabel", "Search pharse:", 240, 720, 1455, 255, Container::Tab},
     {"txtSearchList", "QLineEdit", "", 1680, 705, 4815, 375, Container::Tab},
     {"cmdSearch", "QToolButton", "&Search", 6600, 600, 855, 675, Container::Tab},
@@ -118,20 +118,20 @@ private Q_SLOTS:
         auto *tab = w.findChild<QTabWidget *>("tabApplication");
         QVERIFY(tab);
         QWidget *client = w.centralWidget();
-        for (const ControlSpec &spec : kControls) {
-            QWidget *c = w.findChild<QWidget *>(spec.name);
-            QVERIFY2(c, spec.name);
-            QCOMPARE(QString(c->metaObject()->className()), QString(spec.kind));
-            if (spec.text)
-                QCOMPARE(widgetText(c), QString(spec.text));
-            const QRect expected(spec.left / 15, spec.top / 15, spec.width / 15, spec.height / 15);
-            QWidget *base = spec.container == Container::Client ? client
-                            : spec.container == Container::Tab  ? static_cast<QWidget *>(tab)
-                                                                : c->parentWidget();
-            QVERIFY2(base->isAncestorOf(c), spec.name);
+        for (const ControlLayout &row : kControls) {
+            QWidget *c = w.findChild<QWidget *>(row.name);
+            QVERIFY2(c, row.name);
+            QCOMPARE(QString(c->metaObject()->className()), QString(row.kind));
+            if (row.text)
+                QCOMPARE(widgetText(c), QString(row.text));
+            const QRect expected(row.left / 15, row.top / 15, row.width / 15, row.height / 15);
+            QWidget *base = row.container == Container::Client ? client
+                            : row.container == Container::Tab  ? static_cast<QWidget *>(tab)
+                                                               : c->parentWidget();
+            QVERIFY2(base->isAncestorOf(c), row.name);
             const QRect actual(c->mapTo(base, QPoint(0, 0)), c->size());
             QVERIFY2(actual == expected, qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
-                                                        .arg(spec.name)
+                                                        .arg(row.name)
                                                         .arg(actual.x())
                                                         .arg(actual.y())
                                                         .arg(actual.width())
