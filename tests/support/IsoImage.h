@@ -3,86 +3,54 @@
 // time with xorriso from a directory tree the test prepares, and mounted through FUSE with fuseiso.
 //
 //     IsoImage disc("DISC01");
-//     disc.addFile("README.TXT", "hello\n");
 //     disc.addFile("SETUP/DATA/FILE1.CAB", QByteArray(3000, 'x'));
-//     disc.addDirectory("EMPTY");
 //     if (!disc.buildAndMount())
 //         QSKIP(qPrintable(disc.skipReason()));
 //     // disc.root() is "<tmp>/mnt/DISC01/": the mounted disc as the drive list shows it.
-//     ...
 //     disc.unmount(); // optional; the destructor unmounts and removes everything
 //
-// Everything lives in the object's own temporary directory:
-//   <tmp>/tree/      the tree the image is made from (sourceDir()); fill it before build()
-//   <tmp>/disc.iso   the image (imagePath())
-//   <tmp>/mnt/<name> the mount point, named after the label so that a program reading a FUSE disc's
-//                    label from its mount point's name gets the label (mountPoint(), root())
-//
-// The mount point is made by mount() and removed by unmount(), so after unmount() the disc's root
-// no longer exists, as when a disc image is ejected.
-//
-// Anything that keeps the disc from being made or mounted (xorriso, fuseiso or fusermount missing,
-// no /dev/fuse, FUSE refused in a container, a failing tool) makes build()/mount()/buildAndMount()
-// return false with a plain sentence in skipReason(); a test then skips with that reason.
-// Nothing here touches the user's files (fuseiso runs with -n: no ~/.mtab.fuseiso).
-// Tests run by CTest as root are in a private mount namespace (tests/support/in-private-mounts.sh),
-// so their mounts are seen by nobody else.
+// The mount point is named after the label (or "disc" for a blank one), as desktops name it, and
+// removed on unmount, so the root no longer exists once the disc is "ejected". Anything that keeps
+// the disc from being made or mounted (a tool missing, no FUSE, a failing tool) makes build() or
+// buildAndMount() return false with a plain sentence in skipReason(). fuseiso runs with -n, so the
+// user's home stays untouched; CTest runs tests in a private mount namespace where it can.
 
 #include <QByteArray>
 #include <QDateTime>
+#include <QDir>
 #include <QString>
-#include <QStringList>
 #include <QTemporaryDir>
 
 class IsoImage
 {
 public:
-    // label: the volume label (ISO 9660 and Joliet volume identifiers, passed to xorriso -V).
-    // It also names the mount point unless setMountDirectoryName() says otherwise; a label that is
-    // empty, all blanks, or holds '/' gives the mount point name "disc".
     explicit IsoImage(const QString &label);
-    ~IsoImage();
+    ~IsoImage() { unmount(); }
     IsoImage(const IsoImage &) = delete;
     IsoImage &operator=(const IsoImage &) = delete;
 
-    // The tree the image is made from. Tests may also create entries there directly.
-    QString sourceDir() const;
-    // Adds a file (parent directories created) below sourceDir(); relativePath uses '/'.
-    // modified, when valid, becomes the file's modification time (Rock Ridge keeps it).
-    // Returns false when the file cannot be written.
+    // The tree the image is made from; entries may also be created there directly.
+    QString sourceDir() const { return m_dir.path() + "/tree"; }
+    // Parent directories are made; a valid modified becomes the file's modification time.
     bool addFile(const QString &relativePath, const QByteArray &content = {}, const QDateTime &modified = {});
-    bool addDirectory(const QString &relativePath);
-
-    // Extra arguments for "xorriso -as mkisofs" (for example "-iso-level", "3" for files of 4 GiB
-    // and more). Default: none beyond "-R -J -V <label>".
-    void setExtraMkisofsArguments(const QStringList &arguments) { m_extraArgs = arguments; }
-    // Names the mount point directory (instead of the label).
-    void setMountDirectoryName(const QString &name) { m_mountName = name; }
+    bool addDirectory(const QString &relativePath) { return QDir().mkpath(sourceDir() + '/' + relativePath); }
 
     bool build();         // makes imagePath() from sourceDir()
-    bool mount();         // mounts imagePath() on mountPoint() (made first)
-    bool buildAndMount(); // both
-    bool unmount();       // unmounts and removes the mount point; true when nothing stays mounted
-    bool isMounted() const { return m_mounted; }
-
-    QString label() const { return m_label; }
-    QString imagePath() const;
-    QString mountPoint() const; // no trailing '/'
-    QString root() const;       // mountPoint() + "/"
-    // Why the disc could not be made or mounted; empty while everything worked.
+    bool buildAndMount(); // and mounts it on root()
+    bool unmount();       // true when nothing stays mounted
+    QString imagePath() const { return m_dir.path() + "/disc.iso"; }
+    QString root() const; // the mount point with a trailing '/'
     QString skipReason() const { return m_skipReason; }
 
-    // Empty when xorriso, fuseiso, fusermount and /dev/fuse are present, else the reason.
-    static QString toolsUnavailableReason();
-
 private:
-    bool fail(const QString &reason);
+    bool fail(const QString &reason)
+    {
+        m_skipReason = reason;
+        return false;
+    }
 
     QTemporaryDir m_dir;
     QString m_label;
-    QString m_mountName;
-    QStringList m_extraArgs;
     QString m_skipReason;
-    bool m_built = false;
     bool m_mounted = false;
 };
