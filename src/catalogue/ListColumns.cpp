@@ -43,3 +43,22 @@ QVariant BatchedTableModel::headerData(int section, Qt::Orientation orientation,
         return QVariant::fromValue(Qt::AlignLeft | Qt::AlignVCenter);
     return {};
 }
+
+QModelIndex BatchedTableModel::index(int row, int column, const QModelIndex &parent) const
+{
+    if (parent.isValid() || row < 0 || row >= rowCount() || column < 0 || column >= ListColumns::kCount)
+        return {};
+    return createIndex(row, column);
+}
+
+bool BatchedTableModel::hasChildren(const QModelIndex &parent) const
+{
+    return !parent.isValid() && rowCount() > 0;
+}
+
+Qt::ItemFlags BatchedTableModel::flags(const QModelIndex &index) const
+{
+    if (!index.isValid())
+        return Qt::NoItemFlags;
+    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
+}

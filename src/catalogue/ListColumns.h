@@ -20,6 +20,10 @@ public:
     using QAbstractTableModel::QAbstractTableModel;
     int columnCount(const QModelIndex &parent = {}) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+    // A flat list: the views ask these for every row each time rows are added, so they answer at once.
+    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
+    bool hasChildren(const QModelIndex &parent = {}) const override;
+    Qt::ItemFlags flags(const QModelIndex &index) const override;
     // Announces to the views every row added since the last call.
     virtual void publishRows() = 0;
 };

@@ -9,25 +9,6 @@ int clsFileCollModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : m_rows;
 }
 
-QModelIndex clsFileCollModel::index(int row, int column, const QModelIndex &parent) const
-{
-    if (parent.isValid() || row < 0 || row >= m_rows || column < 0 || column >= ListColumns::kCount)
-        return {};
-    return createIndex(row, column);
-}
-
-bool clsFileCollModel::hasChildren(const QModelIndex &parent) const
-{
-    return !parent.isValid() && m_rows > 0;
-}
-
-Qt::ItemFlags clsFileCollModel::flags(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-}
-
 QVariant clsFileCollModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_rows)

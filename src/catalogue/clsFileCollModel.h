@@ -15,10 +15,6 @@ public:
     explicit clsFileCollModel(const clsFileColl &files, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
-    // A flat list: the views ask these for every row each time rows are added, so they answer at once.
-    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
-    bool hasChildren(const QModelIndex &parent = {}) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     // Shows the rows added since the last call; after the list was emptied, shows it afresh.
     void publishRows() override;

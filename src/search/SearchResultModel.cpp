@@ -52,25 +52,6 @@ int SearchResultModel::rowCount(const QModelIndex &parent) const
     return parent.isValid() ? 0 : m_published;
 }
 
-QModelIndex SearchResultModel::index(int row, int column, const QModelIndex &parent) const
-{
-    if (parent.isValid() || row < 0 || row >= m_published || column < 0 || column >= ListColumns::kCount)
-        return {};
-    return createIndex(row, column);
-}
-
-bool SearchResultModel::hasChildren(const QModelIndex &parent) const
-{
-    return !parent.isValid() && m_published > 0;
-}
-
-Qt::ItemFlags SearchResultModel::flags(const QModelIndex &index) const
-{
-    if (!index.isValid())
-        return Qt::NoItemFlags;
-    return Qt::ItemIsEnabled | Qt::ItemIsSelectable | Qt::ItemNeverHasChildren;
-}
-
 QVariant SearchResultModel::data(const QModelIndex &index, int role) const
 {
     if (!index.isValid() || index.row() >= m_published)

@@ -20,11 +20,6 @@ public:
     ~SearchResultModel() override;
 
     int rowCount(const QModelIndex &parent = {}) const override;
-    // A flat list: a tree view asks these of every row each time rows are announced, so they
-    // answer without further calls.
-    QModelIndex index(int row, int column, const QModelIndex &parent = {}) const override;
-    bool hasChildren(const QModelIndex &parent = {}) const override;
-    Qt::ItemFlags flags(const QModelIndex &index) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     void publishRows() override;
 
