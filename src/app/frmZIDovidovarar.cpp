@@ -88,7 +88,7 @@ QProgressBar *makeBar(QWidget *parent, const char *name)
 class PagePlacer : public QObject
 {
 public:
-    PagePlacer(QTabWidget *tabs, QWidget *pageArea) : QObject(tabs), m_tabs(tabs), m_pageArea(pageArea)
+    PagePlacer(QTabWidget *tabs, QWidget *pageArea) : QObject(tabs), m_pageArea(pageArea)
     {
         pageArea->installEventFilter(this);
     }
@@ -110,7 +110,6 @@ protected:
     }
 
 private:
-    QTabWidget *m_tabs;
     QWidget *m_pageArea;
     QList<QPair<QWidget *, QRect>> m_controls;
 };

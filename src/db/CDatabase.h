@@ -131,8 +131,6 @@ public:
     // True while a transaction (or a savepoint) is open on this connection.
     bool InTransaction() const;
 
-    // The connection itself, for code that works on the catalogue in Qt SQL terms.
-    QSqlDatabase &Connection() { return m_db; }
     // SQLite's own handle of the connection; null when closed.
     sqlite3 *Handle() const { return m_handle; }
 

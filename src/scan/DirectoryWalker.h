@@ -47,9 +47,6 @@ public:
     // Failures end the walk of the directory where they happen, and its subtree; the rest goes on.
     void ScanDirectory(const QString &root);
 
-    // Files listed since the walker was made.
-    qint64 filesListed() const { return m_count; }
-
     // Errors that mean the disc is gone (no medium, no device, I/O error, FUSE server gone).
     static bool isDriveGoneError(int error);
 

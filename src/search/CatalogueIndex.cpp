@@ -3,23 +3,9 @@
 #include "search/PhraseMatcher.h"
 #include "search/SqliteStatement.h"
 
-#include <QSqlDatabase>
-#include <QSqlDriver>
-#include <QVariant>
-
 #include <vector>
 
 namespace {
-
-sqlite3 *handleOf(QSqlDatabase &db)
-{
-    if (!db.isOpen() || !db.driver())
-        return nullptr;
-    const QVariant v = db.driver()->handle();
-    if (!v.isValid() || qstrcmp(v.typeName(), "sqlite3*") != 0)
-        return nullptr;
-    return *static_cast<sqlite3 *const *>(v.constData());
-}
 
 qint64 singleInt64(sqlite3 *db, const char *sql, bool *ok)
 {
@@ -238,9 +224,4 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
         SqliteExec(db, "RELEASE quillary_index");
     }
     return false;
-}
-
-void CatalogueIndex::Refresh(QSqlDatabase &db)
-{
-    Refresh(handleOf(db));
 }

@@ -13,16 +13,14 @@
 
 #include <functional>
 
-class QSqlDatabase;
 struct sqlite3;
 
 namespace CatalogueIndex {
 
 // Brings the index up to date with the table Quillary on an open connection (after a save).
 // Silent: a catalogue without the index, or any failure, leaves the catalogue as it was.
-void Refresh(QSqlDatabase &db);
-// The same on SQLite's handle. yield, when given, is called now and then while many rows are
-// indexed (some thousands of rows a second). True when the index is up to date afterwards.
+// yield, when given, is called now and then while many rows are indexed (some thousands of rows
+// a second). True when the index is up to date afterwards.
 bool Refresh(sqlite3 *db, const std::function<void()> &yield = {});
 
 struct Status

@@ -38,8 +38,6 @@ public:
     // True when the phrase is empty or only "%": every name matches.
     bool matchesEverything() const { return m_segments.empty(); }
 
-    const std::string &foldedPhrase() const { return m_folded; }
-
     // The runs of literal characters of the folded phrase (the text between wildcards) that are at
     // least minCharacters long.
     std::vector<std::string> literalRuns(qsizetype minCharacters) const;
