@@ -56,6 +56,27 @@ private Q_SLOTS:
 
     void cleanup() { QCOMPARE(QSqlDatabase::connectionNames(), QStringList()); }
 
+    // Another program holding the catalogue's lock: the wait keeps the window's events going and
+    // gives up after the busy time-out.
+    void lockWaitKeepsTheWindowGoing()
+    {
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
+        CDatabase other(m_path);
+        QVERIFY(other.BeginTrans());
+        CDatabase::SetBusyTimeout(300);
+        CDatabase db(m_path);
+        int ticks = 0;
+        QTimer timer;
+        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        timer.start(20);
+        QElapsedTimer waited;
+        waited.start();
+        QVERIFY(!db.BeginTrans());
+        QVERIFY(waited.elapsed() >= 250);
+        QVERIFY(ticks > 0);
+        QVERIFY(other.RollbackTrans());
+    }
+
     // Compaction keeps every row and gives the free pages back, in the shipped incremental mode and in
     // a catalogue made without auto-vacuum. The file is compacted where it is: a connection open across
     // the compaction keeps writing into the same catalogue and loses none of its rows. An open recordset

@@ -2,6 +2,7 @@
 
 #include "app/modFunction.h"
 
+#include <QCoreApplication>
 #include <QFileInfo>
 #include <QSqlDriver>
 #include <QSqlError>
@@ -19,6 +20,20 @@ std::atomic<int> g_busyTimeoutMs{5000};
 std::atomic<quint64> g_connectionCounter{0};
 
 const QString kRecordsetSavepoint = QStringLiteral("quillary_recordset");
+
+// While another program holds the catalogue's lock, wait for it in short steps up to the busy
+// time-out, and let the window repaint meanwhile (input waits, so nothing can reach this
+// connection while it is in the middle of a statement).
+int waitForLock(void *, int attempt)
+{
+    constexpr int kStepMs = 10;
+    if (attempt * kStepMs >= g_busyTimeoutMs)
+        return 0;
+    if (QCoreApplication::instance() != nullptr)
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+    sqlite3_sleep(kStepMs);
+    return 1;
+}
 
 sqlite3 *handleOf(const QSqlDatabase &db)
 {
@@ -177,7 +192,7 @@ void CDatabase::open(const QString &path)
     }
     m_connectionName = QStringLiteral("quillary-catalogue-%1").arg(++g_connectionCounter);
     m_db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connectionName);
-    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=%1").arg(BusyTimeout()));
+    m_db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_URI"));
     m_db.setDatabaseName(OpenUri(path));
     if (!m_db.open()) {
         m_error = errorOf(nullptr, m_db.lastError());
@@ -187,6 +202,7 @@ void CDatabase::open(const QString &path)
         return;
     }
     m_handle = handleOf(m_db);
+    sqlite3_busy_handler(m_handle, waitForLock, nullptr);
     m_open = true;
     // SQLite reads the file only when a statement needs it: read the schema now, so that a file
     // that is not a database, or cannot be read, leaves the object closed from the start.
