@@ -47,33 +47,9 @@ QString trimBlanks(const QString &text)
 // Why the search failed, in the words the save uses for the same faults of the catalogue.
 QString searchFailedMessage(const CDatabaseError &error)
 {
-    const QString path = modFunction::DefaultDatabasePath();
-    const QString file = path.isEmpty() ? modConstant::kDatabaseFileName : path;
-    QString reason;
-    switch (error.primaryCode()) {
-    case SQLITE_CANTOPEN:
-    case SQLITE_NOTADB:
-    case SQLITE_CORRUPT:
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED:
-    case SQLITE_IOERR:
-    case SQLITE_NOMEM:
-        reason = DescribeCatalogueError(error, path);
-        break;
-    default:
-        if (error.text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
-            reason = QStringLiteral("The catalogue '%1' has no table 'Quillary'.").arg(file);
-        else if (error.text.contains(QStringLiteral("no such column"), Qt::CaseInsensitive))
-            reason = QStringLiteral("The table 'Quillary' of the catalogue '%1' lacks a column of the file "
-                                    "information.")
-                         .arg(file);
-        else
-            reason = QStringLiteral("The catalogue '%1' could not be read.").arg(file);
-        if (!error.text.isEmpty())
-            reason += QStringLiteral(" (") + error.text + QStringLiteral(")");
-        break;
-    }
-    return QStringLiteral("The catalogue could not be searched.\r\n") + reason;
+    return QStringLiteral("The catalogue could not be searched.\r\n") +
+           DescribeCatalogueError(error, modFunction::DefaultDatabasePath(),
+                                  QStringLiteral("The catalogue '%1' could not be read."));
 }
 
 QString utf8Text(std::string_view text)

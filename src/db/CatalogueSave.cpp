@@ -1,5 +1,6 @@
 #include "db/CatalogueSave.h"
 
+#include "app/modConstant.h"
 #include "app/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
@@ -54,9 +55,9 @@ const SaveTimings &CatalogueSave::LastTimings()
     return g_lastTimings;
 }
 
-QString DescribeCatalogueError(const CDatabaseError &error, const QString &path)
+QString DescribeCatalogueError(const CDatabaseError &error, const QString &path, const QString &otherwise)
 {
-    const QString file = path.isEmpty() ? QStringLiteral("ZODidozode.mdb") : path;
+    const QString file = path.isEmpty() ? modConstant::kDatabaseFileName : path;
     QString reason;
     switch (error.primaryCode()) {
     case SQLITE_CANTOPEN:
@@ -89,12 +90,13 @@ QString DescribeCatalogueError(const CDatabaseError &error, const QString &path)
     default:
         if (error.text.contains(QStringLiteral("no such table"), Qt::CaseInsensitive))
             reason = QStringLiteral("The catalogue '%1' has no table 'Quillary'.").arg(file);
-        else if (error.text.contains(QStringLiteral("no column named"), Qt::CaseInsensitive))
+        else if (error.text.contains(QStringLiteral("no column named"), Qt::CaseInsensitive) ||
+                 error.text.contains(QStringLiteral("no such column"), Qt::CaseInsensitive))
             reason = QStringLiteral("The table 'Quillary' of the catalogue '%1' lacks a column for the file "
                                     "information.")
                          .arg(file);
         else
-            reason = QStringLiteral("The catalogue '%1' refused the file list.").arg(file);
+            reason = otherwise.arg(file);
         break;
     }
     if (!error.text.isEmpty())

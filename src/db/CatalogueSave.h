@@ -84,4 +84,7 @@ private:
 };
 
 // Why a catalogue operation failed, in words for the user.
-QString DescribeCatalogueError(const CDatabaseError &error, const QString &path);
+// otherwise: the reason given for any other failure, "%1" standing for the catalogue's path.
+QString DescribeCatalogueError(
+    const CDatabaseError &error, const QString &path,
+    const QString &otherwise = QStringLiteral("The catalogue '%1' refused the file list."));
