@@ -395,22 +395,9 @@ qint32 DriveReadiness(const QString &root, const DriveSources &sources)
                 ::closedir(dir);
             }
         }
-        switch (error) {
-        case 0:
+        if (error == 0)
             return isCdRoot ? 1 : 0;
-        case ENOENT:
-        case ENOTDIR:
-        case ENOMEDIUM:
-        case EMEDIUMTYPE:
-        case EIO:
-        case ENXIO:
-        case ENODEV:
-        case ENOTCONN:
-        case ESTALE:
-            return 2;
-        default:
-            return 0;
-        }
+        return (error == ENOENT || error == ENOTDIR || IsNoDiscError(error)) ? 2 : 0;
     } catch (...) {
         return 0;
     }
@@ -449,5 +436,21 @@ QString modFunction::GetVolumeLabel(const QString &root)
         return {};
     } catch (...) {
         return {};
+    }
+}
+
+bool Drives::IsNoDiscError(int error)
+{
+    switch (error) {
+    case ENOMEDIUM:
+    case EMEDIUMTYPE:
+    case EIO:
+    case ENXIO:
+    case ENODEV:
+    case ENOTCONN:
+    case ESTALE:
+        return true;
+    default:
+        return false;
     }
 }

@@ -58,6 +58,10 @@ QStringList DriveListEntries(const DriveSources &sources = DriveSources::current
 // went away); 0 otherwise (a directory that is no CD drive's root, access refused, ...).
 qint32 DriveReadiness(const QString &root, const DriveSources &sources = DriveSources::current());
 
+// True for the errors that mean the disc is gone: no medium, the device gone, an I/O error, a
+// file system whose server or handle is gone.
+bool IsNoDiscError(int error);
+
 // A root as compared with another: without trailing '/' ("/media/x" and "/media/x/" are one root).
 QString comparableRoot(const QString &root);
 

@@ -1,5 +1,7 @@
 #include "scan/DirectoryWalker.h"
 
+#include "drives/Drives.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -56,7 +58,7 @@ DirectoryWalker::DirectoryWalker(clsFileColl &files, ScanObserver &observer)
 
 bool DirectoryWalker::isDriveGoneError(int error)
 {
-    return error == ENOMEDIUM || error == ENXIO || error == EIO || error == ENODEV || error == ENOTCONN;
+    return Drives::IsNoDiscError(error);
 }
 
 void DirectoryWalker::ScanDirectory(const QString &root)
