@@ -6,6 +6,9 @@
 #include <QLabel>
 #include <QProgressBar>
 
+#include <algorithm>
+#include <limits>
+
 WindowDisplay::WindowDisplay()
 {
     m_sincePush.start();
@@ -16,19 +19,26 @@ void WindowDisplay::setText(QLabel *label, const QString &text)
     m_texts.insert(label, text);
 }
 
-void WindowDisplay::setBarRange(QProgressBar *bar, int minimum, int maximum)
+namespace {
+int barNumber(qint64 value)
+{
+    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
+}
+} // namespace
+
+void WindowDisplay::setBarRange(QProgressBar *bar, qint64 minimum, qint64 maximum)
 {
     BarState &state = m_bars[bar];
     state.rangeSet = true;
-    state.minimum = minimum;
-    state.maximum = maximum;
+    state.minimum = barNumber(minimum);
+    state.maximum = barNumber(maximum);
 }
 
-void WindowDisplay::setBarValue(QProgressBar *bar, int value)
+void WindowDisplay::setBarValue(QProgressBar *bar, qint64 value)
 {
     BarState &state = m_bars[bar];
     state.valueSet = true;
-    state.value = value;
+    state.value = barNumber(value);
 }
 
 void WindowDisplay::watchModel(BatchedTableModel *model)

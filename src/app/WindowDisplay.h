@@ -18,8 +18,9 @@ public:
     WindowDisplay();
 
     void setText(QLabel *label, const QString &text);
-    void setBarRange(QProgressBar *bar, int minimum, int maximum);
-    void setBarValue(QProgressBar *bar, int value);
+    // Counts beyond a bar's int range are held at its end.
+    void setBarRange(QProgressBar *bar, qint64 minimum, qint64 maximum);
+    void setBarValue(QProgressBar *bar, qint64 value);
     void watchModel(BatchedTableModel *model);
 
     // Pushes every pending value to its widget and publishes new rows now.

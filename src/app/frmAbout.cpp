@@ -1,15 +1,10 @@
 #include "app/frmAbout.h"
 
+#include "app/Twips.h"
+
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-
-namespace {
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / 15, top / 15, width / 15, height / 15);
-}
-} // namespace
 
 frmAbout::frmAbout(QWidget *owner) : QDialog(owner)
 {
@@ -19,7 +14,7 @@ frmAbout::frmAbout(QWidget *owner) : QDialog(owner)
     // Fixed dialog border: no minimise or maximise box; an owned dialog has no task bar entry.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(4200 / 15, 1950 / 15);
+    setFixedSize(4200 / kTwipsPerPixel, 1950 / kTwipsPerPixel);
     setModal(true);
 
     cmdOK = new QPushButton(QStringLiteral("&OK"), this);

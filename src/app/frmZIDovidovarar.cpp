@@ -1,6 +1,7 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
+#include "app/Twips.h"
 #include "app/frmAbout.h"
 #include "app/modConstant.h"
 #include "app/modFunction.h"
@@ -27,16 +28,9 @@
 
 namespace {
 
-constexpr int kTwipsPerPixel = 15;
 constexpr int kClientWidth = 9015 / kTwipsPerPixel;  // 601
 constexpr int kClientHeight = 7050 / kTwipsPerPixel; // 470
 constexpr int kListColumnWidth = 1440 / kTwipsPerPixel;
-
-QRect twips(int left, int top, int width, int height)
-{
-    return QRect(left / kTwipsPerPixel, top / kTwipsPerPixel, width / kTwipsPerPixel,
-                 height / kTwipsPerPixel);
-}
 
 template <class W> W *named(W *widget, const char *name)
 {

@@ -15,16 +15,7 @@
 #include <QPushButton>
 #include <QTreeView>
 
-#include <algorithm>
-#include <limits>
 #include <string>
-
-namespace {
-int barNumber(qint64 value)
-{
-    return static_cast<int>(std::clamp<qint64>(value, 0, std::numeric_limits<int>::max()));
-}
-} // namespace
 
 // Shows the walk in the window. The file bar, the file label and the files-found label change with
 // every file but are only seen at a yield, so they are written to the display there (and before every
@@ -37,7 +28,7 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
 
     void directoryListed(const QString &path) override { w.display().setText(w.lblDirectory, path); }
 
-    void filesStarting(qint64 count) override { w.display().setBarRange(w.pgbrFile, 0, barNumber(count)); }
+    void filesStarting(qint64 count) override { w.display().setBarRange(w.pgbrFile, 0, count); }
 
     void fileStarting(qint64 index, std::string_view name) override
     {
@@ -54,8 +45,8 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
 
     void subdirectoryStarting(qint64 done, qint64 count) override
     {
-        w.display().setBarRange(w.pgbrDir, 0, barNumber(count));
-        w.display().setBarValue(w.pgbrDir, barNumber(done));
+        w.display().setBarRange(w.pgbrDir, 0, count);
+        w.display().setBarValue(w.pgbrDir, done);
     }
 
     void driveNotReady() override
@@ -74,7 +65,7 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
     void showPending()
     {
         if (!fileShown) {
-            w.display().setBarValue(w.pgbrFile, barNumber(fileIndex + 1));
+            w.display().setBarValue(w.pgbrFile, fileIndex + 1);
             w.display().setText(w.lblFile,
                                 QStringLiteral(" ") +
                                     QString::fromUtf8(currentFile.data(), qsizetype(currentFile.size())));

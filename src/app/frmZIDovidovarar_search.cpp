@@ -15,8 +15,6 @@
 #include <QToolButton>
 #include <QTreeView>
 
-#include <limits>
-
 struct frmZIDovidovarar::SearchPart
 {
     SearchResultModel *model = nullptr; // the rows of lvwFileSearch, owned by the window
@@ -109,8 +107,7 @@ void frmZIDovidovarar::cmdSearch_Click()
         } else {
             // The count is known before the first row is read: the bar's range is set once.
             const qint64 total = search.count();
-            m_display.setBarRange(pgbrFileSearch, 0,
-                                  static_cast<int>(std::min<qint64>(total, std::numeric_limits<int>::max())));
+            m_display.setBarRange(pgbrFileSearch, 0, total);
             if (model->heldRows() > 0)
                 model->clear();
             model->reserve(total);
@@ -118,8 +115,7 @@ void frmZIDovidovarar::cmdSearch_Click()
             // The labels and the bar reach the screen only at a yield, so they are given their
             // values there: the same picture as setting them for every row, at a fraction of the cost.
             auto showRow = [&](qint64 n, const QString &fileName) {
-                m_display.setBarValue(pgbrFileSearch,
-                                      static_cast<int>(std::min<qint64>(n, std::numeric_limits<int>::max())));
+                m_display.setBarValue(pgbrFileSearch, n);
                 m_display.setText(lblFileSearchMsg, fileName);
                 m_display.setText(lblFileSerached, filesFound(n));
             };
