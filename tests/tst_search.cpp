@@ -19,20 +19,19 @@ namespace {
 
 const QString kSchemaFile = QStringLiteral(QUILLARY_SOURCE_DIR "/src/db/catalogue.sql");
 const QString kNothingFound = QStringLiteral("Files with search criteria not found.");
-const QString kFailed = QStringLiteral("The catalogue could not be searched.\r\n");
 // Catalogues another tool might have written: the table alone, or keyed by name without row IDs.
 const char *const kPlainTable = "CREATE TABLE Quillary (ID, CDLabel, FileName, FilePath, FileSize, "
                                 "CreateDate, LastUpdateDate)";
 const char *const kKeyedTable = "CREATE TABLE Quillary (ID, CDLabel, FileName PRIMARY KEY, FilePath, "
                                 "FileSize, CreateDate, LastUpdateDate) WITHOUT ROWID";
 
-// A catalogue made as the build makes it (with the search index) or by a script, or opened (nullptr).
+// A catalogue made as the build makes it (with the search index) or by a script.
 struct Catalogue
 {
     explicit Catalogue(const QString &path, const char *script = "")
     {
-        if (!script || (*script ? CatalogueFile::CreateFromScript(path, script)
-                                : CatalogueFile::CreateFromSchemaFile(path, kSchemaFile)))
+        if (*script ? CatalogueFile::CreateFromScript(path, script)
+                    : CatalogueFile::CreateFromSchemaFile(path, kSchemaFile))
             sqlite3_open(QFile::encodeName(path).constData(), &db);
     }
     ~Catalogue() { sqlite3_close(db); }
@@ -45,7 +44,9 @@ struct Catalogue
             n = QString("(NULL, 'DISC01', '%1', 'DISC01: %1', 9, 'old', 'new')").arg(n.replace('\'', "''"));
         return exec("INSERT INTO Quillary VALUES " + names.join(','));
     }
-    QStringList names() const // in the table's order
+    // The names a search must find, in the table's order, by a comparison of its own: the phrase as a
+    // regular expression ("%" any run of characters, "_" any one) that ignores letter case in every alphabet.
+    QStringList bruteForce(const QString &phrase) const
     {
         QStringList all;
         auto add = [](void *all, int, char **values, char **) {
@@ -53,19 +54,12 @@ struct Catalogue
             return 0;
         };
         sqlite3_exec(db, "SELECT FileName FROM Quillary WHERE FileName NOTNULL ORDER BY rowid", add, &all, 0);
-        return all;
+        const QString pattern = QRegularExpression::escape(phrase).replace("\\%", ".*").replace('_', '.');
+        return all.filter(QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption |
+                                                          QRegularExpression::DotMatchesEverythingOption));
     }
     sqlite3 *db = nullptr;
 };
-
-// The names a search must find, by a comparison of its own: the phrase as a regular expression ("%"
-// any run of characters, "_" any one) that ignores letter case in every alphabet.
-QStringList bruteForce(const Catalogue &catalogue, const QString &phrase)
-{
-    const QString pattern = QRegularExpression::escape(phrase).replace("\\%", ".*").replace('_', '.');
-    return catalogue.names().filter(QRegularExpression(
-        pattern, QRegularExpression::CaseInsensitiveOption | QRegularExpression::DotMatchesEverythingOption));
-}
 
 // The names CatalogueSearch reads for the phrase, and any mismatch with its count or the way expected.
 QStringList searchNames(sqlite3 *db, const QString &phrase, CatalogueSearch::Method how)
@@ -116,68 +110,60 @@ class tst_Search : public QObject
     QString tab() const
     {
         const auto *bar = get<QProgressBar>("pgbrFileSearch");
-        return QStringLiteral("%1 | %2 | %3 | %4/%5")
-            .arg(names().join(','), get<QLabel>("lblFileSearchMsg")->text(),
-                 get<QLabel>("lblFileSerached")->text())
-            .arg(bar->value())
-            .arg(bar->maximum());
+        const QString labels =
+            get<QLabel>("lblFileSearchMsg")->text() + " | " + get<QLabel>("lblFileSerached")->text();
+        return names().join(',') + " | " + labels +
+               QString::asprintf(" | %d/%d", bar->value(), bar->maximum());
     }
 
     std::unique_ptr<QTemporaryDir> dir;
     std::unique_ptr<frmZIDovidovarar> w;
     QStringList messages;
-    std::function<void(const QString &)> onMessage; // called with each message the window shows
-    std::function<void(int)> onYield;               // called with the number of yields so far
+    QString atMessage;                // the tab and the pointer's shape when the last message was shown
+    std::function<void(int)> onYield; // called with the number of yields so far
     int yields = 0;
 
 private Q_SLOTS:
     void init() // a window of its own, on a program directory of its own
     {
         w.reset();
+        atMessage.clear();
         dir = std::make_unique<QTemporaryDir>();
         modFunction::SetProgramDirectoryForTesting(dir->path());
         w = std::make_unique<frmZIDovidovarar>();
-        onMessage = [this](const QString &text) { messages.append(text); };
         onYield = [](int) {};
-        quillary::SetMessageHandler([this](QWidget *, const QString &text) { onMessage(text); });
+        quillary::SetMessageHandler([this](QWidget *, const QString &text) {
+            messages.append(text);
+            atMessage = tab() + ' ' + QString::number(w->cursor().shape());
+        });
         SearchHooks::AfterYield() = [this] { onYield(++yields); };
     }
 
-    void phraseRules_data()
-    {
-        QTest::addColumn<QString>("phrase");
-        QTest::addColumn<QStringList>("expected");
-        // "phrase=the names it finds, separated by |", separated by ";"
-        const QString rows =
-            QStringLiteral("a_c=abc.txt;m_nchen=München.jpg;a%z=alphabetz.doc;ärger=Ärger.txt;"
-                           "москва=Москва.doc;école=ÉCOLE.PDF;日本=日本語.txt;O'Brien=O'Brien "
-                           "letters.doc;n let=O'Brien letters.doc;  readme  =README.TXT|oldReadMe.doc");
-        for (const QString &r : rows.split(';'))
-            QTest::newRow(qUtf8Printable(r.section('=', 0, 0)))
-                << r.section('=', 0, 0) << r.section('=', 1).split('|');
-        QTest::newRow("statement") << "x' OR '1'='1'; DROP TABLE Quillary; --" << QStringList();
-    }
     void phraseRules()
     {
-        QFETCH(QString, phrase);
-        QFETCH(QStringList, expected);
-        const QStringList all =
-            QStringLiteral("abc.txt|alphabetz.doc|O'Brien letters.doc|Ärger.txt|Москва.doc|"
-                           "ÉCOLE.PDF|README.TXT|oldReadMe.doc|München.jpg|日本語.txt")
-                .split('|');
+        const QStringList all{"abc.txt",     "alphabetz.doc", "O'Brien letters.doc", "Ärger.txt",
+                              "Москва.doc",  "ÉCOLE.PDF",     "README.TXT",          "oldReadMe.doc",
+                              "München.jpg", "日本語.txt"};
+        // Each phrase, then the names it finds, separated by "|". The phrase is bound, never spliced.
+        const QString cases =
+            "a_c|abc.txt/m_nchen|München.jpg/a%z|alphabetz.doc/ärger|Ärger.txt/москва|Москва.doc/"
+            "école|ÉCOLE.PDF/日本|日本語.txt/O'Brien|O'Brien letters.doc/  readme  |README.TXT|"
+            "oldReadMe.doc/x' OR '1'='1'; DROP TABLE Quillary; --|Files with search criteria not found.";
         for (const char *table : {"", kPlainTable, kKeyedTable}) { // the build's catalogue; another tool's
             Catalogue catalogue(path(), table);
             QVERIFY(catalogue.add(all) && (*table || CatalogueIndex::Refresh(catalogue.db)));
-            run(phrase);
-            QCOMPARE(names() + messages, expected.isEmpty() ? QStringList{kNothingFound} : expected);
-            // The phrase is bound, never part of the statement.
-            QVERIFY(catalogue.exec("SELECT 1 FROM Quillary"));
+            for (const QString &c : cases.split('/')) {
+                run(c.section('|', 0, 0));
+                QCOMPARE(c.section('|', 0, 0) + '|' + (names() + messages).join('|'), c);
+            }
+            QVERIFY(QFile::remove(path()));
         }
     }
 
+    // Also: a search yields after rows 51, 101, ... and once at the end.
     void listsReplacesAndClears()
     {
-        QVERIFY(Catalogue(path()).add({"report.doc", "other.txt", "REPORT2.DOC"}, 200));
+        QVERIFY(Catalogue(path()).add({"report.doc", "other.txt", "REPORT2.DOC"}, 50));
         auto *clear = get<QPushButton>("cmdClearList");
         const QString range = tab().section('/', -1); // the bar's maximum
         get<QLineEdit>("txtSearchList")->setText("abc");
@@ -188,60 +174,39 @@ private Q_SLOTS:
         QCOMPARE(tab() + row(1, 0), "report.doc,REPORT2.DOC | REPORT2.DOC | Files Found: 2 | 2/2KEY2");
         run("other"); // replaces the list, numbering again from KEY1
         QCOMPARE(tab() + row(0, 0), "other.txt | other.txt | Files Found: 1 | 1/1KEY1");
-        run("   "); // only blanks: the whole catalogue, in the table's order
-        QCOMPARE(row(2, 1) + row(202, 1), "KEY3 | REPORT2.DOCKEY203 | file200.txt");
+        run("file"); // 50 rows
+        QCOMPARE(yields, 1);
+        run("x"); // 51 rows
+        QCOMPARE(QString::number(yields) + row(50, 0), "2KEY51");
         // Clear List while a search yields; the search then goes on, keying rows as they were found.
         onYield = [&](int n) {
             if (n == 1)
                 clear->click();
         };
-        run("file");
-        QCOMPARE(tab().section(" | ", 2) + row(0, 1) + row(148, 1),
-                 "Files Found: 200 | 200/200KEY52 | file52.txtKEY200 | file200.txt");
+        run("   "); // only blanks: the whole catalogue, in the table's order
+        QCOMPARE(tab().section(" | ", 2) + row(0, 1) + row(1, 1),
+                 "Files Found: 53 | 53/53KEY52 | file49.txtKEY53 | file50.txt");
         clear->click(); // with rows: the bar's range stays
-        QCOMPARE(tab(), " |  | Files Found: 0 | 0/200");
-    }
-
-    void yieldsEveryFiftyRowsAndAtTheEnd_data()
-    {
-        QTest::addColumn<int>("rows");
-        QTest::addColumn<int>("yields");
-        const std::pair<int, int> cases[] = {{1, 1}, {50, 1}, {51, 2}, {100, 2}, {101, 3}, {1000, 20}};
-        for (const auto &[rows, yields] : cases)
-            QTest::addRow("%d", rows) << rows << yields;
-    }
-    void yieldsEveryFiftyRowsAndAtTheEnd()
-    {
-        QFETCH(int, rows);
-        QFETCH(int, yields);
-        QVERIFY(Catalogue(path()).add({"other.dat"}, rows));
-        run("file");
-        QCOMPARE(this->yields, yields);
-        QCOMPARE(QString::number(names().size()) + row(rows - 1, 0), QStringLiteral("%1KEY%1").arg(rows));
+        QCOMPARE(tab(), " |  | Files Found: 0 | 0/53");
     }
 
     // After a search listed a row, the catalogue or the window is changed and another search lists
-    // nothing new. The message begins as given and holds its detail (after "*"). The tab, at the
-    // message and after: as given, or (null) the rows listed until a read failed, labels and bar to match.
+    // nothing new. The message begins as given and holds its detail (after "*").
     void searchListingNothingNew_data()
     {
         QTest::addColumn<QString>("change");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QString>("after");
-        const QString kept = QStringLiteral("file1999.txt | file1999.txt | Files Found: 1 | 1/1");
-        QTest::newRow("no match") << "" << kNothingFound << " |  | Files Found: 0 | 0/1"; // range kept
-        QTest::newRow("missing") << "remove" << modConstant::DatabaseMissingMessage() << kept;
-        QTest::newRow("busy") << "busy" << QString() << kept;
-        QTest::newRow("not a database") << "copy" << kFailed + "*not a database" << kept;
-        QTest::newRow("no table") << "CREATE TABLE Other (A)" << kFailed + "*no such table: Quillary" << kept;
-        QTest::newRow("no column") << "CREATE TABLE Quillary (A)" << kFailed + "*no such column" << kept;
-        QTest::newRow("cut short while listing") << "cut" << kFailed << QString();
+        QTest::newRow("no match") << "" << kNothingFound;
+        QTest::newRow("missing") << "remove" << modConstant::DatabaseMissingMessage();
+        QTest::newRow("busy") << "busy" << QString();
+        const QString failed = QStringLiteral("The catalogue could not be searched.\r\n");
+        QTest::newRow("not a database") << "copy" << failed + "*not a database";
+        QTest::newRow("no table") << "CREATE TABLE Other (A)" << failed + "*no such table: Quillary";
     }
     void searchListingNothingNew()
     {
         QFETCH(QString, change);
         QFETCH(QString, message);
-        QFETCH(QString, after);
         Catalogue catalogue(path());
         QVERIFY(catalogue.add({}, 2000) && CatalogueIndex::Refresh(catalogue.db));
         run("file1999");
@@ -252,25 +217,16 @@ private Q_SLOTS:
         else if (change.startsWith("CREATE"))
             QVERIFY(CatalogueFile::CreateFromScript(path(), change));
         WindowTestAccess::setBusy(*w, change == "busy");
-        onYield = [&](int n) { QVERIFY(change != "cut" || n > 1 || QFile::resize(path(), 3 * 4096)); };
-        QString atMessage;
-        onMessage = [&](const QString &text) {
-            messages.append(text);
-            QCOMPARE(w->windowTitle(), "Quillary - File Search in progress...");
-            QCOMPARE(w->cursor().shape(), pointer);
-            atMessage = tab();
-        };
         run(change.isEmpty() ? "nothing like it" : "file");
-        QVERIFY2(messages.size() == !message.isEmpty() &&
-                     messages.value(0, "").startsWith(message.section('*', 0, 0)) &&
-                     messages.value(0).contains(message.section('*', 1)),
-                 qPrintable(messages.value(0)));
-        // After a failed read: the rows listed until then, with labels and bar to match.
-        const QStringList n = names();
-        if (after.isNull() && n.size() > 50 && n.size() < 2000)
-            after = QString("%1 | %2 | Files Found: %3 | %3/2000").arg(n.join(','), n.last()).arg(n.size());
+        const QString shown = messages.join('\n');
+        QVERIFY2(messages.size() == !message.isEmpty() && shown.startsWith(message.section('*', 0, 0)) &&
+                     shown.contains(message.section('*', 1)),
+                 qPrintable(shown));
+        // The list kept; no match empties it, the bar's range kept.
+        const QString after = change.isEmpty() ? " |  | Files Found: 0 | 0/1"
+                                               : "file1999.txt | file1999.txt | Files Found: 1 | 1/1";
         QCOMPARE(tab(), after);
-        QCOMPARE(atMessage, message.isEmpty() ? QString() : after);
+        QCOMPARE(atMessage, message.isEmpty() ? QString() : after + ' ' + QString::number(pointer));
         QCOMPARE(w->cursor().shape(), pointer);
         QCOMPARE(QFile::exists(path()), change != "remove"); // nothing made in its place
     }
@@ -288,37 +244,25 @@ private Q_SLOTS:
             names.append(QStringList{stem, stem.toUpper(), stem.toLower()}[i % 3] + more +
                          (i % 5 ? QString::number(i % 101) : QString()) + extensions[i / 16 % 5]);
         }
-        QStringList phrases{"readme",  "straße", "STRASSE", "москва",   "école", "日本", "本語 ",
-                            "ωmega",   "ǆemal",  "data_1",  "data\\_1", "100%",  "naï",  "σίσυφοσ",
-                            "ÜBER",    "𐐨de",    "me%txt",  "r_a_m",    "_",     "%",    "a%b%c",
-                            "renamed", "замена", "e 1",     ".tar.g",   "x",     "\"",   "o'b%1_"};
-        // Pieces of names (whole characters), some in capitals or with wildcards.
-        for (int i = 0; i < 60; ++i) {
-            const QList<uint> from = names[i * 47].toUcs4().mid(i % 4, 1 + i % 8);
-            QString piece = QString::fromUcs4(reinterpret_cast<const char32_t *>(from.data()), from.size());
-            phrases.append(i % 5 || piece.size() < 4 ? (i % 3 ? piece : piece.toUpper())
-                                                     : piece.replace(1, 1, '_').insert(2, '%'));
-        }
+        const QStringList phrases{"straße", "STRASSE", "москва",   "école", "日本",    "本語 ",  "ωmega",
+                                  "ǆemal",  "data_1",  "data\\_1", "100%",  "σίσυφοσ", "ÜBER",   "𐐨de",
+                                  "me%txt", "r_a_m",   "_",        "%",     "renamed", "замена", "o'b%1_"};
         Catalogue indexed(dir->filePath("i.db")), plain(dir->filePath("p.db"), kPlainTable);
         QVERIFY(indexed.add(names.mid(0, 2500)) && plain.add(names.mid(0, 2500)));
         QVERIFY(CatalogueIndex::Refresh(indexed.db) && !CatalogueIndex::Refresh(plain.db));
         QVERIFY(indexed.add(names.mid(2500)) && plain.add(names.mid(2500))); // not indexed yet
-        // Another tool changes rows without bringing the index up to date: a few, then most of them (the
-        // index is then built afresh); Refresh catches up.
+        // Another tool changes rows without bringing the index up to date; Refresh catches up.
         const QStringList edits{
             "", // only rows added since the index was brought up to date
             "UPDATE Quillary SET FileName = 'RENAMED ' || FileName WHERE rowid % 97 = 0; "
             "DELETE FROM Quillary WHERE rowid % 89 = 0; UPDATE Quillary SET FileName = NULL WHERE rowid = 5; "
             "INSERT INTO Quillary (rowid, FileName) VALUES (89, 'ЗАМЕНА.txt')",
-            "refresh", // CatalogueIndex::Refresh()
-            "UPDATE Quillary SET FileName = upper(FileName); DELETE FROM Quillary WHERE rowid % 3",
-            "refresh"};
+            "refresh"}; // CatalogueIndex::Refresh()
         for (const QString &edit : edits) {
             QVERIFY(edit == "refresh" ? CatalogueIndex::Refresh(indexed.db)
                                       : indexed.exec(edit) && plain.exec(edit));
-            QCOMPARE(CatalogueIndex::Examine(indexed.db).changed > 0, !edit.isEmpty() && edit != "refresh");
             for (const QString &phrase : std::as_const(phrases)) {
-                const QStringList expected = bruteForce(indexed, phrase);
+                const QStringList expected = indexed.bruteForce(phrase);
                 QCOMPARE(searchNames(indexed.db, phrase, CatalogueSearch::Method::Index), expected);
                 QCOMPARE(searchNames(plain.db, phrase, CatalogueSearch::Method::Scan), expected);
             }
@@ -340,16 +284,8 @@ private Q_SLOTS:
         get<QPushButton>("cmdTakeBackup")->click();
         get<QPushButton>("cmdAddToDB")->click();
         QVERIFY(!w->blnBusy() && disc.unmount()); // the catalogue alone answers from now on
-        // The save brought the search index up to date.
-        QCOMPARE(CatalogueIndex::Examine(Catalogue(path(), nullptr).db).watermark, 4);
-        get<QTabWidget>("tabApplication")->setCurrentIndex(0);
         run("ärger");
-        QCOMPARE(tab(), "Ärger.txt | Ärger.txt | Files Found: 1 | 1/1");
         QCOMPARE(row(0, 4), "KEY1 | Ärger.txt | DISC01 | DISC01: Müsik/Ärger.txt | 100");
-        run(" file1.cab ");
-        QCOMPARE(row(0, 3), "KEY1 | FILE1.CAB | DISC01 | DISC01: SETUP/DATA/FILE1.CAB");
-        run("");
-        QCOMPARE(names().size(), 4);
     }
 };
 
