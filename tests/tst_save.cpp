@@ -12,6 +12,10 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <csignal>
+#include <sys/wait.h>
+#include <unistd.h>
+
 namespace {
 
 const QString kSchema = QStringLiteral(QUILLARY_SOURCE_DIR "/src/db/catalogue.sql");
@@ -58,6 +62,17 @@ QStringList scan(int n, int nameLength = 0)
     }
     return rows;
 }
+
+// Kills the process when the save is about to store record 300.
+struct Killer : SaveObserver
+{
+    void RecordStarting(qint32 position, const QString &) override
+    {
+        if (position == 300)
+            ::raise(SIGKILL);
+    }
+    void RecordDone(qint32) override {}
+};
 
 } // namespace
 
@@ -195,6 +210,30 @@ private Q_SLOTS:
                  catalogue == "none" || catalogue == "text" ? "" : "ok");
         QCOMPARE(value(m_path, QStringLiteral("PRAGMA freelist_count")), freePages);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), files);
+    }
+
+    // A save killed in the middle leaves a sound catalogue holding only rows committed before the kill,
+    // in list order: all but the one being stored when each record is committed, none while they
+    // wait in one open group.
+    void crashInTheMiddleLeavesASoundCatalogue()
+    {
+        for (const auto &[commitInterval, kept] : {std::pair{0, 299}, std::pair{3600000, 0}}) {
+            QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
+            const QStringList list = scan(1000);
+            const pid_t child = fork();
+            QVERIFY(child >= 0);
+            if (child == 0) {
+                Killer killer;
+                CatalogueSave::SetCommitInterval(commitInterval);
+                CatalogueSave(killer).SaveFileList(objScannedFiles());
+                ::_exit(3);
+            }
+            int status = 0;
+            QCOMPARE(::waitpid(child, &status, 0), child);
+            QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            QCOMPARE(rowsOf(m_path), list.mid(0, kept));
+            QCOMPARE(value(m_path, QStringLiteral("PRAGMA integrity_check")).toString(), "ok");
+        }
     }
 
 private:
