@@ -37,9 +37,7 @@ IsoImage::IsoImage(const QString &label) : m_label(label)
 
 QString IsoImage::root() const
 {
-    const bool usable =
-        !m_label.trimmed().isEmpty() && !m_label.contains('/') && m_label != "." && m_label != "..";
-    return m_dir.path() + "/mnt/" + (usable ? m_label : QString("disc")) + '/';
+    return m_dir.path() + "/mnt/" + (m_label.trimmed().isEmpty() ? QString("disc") : m_label) + '/';
 }
 
 bool IsoImage::addFile(const QString &relativePath, const QByteArray &content, const QDateTime &modified)
@@ -52,8 +50,6 @@ bool IsoImage::addFile(const QString &relativePath, const QByteArray &content, c
 
 bool IsoImage::build()
 {
-    if (!m_dir.isValid())
-        return fail("cannot make a disc image: no temporary directory");
     const QString error = run(
         "xorriso", {"-as", "mkisofs", "-quiet", "-R", "-J", "-V", m_label, "-o", imagePath(), sourceDir()},
         m_dir.path() + "/xorriso.log");
@@ -67,26 +63,22 @@ bool IsoImage::buildAndMount()
     if (!QFileInfo::exists("/dev/fuse"))
         return fail("cannot mount a disc image: no /dev/fuse on this machine (FUSE unavailable)");
     const QString mountPoint = root().chopped(1);
-    QString error = "cannot make the mount point " + mountPoint;
-    if (QDir().mkpath(mountPoint))
-        error = run("fuseiso", {"-n", imagePath(), mountPoint}, m_dir.path() + "/fuseiso.log");
-    if (!error.isEmpty()) {
+    QDir().mkpath(mountPoint);
+    const QString error = run("fuseiso", {"-n", imagePath(), mountPoint}, m_dir.path() + "/fuseiso.log");
+    m_mounted = error.isEmpty();
+    if (!m_mounted)
         QDir().rmdir(mountPoint);
-        return fail("cannot mount a disc image with FUSE: " + error);
-    }
-    m_mounted = true;
-    return true;
+    return m_mounted || fail("cannot mount a disc image with FUSE: " + error);
 }
 
 bool IsoImage::unmount()
 {
-    if (!m_mounted)
-        return true;
     const QString mountPoint = root().chopped(1);
     // Lazily: a file a test still holds open on the disc does not keep it mounted.
-    if (!run("fusermount", {"-u", "-z", mountPoint}, m_dir.path() + "/fusermount.log").isEmpty())
-        return false;
-    m_mounted = false;
-    QDir().rmdir(mountPoint);
-    return true;
+    if (m_mounted &&
+        run("fusermount", {"-u", "-z", mountPoint}, m_dir.path() + "/fusermount.log").isEmpty()) {
+        m_mounted = false;
+        QDir().rmdir(mountPoint);
+    }
+    return !m_mounted;
 }

@@ -15,10 +15,7 @@
 // buildAndMount() return false with a plain sentence in skipReason(). fuseiso runs with -n, so the
 // user's home stays untouched; CTest runs tests in a private mount namespace where it can.
 
-#include <QByteArray>
 #include <QDateTime>
-#include <QDir>
-#include <QString>
 #include <QTemporaryDir>
 
 class IsoImage
@@ -26,14 +23,11 @@ class IsoImage
 public:
     explicit IsoImage(const QString &label);
     ~IsoImage() { unmount(); }
-    IsoImage(const IsoImage &) = delete;
-    IsoImage &operator=(const IsoImage &) = delete;
 
     // The tree the image is made from; entries may also be created there directly.
     QString sourceDir() const { return m_dir.path() + "/tree"; }
     // Parent directories are made; a valid modified becomes the file's modification time.
     bool addFile(const QString &relativePath, const QByteArray &content = {}, const QDateTime &modified = {});
-    bool addDirectory(const QString &relativePath) { return QDir().mkpath(sourceDir() + '/' + relativePath); }
 
     bool build();         // makes imagePath() from sourceDir()
     bool buildAndMount(); // and mounts it on root()
