@@ -132,16 +132,8 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
     // Rows noted by the triggers: take the old name out, put the current one in.
     if (from.changed > 0) {
         std::vector<qint64> ids;
-        {
-            SqliteStatement list(db, "SELECT ID FROM QuillarySearchDirty ORDER BY ID");
-            if (!list.isValid())
-                return false;
-            int rc;
-            while ((rc = list.step()) == SQLITE_ROW)
-                ids.push_back(list.int64(0));
-            if (rc != SQLITE_DONE)
-                return false;
-        }
+        if (!CatalogueIndex::ChangedRows(db, &ids))
+            return false;
         SqliteStatement current(db, "SELECT FileName FROM Quillary WHERE rowid = ?");
         if (!current.isValid())
             return false;
@@ -224,4 +216,15 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
         SqliteExec(db, "RELEASE quillary_index");
     }
     return false;
+}
+
+bool CatalogueIndex::ChangedRows(sqlite3 *db, std::vector<qint64> *ids)
+{
+    SqliteStatement list(db, "SELECT ID FROM QuillarySearchDirty ORDER BY ID");
+    if (!list.isValid())
+        return false;
+    int rc;
+    while ((rc = list.step()) == SQLITE_ROW)
+        ids->push_back(list.int64(0));
+    return rc == SQLITE_DONE;
 }

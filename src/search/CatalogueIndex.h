@@ -12,6 +12,7 @@
 #include <QtGlobal>
 
 #include <functional>
+#include <vector>
 
 struct sqlite3;
 
@@ -31,5 +32,7 @@ struct Status
 };
 // What the index of the catalogue on this connection covers.
 Status Examine(sqlite3 *db);
+// The IDs of the indexed rows noted as added, changed or deleted since they were indexed, in order.
+bool ChangedRows(sqlite3 *db, std::vector<qint64> *ids);
 
 } // namespace CatalogueIndex

@@ -188,16 +188,8 @@ bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
     *indexUsed = false;
     // Indexed rows noted as changed are not taken from the index but read from the table.
     std::vector<qint64> changed;
-    {
-        SqliteStatement list(m_db, "SELECT ID FROM QuillarySearchDirty ORDER BY ID");
-        if (!list.isValid())
-            return true;
-        int rc;
-        while ((rc = list.step()) == SQLITE_ROW)
-            changed.push_back(list.int64(0));
-        if (rc != SQLITE_DONE)
-            return true;
-    }
+    if (!CatalogueIndex::ChangedRows(m_db, &changed))
+        return true;
     const std::vector<qint64> *skip = changed.empty() ? nullptr : &changed;
 
     const std::vector<std::string> runs = m_matcher->literalRuns(3);
