@@ -7,7 +7,7 @@
 
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueSave.h"

@@ -15,8 +15,8 @@
 //   a tree on a disk takes long to make but is listed from the cache like any other.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "scan/DirectoryWalker.h"
 

@@ -7,7 +7,7 @@
 
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 #include "search/CatalogueIndex.h"
 #include "search/SearchHooks.h"
 

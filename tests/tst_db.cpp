@@ -1,5 +1,5 @@
 // The catalogue's connection wrapper and the compaction, on real SQLite files.
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueFile.h"
 #include "db/CompactCatalogue.h"

@@ -1,6 +1,6 @@
 // The CD drive list, readiness and volume labels: fake machines, the real window and a real disc.
 #include "app/frmZIDovidovarar.h"
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 #include "drives/Drives.h"
 #include "support/IsoImage.h"
 

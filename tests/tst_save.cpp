@@ -1,8 +1,8 @@
 // "Add to Database": the window's save command on real catalogue files.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueFile.h"

@@ -1,7 +1,7 @@
 // Listing a disc: the directory walker on its own, then "List Files" through the window.
 #include "app/MessageBox.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "catalogue/GeneralDate.h"
 #include "catalogue/clsFileCollModel.h"
 #include "scan/DirectoryWalker.h"

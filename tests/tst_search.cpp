@@ -1,7 +1,7 @@
 // The search tab: searching the catalogue by a phrase and clearing the result; the search index.
 #include "app/MessageBox.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "db/CatalogueFile.h"
 #include "search/CatalogueIndex.h"
 #include "search/CatalogueSearch.h"

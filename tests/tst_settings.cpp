@@ -1,5 +1,5 @@
 // The settings file and the catalogue's default location.
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 
 #include <QDir>
 #include <QFile>

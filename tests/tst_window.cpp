@@ -1,7 +1,7 @@
 // The main window: layout, start-up, OK/Cancel/close and the About box.
 #include "app/frmAbout.h"
 #include "app/frmZIDovidovarar.h"
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 #include "support/WindowTestAccess.h"
 
 #include <QAbstractButton>

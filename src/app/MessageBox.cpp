@@ -1,6 +1,6 @@
 #include "app/MessageBox.h"
 
-#include "app/modConstant.h"
+#include "settings/modConstant.h"
 
 #include <QMessageBox>
 

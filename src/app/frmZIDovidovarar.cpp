@@ -3,8 +3,8 @@
 #include "app/MessageBox.h"
 #include "app/Twips.h"
 #include "app/frmAbout.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 
 #include <QApplication>
 #include <QCheckBox>

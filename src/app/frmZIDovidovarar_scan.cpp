@@ -2,8 +2,8 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "catalogue/clsFileCollModel.h"
 #include "drives/Drives.h"

@@ -1,8 +1,8 @@
 // The "Search" tab: searching the catalogue and clearing the result.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueSave.h"
 #include "search/CatalogueSearch.h"

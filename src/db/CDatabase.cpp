@@ -1,6 +1,6 @@
 #include "db/CDatabase.h"
 
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,7 +1,7 @@
 #include "db/CatalogueSave.h"
 
-#include "app/modConstant.h"
-#include "app/modFunction.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "search/CatalogueIndex.h"

@@ -1,6 +1,6 @@
 #include "db/CompactCatalogue.h"
 
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 #include "db/CDatabase.h"
 
 namespace {

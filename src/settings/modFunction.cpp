@@ -1,6 +1,6 @@
-#include "app/modFunction.h"
+#include "settings/modFunction.h"
 
-#include "app/modConstant.h"
+#include "settings/modConstant.h"
 
 #include <QCoreApplication>
 #include <QFile>
