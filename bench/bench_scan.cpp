@@ -15,10 +15,11 @@
 //   a tree on a disk takes long to make but is listed from the cache like any other.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "scan/DirectoryWalker.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
+#include "testing/TestSeams.h"
 
 #include <QApplication>
 #include <QComboBox>
@@ -281,9 +282,9 @@ int main(int argc, char **argv)
     const QString program = work.path() + "/program";
     QDir().mkpath(program);
     QFile(program + '/' + modConstant::kDatabaseFileName).open(QIODevice::WriteOnly);
-    modFunction::SetProgramDirectoryForTesting(program);
+    TestSeams::ProgramDirectory() = program;
     QStringList messages;
-    quillary::SetMessageHandler([&](QWidget *, const QString &text) { messages << text; });
+    TestSeams::MessageBox() = [&](QWidget *, const QString &text) { messages << text; };
 
     frmZIDovidovarar window;
     window.show();

@@ -7,9 +7,9 @@
 
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
+#include "db/CatalogueIndex.h"
 #include "settings/modFunction.h"
-#include "search/CatalogueIndex.h"
-#include "search/SearchHooks.h"
+#include "testing/TestSeams.h"
 
 #include <QAbstractItemModel>
 #include <QApplication>
@@ -203,7 +203,7 @@ SearchTiming timeWindowSearch(frmZIDovidovarar &window, const QString &phrase)
     QElapsedTimer sinceYield;
     bool started = false;
     QElapsedTimer timer;
-    SearchHooks::AfterYield() = [&] {
+    TestSeams::AfterSearchYield() = [&] {
         if (started)
             timing.maxYieldGapMs = std::max(timing.maxYieldGapMs, sinceYield.nsecsElapsed() / 1e6);
         else
@@ -222,7 +222,7 @@ SearchTiming timeWindowSearch(frmZIDovidovarar &window, const QString &phrase)
     timing.ms = timer.nsecsElapsed() / 1e6;
     timing.peakMb = peakRssMb();
     timing.rows = list->model()->rowCount();
-    SearchHooks::AfterYield() = {};
+    TestSeams::AfterSearchYield() = {};
     return timing;
 }
 
@@ -292,10 +292,10 @@ int main(int argc, char *argv[])
              QStringLiteral("plocate-build"),
              {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")})
              .isEmpty();
-    quillary::SetMessageHandler([](QWidget *, const QString &text) {
+    TestSeams::MessageBox() = [](QWidget *, const QString &text) {
         std::printf("  (message: %s)\n",
                     qPrintable(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral(" "))));
-    });
+    };
 
     std::printf(
         "Search of the search tab (offscreen, list filled, median of 3 after a warm-up run) against\n"
@@ -342,7 +342,7 @@ int main(int argc, char *argv[])
         if (!plocateNote.isEmpty())
             std::printf("# %s\n", qPrintable(plocateNote));
 
-        modFunction::SetProgramDirectoryForTesting(dir.path());
+        TestSeams::ProgramDirectory() = dir.path();
         frmZIDovidovarar window;
         window.show();
         QCoreApplication::processEvents();

@@ -6,7 +6,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-PACKAGES="g++ make cmake pkg-config qt6-base-dev qt6-qpa-plugins libqt6sql6-sqlite libqt6svg6 libgl-dev
+PACKAGES="g++ make cmake pkg-config qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
 libsqlite3-dev libmount-dev libblkid-dev fonts-dejavu-core xorriso fuseiso fuse util-linux"
 
 install_missing() {

@@ -1,35 +1,28 @@
-// The catalogue's connection wrapper and the compaction, on real SQLite files.
-#include "settings/modFunction.h"
+// The catalogue's access layer and the compaction, on real SQLite files.
 #include "db/CDatabase.h"
 #include "db/CatalogueFile.h"
 #include "db/CompactCatalogue.h"
+#include "support/CatalogueFiles.h"
 
-#include <QSqlDatabase>
 #include <QtTest>
 
 namespace {
 
 const QString kSchema = QStringLiteral(QUILLARY_SOURCE_DIR "/src/db/catalogue.sql");
 // 20,000 rows of which every tenth is kept: a catalogue with many free pages.
-const QString kThinned =
-    QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
-                   "INSERT INTO Quillary (FileName) SELECT printf('FILE%06d.DAT', i) FROM n;"
-                   "DELETE FROM Quillary WHERE ID % 10 <> 0;");
+const char *const kThinned =
+    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 20000) "
+    "INSERT INTO Quillary (FileName) SELECT printf('FILE%06d.DAT', i) FROM n;"
+    "DELETE FROM Quillary WHERE ID % 10 <> 0;";
 
-qint64 scalar(CDatabase &db, const QString &sql)
-{
-    QVariant v;
-    return db.QueryValue(sql, &v) ? v.toLongLong() : -1;
-}
-
-// The file names in the order they were added; the recordset's count must match the rows it gives.
+// The file names in the order they were added.
 QStringList fileNames(CDatabase &db)
 {
     QStringList names;
-    CRecordset rs = db.GetRecordset(QStringLiteral("SELECT FileName FROM Quillary ORDER BY ID; "));
-    while (rs.Next())
-        names << rs.Value(QStringLiteral("filename")).toString();
-    return rs.RecordCount() == names.size() ? names : QStringList{QStringLiteral("count differs")};
+    SqliteStatement rows = db.Prepare("SELECT FileName FROM Quillary ORDER BY ID");
+    while (rows.step() == SQLITE_ROW)
+        names << QString::fromUtf8(rows.text(0));
+    return names;
 }
 
 } // namespace
@@ -41,22 +34,37 @@ private Q_SLOTS:
     void init()
     {
         m_dir.reset(new QTemporaryDir);
-        modFunction::SetProgramDirectoryForTesting(m_dir->path());
         m_path = m_dir->filePath(QStringLiteral("ZODidozode.mdb"));
-        CDatabase::SetBusyTimeout(5000);
     }
 
-    void cleanup() { QCOMPARE(QSqlDatabase::connectionNames(), QStringList()); }
+    // A connection never creates the catalogue; a file that is not a database fails at once; values
+    // are bound, so a name with quotes is stored as it is.
+    void opensOnlyACatalogueThatExists()
+    {
+        CDatabase missing(m_path);
+        QVERIFY(!missing.IsOpen() && missing.LastError().primaryCode() == SQLITE_CANTOPEN);
+        QVERIFY(!QFileInfo::exists(m_path));
+        QVERIFY(QFile::copy(kSchema, m_path));
+        CDatabase text(m_path);
+        QCOMPARE(text.LastError().primaryCode(), SQLITE_NOTADB);
+        QVERIFY(!text.BeginTrans());
+        QVERIFY(QFile::remove(m_path) && CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
+        CDatabase db(m_path);
+        SqliteStatement insert = db.Prepare("INSERT INTO Quillary (FileName) VALUES (?)");
+        insert.bind(1, QStringLiteral("it's \"quoted\"; DROP TABLE Quillary"));
+        QVERIFY(insert.run());
+        QCOMPARE(fileNames(db), QStringList{"it's \"quoted\"; DROP TABLE Quillary"});
+    }
 
-    // Another program holding the catalogue's lock: the wait keeps the window's events going and
-    // gives up after the busy time-out.
-    void lockWaitKeepsTheWindowGoing()
+    // Another program holding the catalogue's lock: the waits keep the window's events going, and all
+    // the waits of one connection together give up after its allowance, not each wait anew.
+    void lockWaitsShareOneAllowance()
     {
         QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
         CDatabase other(m_path);
         QVERIFY(other.BeginTrans());
-        CDatabase::SetBusyTimeout(300);
         CDatabase db(m_path);
+        db.Connection().setLockAllowance(300);
         int ticks = 0;
         QTimer timer;
         QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
@@ -64,14 +72,18 @@ private Q_SLOTS:
         QElapsedTimer waited;
         waited.start();
         QVERIFY(!db.BeginTrans());
+        QCOMPARE(db.LastError().primaryCode(), SQLITE_BUSY);
         QVERIFY(waited.elapsed() >= 250 && ticks > 0);
-        QVERIFY(other.RollbackTrans());
+        waited.restart();
+        QVERIFY(!db.BeginTrans() && !db.BeginTrans()); // the allowance is spent: no more waiting
+        QVERIFY(waited.elapsed() < 250);
+        QVERIFY(other.RollbackTrans() && db.BeginTrans() && db.RollbackTrans());
     }
 
     // Compaction keeps every row and gives the free pages back, in the shipped incremental mode and in
     // a catalogue made without auto-vacuum. The file is compacted where it is: a connection open across
-    // the compaction keeps writing into the same catalogue and loses none of its rows. An open recordset
-    // holds its snapshot and keeps the compaction from running: false, and the catalogue is untouched.
+    // the compaction keeps writing into the same catalogue and loses none of its rows. A reader holding
+    // its snapshot keeps the compaction from running: false, and the catalogue is untouched.
     void compaction_data()
     {
         QTest::addColumn<QString>("table");
@@ -83,28 +95,29 @@ private Q_SLOTS:
         QFETCH(QString, table);
         QVERIFY(table.isEmpty() ? CatalogueFile::CreateFromSchemaFile(m_path, kSchema)
                                 : CatalogueFile::CreateFromScript(m_path, table));
-        CDatabase other;
-        QVERIFY(other.ExecuteScript(kThinned));
+        CDatabase other(m_path);
+        QVERIFY(other.Execute(kThinned));
         QStringList rows = fileNames(other);
-        const qint64 freePages = scalar(other, QStringLiteral("PRAGMA freelist_count"));
+        const qint64 freePages = CatalogueFiles::value(m_path, "PRAGMA freelist_count").toLongLong();
         const qint64 sizeBefore = QFileInfo(m_path).size();
-        CDatabase::SetBusyTimeout(100);
         {
-            CRecordset rs = other.GetRecordset(QStringLiteral("SELECT * FROM Quillary"));
-            QVERIFY(!CatalogueCompaction::CompactCatalogue());
+            QVERIFY(other.Execute("BEGIN") && other.Execute("SELECT count(*) FROM Quillary"));
+            QVERIFY(!CatalogueCompaction::CompactCatalogue(m_path));
+            QVERIFY(other.Execute("COMMIT"));
         }
-        QVERIFY(freePages > 0 && scalar(other, QStringLiteral("PRAGMA freelist_count")) == freePages);
+        QVERIFY(freePages > 0 && CatalogueFiles::value(m_path, "PRAGMA freelist_count") == freePages);
 
-        QVERIFY(CatalogueCompaction::CompactCatalogue());
+        QVERIFY(CatalogueCompaction::CompactCatalogue(m_path));
         QVERIFY(QFileInfo(m_path).size() < sizeBefore / 2);
+        SqliteStatement insert = other.Prepare("INSERT INTO Quillary (FileName) VALUES (?)");
         for (int i = 0; i < 100; ++i) {
             rows << QStringLiteral("AFTER%1").arg(i);
-            QVERIFY(other.ExecuteQuery(QStringLiteral("INSERT INTO Quillary (FileName) VALUES (?)"),
-                                       {rows.last()}));
+            insert.bind(1, rows.last());
+            QVERIFY(insert.run());
         }
-        CDatabase fresh;
+        CDatabase fresh(m_path);
         QCOMPARE(fileNames(fresh), rows);
-        QCOMPARE(scalar(fresh, QStringLiteral("PRAGMA freelist_count")), 0);
+        QCOMPARE(CatalogueFiles::value(m_path, "PRAGMA freelist_count"), 0);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("ZODidozode.mdb")});
     }
 

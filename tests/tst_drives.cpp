@@ -1,8 +1,9 @@
 // The CD drive list, readiness and volume labels: fake machines, the real window and a real disc.
 #include "app/frmZIDovidovarar.h"
-#include "settings/modFunction.h"
 #include "drives/Drives.h"
+#include "settings/modFunction.h"
 #include "support/IsoImage.h"
+#include "testing/TestSeams.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -176,7 +177,7 @@ private Q_SLOTS:
     void windowRebuildsListOnEveryVisitOfTab1()
     {
         QTemporaryDir programDir;
-        modFunction::SetProgramDirectoryForTesting(programDir.path());
+        TestSeams::ProgramDirectory() = programDir.path();
         FakeMachine m;
         buildTypicalMachine(m);
         frmZIDovidovarar w;

@@ -1,14 +1,15 @@
 // "Add to Database": the window's save command on real catalogue files.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueSave.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
+#include "support/CatalogueFiles.h"
+#include "testing/TestSeams.h"
 
-#include <QSqlDatabase>
 #include <QtTest>
 #include <QtWidgets>
 
@@ -29,13 +30,7 @@ const QString kFreed =
     QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < "
                    "5000) INSERT INTO %1 (FileName) SELECT hex(randomblob(40)) FROM n; DELETE FROM %1;");
 
-// The first value the statement gives on the catalogue at path; invalid when it fails.
-QVariant value(const QString &path, const QString &sql)
-{
-    QVariant v;
-    CDatabase(path).QueryValue(sql, &v);
-    return v;
-}
+using CatalogueFiles::value;
 
 // Every row as "label|name|path|size|created|updated", in the order they were added.
 QStringList rowsOf(const QString &path)
@@ -85,14 +80,14 @@ private Q_SLOTS:
         // "?", "#" and "%" in the program's directory are part of the catalogue's name, not of its URI.
         m_dir.reset(new QTemporaryDir(QDir::tempPath() + QStringLiteral("/a?b#c%20d é-XXXXXX")));
         QVERIFY(m_dir->isValid());
-        modFunction::SetProgramDirectoryForTesting(m_dir->path());
+        TestSeams::ProgramDirectory() = m_dir->path();
         m_path = m_dir->filePath(QStringLiteral("ZODidozode.mdb"));
         m_messages.clear();
         m_window.reset(new frmZIDovidovarar);
-        quillary::SetMessageHandler([this](QWidget *, const QString &text) {
+        TestSeams::MessageBox() = [this](QWidget *, const QString &text) {
             m_messages << text;
             m_busyAtMessage = m_window->blnBusy(); // shown over the window that still runs its command
-        });
+        };
     }
 
     void cleanup()
@@ -100,7 +95,7 @@ private Q_SLOTS:
         m_window.reset();
         if (!m_mount.isEmpty())
             QProcess::execute(QStringLiteral("umount"), {std::exchange(m_mount, {})});
-        QCOMPARE(QSqlDatabase::connectionNames(), QStringList()); // no connection outlives a command
+        TestSeams::Reset();
     }
 
     // n records give n rows in list order, an empty text stored as one blank; the list stays, so a
@@ -124,9 +119,9 @@ private Q_SLOTS:
     {
         QFETCH(QString, table);
         QFETCH(int, commitInterval);
-        CatalogueSave::SetCommitInterval(commitInterval);
+        TestSeams::CommitIntervalMs() = commitInterval;
         QVERIFY(table.isEmpty() ? CatalogueFile::CreateFromSchemaFile(m_path, kSchema) &&
-                                      CDatabase(m_path).ExecuteScript(kFreed.arg(QStringLiteral("Quillary")))
+                                      CatalogueFiles::exec(m_path, kFreed.arg(QStringLiteral("Quillary")))
                                 : CatalogueFile::CreateFromScript(m_path, table));
         QStringList expected = scan(5);
         if (!table.isEmpty())
@@ -174,7 +169,7 @@ private Q_SLOTS:
             if (!QDir().mkpath(m_mount) ||
                 QProcess::execute("mount", {"-t", "tmpfs", "-o", "size=256k", "quillary-full", m_mount}) != 0)
                 QSKIP("mounting a small tmpfs failed");
-            modFunction::SetProgramDirectoryForTesting(m_mount);
+            TestSeams::ProgramDirectory() = m_mount;
             m_path = m_mount + "/ZODidozode.mdb";
         }
         if (catalogue == "text")
@@ -184,13 +179,13 @@ private Q_SLOTS:
                                         : CatalogueFile::CreateFromScript(m_path, catalogue));
         const QVariant freePages = value(m_path, QStringLiteral("PRAGMA freelist_count"));
         const QStringList files = QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden);
-        CDatabase::SetBusyTimeout(200);
-        CatalogueSave::SetCommitInterval(0);
+        TestSeams::LockAllowanceMs() = 200;
+        TestSeams::CommitIntervalMs() = 0;
         const QStringList list = scan(kind == "no scan" ? 0 : 3000, 200);
         const QStringList before = state();
         {
             CDatabase holder(kind == "locked" ? m_path : QString());
-            QVERIFY(kind != "locked" || holder.ExecuteQuery(QStringLiteral("BEGIN EXCLUSIVE")));
+            QVERIFY(kind != "locked" || holder.Execute("BEGIN EXCLUSIVE"));
             click();
         }
         QCOMPARE(m_messages.size(), 1);
@@ -224,8 +219,7 @@ private Q_SLOTS:
             QVERIFY(child >= 0);
             if (child == 0) {
                 Killer killer;
-                CatalogueSave::SetCommitInterval(commitInterval);
-                CatalogueSave(killer).SaveFileList(objScannedFiles());
+                CatalogueSave(killer, {commitInterval}).SaveFileList(m_path, objScannedFiles());
                 ::_exit(3);
             }
             int status = 0;
@@ -234,6 +228,47 @@ private Q_SLOTS:
             QCOMPARE(rowsOf(m_path), list.mid(0, kept));
             QCOMPARE(value(m_path, QStringLiteral("PRAGMA integrity_check")).toString(), "ok");
         }
+    }
+
+    // Another program reading the catalogue holds the save's commits off. A short hold only delays the
+    // save; a long one ends it once the lock allowance is spent in all, however often SQLite waited,
+    // with the lock message and the count of the rows that are really in the file, and nothing else
+    // (no index work) is done after it.
+    void readerHoldingTheCatalogue_data()
+    {
+        QTest::addColumn<int>("holdMs");
+        QTest::newRow("2 s") << 2000;
+        QTest::newRow("30 s") << 30000;
+    }
+    void readerHoldingTheCatalogue()
+    {
+        QFETCH(int, holdMs);
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
+        const QStringList list = scan(20000, 200); // more than SQLite's page cache holds
+        CDatabase reader(m_path);
+        QVERIFY(reader.Execute("BEGIN") && reader.Execute("SELECT count(*) FROM Quillary"));
+        QTimer::singleShot(holdMs, m_window.get(), [&] { reader.Execute("COMMIT"); });
+        QElapsedTimer took;
+        took.start();
+        click();
+        const qint64 elapsed = took.elapsed();
+        reader.Execute("COMMIT");
+        const QStringList rows = rowsOf(m_path);
+        if (holdMs < 5000) {
+            QCOMPARE(m_messages, QStringList());
+            QCOMPARE(rows, list);
+            QCOMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), rows.size());
+        } else {
+            QVERIFY2(elapsed < 7500, qPrintable(QString::number(elapsed))); // the 5 s allowance, in all
+            QCOMPARE(m_messages.size(), 1);
+            QVERIFY2(
+                m_messages[0].contains("locked by another program") &&
+                    m_messages[0].contains(QStringLiteral("%1 of 20000 files were saved").arg(rows.size())),
+                qPrintable(m_messages[0]));
+            QCOMPARE(rows, list.mid(0, rows.size()));
+            QCOMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), 0);
+        }
+        QVERIFY(idle());
     }
 
 private:

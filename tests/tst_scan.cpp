@@ -1,12 +1,13 @@
 // Listing a disc: the directory walker on its own, then "List Files" through the window.
 #include "app/MessageBox.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
 #include "catalogue/GeneralDate.h"
 #include "catalogue/clsFileCollModel.h"
 #include "scan/DirectoryWalker.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 #include "support/IsoImage.h"
 #include "support/WindowTestAccess.h"
+#include "testing/TestSeams.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -85,7 +86,7 @@ class tst_scan : public QObject
     frmZIDovidovarar &openWindow(const QString &entry)
     {
         QFile(m_dir->path() + '/' + modConstant::kDatabaseFileName).open(QIODevice::WriteOnly);
-        modFunction::SetProgramDirectoryForTesting(m_dir->path());
+        TestSeams::ProgramDirectory() = m_dir->path();
         m_window = std::make_unique<frmZIDovidovarar>();
         m_window->show();
         selectDrive(entry);
@@ -134,11 +135,11 @@ private Q_SLOTS:
         m_messages.clear();
         m_shownAtMessage.clear();
         m_ended = 0;
-        quillary::SetMessageHandler([this](QWidget *, const QString &text) {
+        TestSeams::MessageBox() = [this](QWidget *, const QString &text) {
             m_messages << text;
             m_shownAtMessage << shown();
-        });
-        frmZIDovidovarar::EndProgramHook() = [this] { ++m_ended; };
+        };
+        TestSeams::EndProgram() = [this] { ++m_ended; };
     }
     void cleanup() { m_window.reset(); }
 

@@ -1,14 +1,14 @@
 // The search tab: searching the catalogue by a phrase and clearing the result; the search index.
 #include "app/MessageBox.h"
+#include "db/CatalogueFile.h"
+#include "db/CatalogueIndex.h"
+#include "search/CatalogueSearch.h"
+#include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
-#include "db/CatalogueFile.h"
-#include "search/CatalogueIndex.h"
-#include "search/CatalogueSearch.h"
-#include "search/SearchHooks.h"
-#include "search/SearchResultModel.h"
 #include "support/IsoImage.h"
 #include "support/WindowTestAccess.h" // and the window
+#include "testing/TestSeams.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -69,7 +69,7 @@ QStringList searchNames(sqlite3 *db, const QString &phrase, CatalogueSearch::Met
     for (bool found = search.find(phrase); found && search.next();)
         names.append(QString::fromUtf8(search.field(ListColumns::FileName)));
     if (names.size() != search.count() || (search.method() != how && phrase != "%"))
-        names << QStringLiteral("(counted %1) ").arg(search.count()) + search.errorText();
+        names << QStringLiteral("(counted %1) ").arg(search.count()) + search.error().text;
     return names;
 }
 
@@ -129,14 +129,14 @@ private Q_SLOTS:
         w.reset();
         atMessage.clear();
         dir = std::make_unique<QTemporaryDir>();
-        modFunction::SetProgramDirectoryForTesting(dir->path());
+        TestSeams::ProgramDirectory() = dir->path();
         w = std::make_unique<frmZIDovidovarar>();
         onYield = [](int) {};
-        quillary::SetMessageHandler([this](QWidget *, const QString &text) {
+        TestSeams::MessageBox() = [this](QWidget *, const QString &text) {
             messages.append(text);
             atMessage = tab() + ' ' + QString::number(w->cursor().shape());
-        });
-        SearchHooks::AfterYield() = [this] { onYield(++yields); };
+        };
+        TestSeams::AfterSearchYield() = [this] { onYield(++yields); };
     }
 
     void phraseRules()
@@ -266,6 +266,33 @@ private Q_SLOTS:
                 QCOMPARE(searchNames(indexed.db, phrase, CatalogueSearch::Method::Index), expected);
                 QCOMPARE(searchNames(plain.db, phrase, CatalogueSearch::Method::Scan), expected);
             }
+        }
+    }
+
+    // An index altered by another program (each change below leaves a file that passes SQLite's own
+    // integrity check) is not trusted: the search reads every name and is exact; the next refresh
+    // builds the index afresh and the search uses it again.
+    void alteredIndexIsNotTrusted_data()
+    {
+        QTest::addColumn<QString>("alteration");
+        QTest::newRow("folded names emptied") << "DELETE FROM QuillarySearchFold";
+        QTest::newRow("noted IDs not whole numbers")
+            << "DROP TABLE QuillarySearchDirty; CREATE TABLE QuillarySearchDirty (ID TEXT PRIMARY KEY); "
+               "UPDATE Quillary SET FileName = 'RENAMED.txt' WHERE rowid = 7";
+        QTest::newRow("text watermark") << "UPDATE QuillarySearchState SET Watermark = 'high'";
+        QTest::newRow("negative watermark") << "UPDATE QuillarySearchState SET Watermark = -5";
+        QTest::newRow("two watermarks") << "INSERT INTO QuillarySearchState VALUES (3)";
+    }
+    void alteredIndexIsNotTrusted()
+    {
+        QFETCH(QString, alteration);
+        Catalogue catalogue(path());
+        QVERIFY(catalogue.add({"readme.txt", "RENAMED.doc"}, 300) && CatalogueIndex::Refresh(catalogue.db));
+        QVERIFY(catalogue.exec(alteration));
+        for (const auto method : {CatalogueSearch::Method::Scan, CatalogueSearch::Method::Index}) {
+            for (const QString phrase : {"file12", "renamed", "%", "readme"})
+                QCOMPARE(searchNames(catalogue.db, phrase, method), catalogue.bruteForce(phrase));
+            QVERIFY(CatalogueIndex::Refresh(catalogue.db));
         }
     }
 

@@ -1,5 +1,6 @@
 // The settings file and the catalogue's default location.
 #include "settings/modFunction.h"
+#include "testing/TestSeams.h"
 
 #include <QDir>
 #include <QFile>
@@ -110,7 +111,7 @@ private Q_SLOTS:
 
     void defaultDatabasePath()
     {
-        modFunction::SetProgramDirectoryForTesting(m_dir.path());
+        TestSeams::ProgramDirectory() = m_dir.path();
         const QString expected = m_dir.path() + "/ZODidozode.mdb";
         QCOMPARE(modFunction::DefaultDatabasePath(), QString());
         QVERIFY(QDir().mkpath(expected)); // a directory of that name is not the catalogue
@@ -122,9 +123,9 @@ private Q_SLOTS:
         QCOMPARE(modFunction::DefaultDatabasePath(), QString()); // tested anew on every call
 
         // Joined with exactly one '/', even for a program in the root directory.
-        modFunction::SetProgramDirectoryForTesting("/");
+        TestSeams::ProgramDirectory() = "/";
         QCOMPARE(modFunction::SettingsFilePath(), QString("//Quillary.ini"));
-        modFunction::SetProgramDirectoryForTesting(QString());
+        TestSeams::ProgramDirectory() = QString();
     }
 
 private:

@@ -3,6 +3,7 @@
 #include "app/frmZIDovidovarar.h"
 #include "settings/modFunction.h"
 #include "support/WindowTestAccess.h"
+#include "testing/TestSeams.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -105,9 +106,9 @@ private Q_SLOTS:
     {
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
-        modFunction::SetProgramDirectoryForTesting(m_dir->path());
+        TestSeams::ProgramDirectory() = m_dir->path();
         m_ended = 0;
-        frmZIDovidovarar::EndProgramHook() = [this] { ++m_ended; };
+        TestSeams::EndProgram() = [this] { ++m_ended; };
     }
 
     void everyControlNamedAndPlaced()

@@ -1,21 +1,14 @@
 #include "app/MessageBox.h"
 
 #include "settings/modConstant.h"
+#include "testing/TestSeams.h"
 
 #include <QMessageBox>
 
-namespace {
-quillary::MessageHandler &handler()
-{
-    static quillary::MessageHandler h;
-    return h;
-}
-} // namespace
-
 void quillary::ShowMessage(QWidget *parent, const QString &text)
 {
-    if (handler()) {
-        handler()(parent, text);
+    if (const auto &seam = TestSeams::MessageBox()) {
+        seam(parent, text);
         return;
     }
     // The program's texts break lines with CR LF; a label breaks them at LF alone.
@@ -24,9 +17,4 @@ void quillary::ShowMessage(QWidget *parent, const QString &text)
     QMessageBox box(QMessageBox::Information, modConstant::kAppTitle, shown, QMessageBox::Ok, parent);
     box.setTextFormat(Qt::PlainText);
     box.exec();
-}
-
-void quillary::SetMessageHandler(MessageHandler h)
-{
-    handler() = std::move(h);
 }

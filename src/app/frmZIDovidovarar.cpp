@@ -5,6 +5,7 @@
 #include "app/frmAbout.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
+#include "testing/TestSeams.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -116,10 +117,13 @@ static void initResources()
     Q_INIT_RESOURCE(quillary);
 }
 
-std::function<void()> &frmZIDovidovarar::EndProgramHook()
+// Ends the program at once.
+static void endProgram()
 {
-    static std::function<void()> hook = [] { QCoreApplication::exit(0); };
-    return hook;
+    if (const auto &seam = TestSeams::EndProgram())
+        seam();
+    else
+        QCoreApplication::exit(0);
 }
 
 frmZIDovidovarar::frmZIDovidovarar(QWidget *parent) : QMainWindow(parent)
@@ -311,7 +315,7 @@ void frmZIDovidovarar::cmdOK_Click()
     modFunction::WriteIniValue(settingsFile, modConstant::kSettingsSection, modConstant::kKeyDbPath, path);
     modFunction::WriteIniValue(settingsFile, modConstant::kSettingsSection, modConstant::kKeySaveLastSetting,
                                saveLast);
-    EndProgramHook()();
+    endProgram();
 }
 
 void frmZIDovidovarar::cmdCancel_Click()
@@ -321,7 +325,7 @@ void frmZIDovidovarar::cmdCancel_Click()
         return;
     }
     close();
-    EndProgramHook()();
+    endProgram();
 }
 
 void frmZIDovidovarar::closeEvent(QCloseEvent *event)

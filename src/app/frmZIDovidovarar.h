@@ -30,9 +30,6 @@ public:
 
     bool blnBusy() const { return m_blnBusy; }
 
-    // What "end the program at once" does; tests replace it.
-    static std::function<void()> &EndProgramHook();
-
     // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
     WindowDisplay &display() { return m_display; }
 

@@ -2,11 +2,12 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
+#include "testing/TestSeams.h"
 
 #include <QLabel>
 #include <QProgressBar>
@@ -81,10 +82,13 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     m_display.setText(lblFilesFound, QStringLiteral("Files Save: 0"));
 
     // SaveFileList and SaveFileRecord: one connection for the whole list, one row per record.
-    CatalogueSave save(*m_save);
+    SaveSettings settings;
+    settings.commitIntervalMs = TestSeams::CommitIntervalMs().value_or(settings.commitIntervalMs);
+    settings.lockAllowanceMs = TestSeams::LockAllowanceMs().value_or(settings.lockAllowanceMs);
+    CatalogueSave save(*m_save, settings);
     QString failure;
     try {
-        if (!save.SaveFileList(objScannedFiles()))
+        if (!save.SaveFileList(modFunction::DefaultDatabasePath(), objScannedFiles()))
             failure = save.FailureText();
     } catch (const std::exception &e) {
         failure = QString::fromLocal8Bit(e.what());
@@ -94,7 +98,7 @@ void frmZIDovidovarar::cmdAddToDB_Click()
 
     if (failure.isEmpty()) {
         // Its result is not shown: a catalogue that could not be compacted is still complete.
-        CatalogueCompaction::CompactCatalogue();
+        CatalogueCompaction::CompactCatalogue(modFunction::DefaultDatabasePath());
     }
 
     m_display.setText(lblDirectory, QString());

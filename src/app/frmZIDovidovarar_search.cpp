@@ -1,13 +1,12 @@
 // The "Search" tab: searching the catalogue and clearing the result.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
+#include "db/CDatabase.h"
+#include "search/CatalogueSearch.h"
+#include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
-#include "db/CDatabase.h"
-#include "db/CatalogueSave.h"
-#include "search/CatalogueSearch.h"
-#include "search/SearchHooks.h"
-#include "search/SearchResultModel.h"
+#include "testing/TestSeams.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -46,8 +45,7 @@ QString trimBlanks(const QString &text)
 QString searchFailedMessage(const CDatabaseError &error)
 {
     return QStringLiteral("The catalogue could not be searched.\r\n") +
-           DescribeCatalogueError(error, modFunction::DefaultDatabasePath(),
-                                  QStringLiteral("The catalogue '%1' could not be read."));
+           DescribeCatalogueError(error, modFunction::DefaultDatabasePath(), CatalogueTask::Reading);
 }
 
 QString utf8Text(std::string_view text)
@@ -87,21 +85,19 @@ void frmZIDovidovarar::cmdSearch_Click()
     SearchResultModel *model = m_search->model;
     auto yieldNow = [this] {
         m_display.yield();
-        if (const auto &hook = SearchHooks::AfterYield())
+        if (const auto &hook = TestSeams::AfterSearchYield())
             hook();
     };
     CDatabaseError failure;
     bool nothingFound = false;
     {
-        CDatabase db;
+        CDatabase db(modFunction::DefaultDatabasePath());
         CatalogueSearch search(db.IsOpen() ? db.Handle() : nullptr);
         const QString phrase = trimBlanks(txtSearchList->text());
         if (!db.IsOpen()) {
             failure = db.LastError();
-            if (!failure.isSet())
-                failure.code = SQLITE_CANTOPEN;
         } else if (!search.find(phrase)) {
-            failure = CDatabaseError{search.errorText(), search.errorCode()};
+            failure = search.error();
         } else if (search.count() == 0) {
             nothingFound = true;
         } else {
@@ -123,7 +119,7 @@ void frmZIDovidovarar::cmdSearch_Click()
             qint64 lastYield = 1;
             for (qint64 n = 1; n <= total; ++n) {
                 if (!search.next()) {
-                    failure = CDatabaseError{search.errorText(), search.errorCode()};
+                    failure = search.error();
                     break;
                 }
                 model->appendRow(n, {search.field(0), search.field(1), search.field(2), search.field(3),

@@ -1,8 +1,8 @@
 #include "db/CatalogueFile.h"
 
-#include <QFile>
+#include "db/Sqlite.h"
 
-#include <sqlite3.h>
+#include <QFile>
 
 namespace {
 
@@ -17,27 +17,17 @@ bool setError(QString *error, const QString &text)
 
 bool CatalogueFile::CreateFromScript(const QString &databasePath, const QString &script, QString *error)
 {
-    // The new file is built under a temporary name and renamed into place at the end, so a
-    // failed run never leaves a half-made catalogue under the real name.
+    // The new file is built under a temporary name and renamed into place at the end, so a failed run
+    // never leaves a half-made catalogue under the real name.
     const QString building = databasePath + QStringLiteral(".new");
     QFile::remove(building);
-    sqlite3 *db = nullptr;
-    const QByteArray name = QFile::encodeName(building);
-    int rc = sqlite3_open_v2(name.constData(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
     QString failure;
-    if (rc != SQLITE_OK) {
-        failure = QString::fromUtf8(db ? sqlite3_errmsg(db) : sqlite3_errstr(rc));
-    } else {
-        // sqlite3_exec runs the statements in order and stops at the first that fails.
-        char *message = nullptr;
-        const QByteArray sql = script.toUtf8();
-        rc = sqlite3_exec(db, sql.constData(), nullptr, nullptr, &message);
-        if (rc != SQLITE_OK)
-            failure = QString::fromUtf8(message ? message : sqlite3_errstr(rc));
-        sqlite3_free(message);
+    {
+        SqliteConnection db(building, SqliteConnection::Access::CreateNew);
+        // The script's statements run in order; the first that fails ends it.
+        if (!db.isOpen() || !db.exec(script.toUtf8().constData()))
+            failure = db.error().text;
     }
-    if (sqlite3_close(db) != SQLITE_OK && failure.isEmpty())
-        failure = QStringLiteral("the new database could not be closed");
     if (failure.isEmpty()) {
         QFile::remove(databasePath);
         if (!QFile::rename(building, databasePath))
@@ -57,4 +47,15 @@ bool CatalogueFile::CreateFromSchemaFile(const QString &databasePath, const QStr
     if (!file.open(QIODevice::ReadOnly))
         return setError(error, QStringLiteral("cannot read %1: %2").arg(schemaPath, file.errorString()));
     return CreateFromScript(databasePath, QString::fromUtf8(file.readAll()), error);
+}
+
+bool CatalogueFile::HoldsRows(const QString &databasePath)
+{
+    SqliteConnection db(databasePath, SqliteConnection::Access::ReadOnly);
+    if (!db.isOpen())
+        return QFile::exists(databasePath); // something that is not an empty catalogue: keep it
+    SqliteStatement any(db.handle(), "SELECT 1 FROM Quillary LIMIT 1");
+    if (!any.isValid()) // no table Quillary: not a catalogue yet
+        return false;
+    return any.step() != SQLITE_DONE;
 }

@@ -14,4 +14,8 @@ bool CreateFromScript(const QString &databasePath, const QString &script, QStrin
 // The same with the script read from a file (the schema file of the source tree).
 bool CreateFromSchemaFile(const QString &databasePath, const QString &schemaPath, QString *error = nullptr);
 
+// Whether the file at databasePath holds catalogued files (or is something else that must be kept):
+// a rebuild never replaces it then.
+bool HoldsRows(const QString &databasePath);
+
 } // namespace CatalogueFile

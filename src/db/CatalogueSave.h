@@ -1,5 +1,7 @@
 #pragma once
-// Saving the current scan into the catalogue: every file record becomes one new row of Quillary.
+// Saving a file list into the catalogue: every file record becomes one new row of Quillary.
+
+#include "db/CatalogueError.h"
 
 #include <QElapsedTimer>
 #include <QList>
@@ -8,10 +10,9 @@
 class clsFile;
 class clsFileColl;
 class CDatabase;
-class CStatement;
-struct CDatabaseError;
+class SqliteStatement;
 
-// What a save tells the window while it runs.
+// What a save tells its front end while it runs.
 class SaveObserver
 {
 public:
@@ -21,41 +22,46 @@ public:
     // The record has been handled; savedCount records have been stored so far. The save yields here.
     virtual void RecordDone(qint32 savedCount) = 0;
     // Called now and then during the work after the last record (bringing the search index up to
-    // date), so the window can yield.
+    // date), so a window can yield.
     virtual void Working() {}
+};
+
+struct SaveSettings
+{
+    int commitIntervalMs = 500; // the longest time rows wait for their commit
+    int lockAllowanceMs = 5000; // how long the save waits, in all, for locks other programs hold
 };
 
 // Where the time of the last save went (for the benchmark).
 struct SaveTimings
 {
-    qint64 rowsNs = 0;  // storing and committing the rows, with the window's progress and yields
+    qint64 rowsNs = 0;  // storing and committing the rows, with the front end's progress and yields
     qint64 indexNs = 0; // bringing the search index up to date
 };
 
 class CatalogueSave
 {
 public:
-    explicit CatalogueSave(SaveObserver &observer) : m_observer(observer) {}
+    explicit CatalogueSave(SaveObserver &observer, SaveSettings settings = {})
+        : m_observer(observer), m_settings(settings)
+    {}
 
     // Stores the records of files as new rows, in list order, through one connection to the
-    // catalogue at DefaultDatabasePath(). Each record is stored on its own: one the database refuses
-    // is undone alone and not counted, and the save goes on with the next. Rows are committed in
-    // groups (at least every commitInterval ms, and at the end); a crash loses at most the group
-    // in progress, and once the save has returned every row it counts is on the disk.
-    // Then the search index is brought up to date on the same connection.
-    // Returns false when a failure ended the save (a catalogue that cannot be opened or written,
-    // no table Quillary, a full disk, a lock held too long); FailureText() says what went wrong and
-    // the rows counted before it stay stored.
-    bool SaveFileList(const clsFileColl &files);
+    // catalogue at path. Each record is stored on its own: one the database refuses is undone alone
+    // and not counted, and the save goes on with the next. Rows are committed in groups (at least
+    // every commitIntervalMs, and at the end); a crash loses at most the group in progress, and once
+    // the save has returned every row it counts is on the disk. Then the search index is brought up
+    // to date on the same connection.
+    // Returns false when a failure ended the save (a catalogue that cannot be opened or written, no
+    // table Quillary, a full disk, a lock held too long); Failure() says what went wrong, the rows
+    // counted before it stay stored, and nothing else is done.
+    bool SaveFileList(const QString &path, const clsFileColl &files);
 
     qint32 SavedCount() const { return m_saved; }
-    const QString &FailureText() const { return m_failure; }
-
-    // The longest time rows wait for their commit (milliseconds).
-    static void SetCommitInterval(int milliseconds);
-    static int CommitInterval();
-
-    static const SaveTimings &LastTimings();
+    const CDatabaseError &Failure() const { return m_failure; }
+    // The failure in words for the user.
+    QString FailureText() const;
+    const SaveTimings &Timings() const { return m_timings; }
 
 private:
     enum class Outcome { Stored, Refused, Failed };
@@ -68,23 +74,18 @@ private:
     void abandonGroup();
     bool storeGroupAgain();
     bool fail(const CDatabaseError &error);
-    bool fail(const QString &reason);
+    bool failed() const { return m_failure.isSet(); }
 
     SaveObserver &m_observer;
+    SaveSettings m_settings;
     const clsFileColl *m_files = nullptr;
     CDatabase *m_db = nullptr;
-    CStatement *m_insert = nullptr;
+    SqliteStatement *m_insert = nullptr;
     QString m_path;
     qint32 m_saved = 0;
     QList<qint32> m_pending; // positions stored since the last commit
-    qint32 m_position = 0;
     bool m_storingAgain = false;
     QElapsedTimer m_groupTimer;
-    QString m_failure;
+    CDatabaseError m_failure;
+    SaveTimings m_timings;
 };
-
-// Why a catalogue operation failed, in words for the user.
-// otherwise: the reason given for any other failure, "%1" standing for the catalogue's path.
-QString DescribeCatalogueError(
-    const CDatabaseError &error, const QString &path,
-    const QString &otherwise = QStringLiteral("The catalogue '%1' refused the file list."));

@@ -1,6 +1,6 @@
 #include "search/CatalogueSearch.h"
 
-#include "search/CatalogueIndex.h"
+#include "db/CatalogueIndex.h"
 
 #include <algorithm>
 #include <set>
@@ -83,17 +83,17 @@ void CatalogueSearch::close()
         m_functionsRegistered = false;
     }
     if (m_inTransaction) {
-        SqliteExec(m_db, "COMMIT");
+        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
         m_inTransaction = false;
     }
 }
 
 bool CatalogueSearch::fail(const QString &context)
 {
-    m_error = context.isEmpty() ? (m_db ? SqliteMessage(m_db) : QString()) : context;
-    m_errorCode = context.isEmpty() && m_db ? sqlite3_extended_errcode(m_db) : 0;
-    if (m_error.isEmpty())
-        m_error = QStringLiteral("unknown error");
+    if (context.isEmpty())
+        m_error = SqliteError(m_db);
+    else
+        m_error = CDatabaseError{context, SQLITE_ERROR};
     return false;
 }
 
@@ -103,8 +103,10 @@ bool CatalogueSearch::find(const QString &phrase)
     m_ids.clear();
     m_count = 0;
     m_read = 0;
-    if (!m_db)
-        return fail(QStringLiteral("the catalogue could not be opened"));
+    if (!m_db) {
+        m_error = CDatabaseError{QStringLiteral("the catalogue could not be opened"), SQLITE_CANTOPEN};
+        return false;
+    }
     if (!m_functionsRegistered) {
         if (sqlite3_create_function_v2(m_db, kMatchFunction, 2, SQLITE_UTF8, this,
                                        &CatalogueSearch::matchFunction, nullptr, nullptr,
@@ -115,7 +117,7 @@ bool CatalogueSearch::find(const QString &phrase)
             return fail();
         m_functionsRegistered = true;
     }
-    if (!SqliteExec(m_db, "BEGIN"))
+    if (sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK)
         return fail();
     m_inTransaction = true;
     // The table and every column the list shows must be there.
@@ -123,7 +125,7 @@ bool CatalogueSearch::find(const QString &phrase)
         return fail();
 
     const CatalogueIndex::Status index = CatalogueIndex::Examine(m_db);
-    const bool useIndex = index.usable && index.changed <= kMaxChangedRows;
+    const bool useIndex = index.usable && index.sound && index.changed <= kMaxChangedRows;
 
     if (m_matcher->matchesEverything()) {
         m_method = Method::Everything;
@@ -176,7 +178,7 @@ bool CatalogueSearch::countAllWithIndex(qint64 watermark)
                                 "Quillary WHERE rowid > ?1 AND FileName IS NOT NULL)");
     if (!count.isValid())
         return false;
-    count.bindInt64(1, watermark);
+    count.bind(1, watermark);
     if (count.step() != SQLITE_ROW)
         return false;
     m_count = count.int64(0);
@@ -202,13 +204,12 @@ bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
                            "SELECT f.ID FROM QuillarySearchTrigram AS t JOIN QuillarySearchFold AS f ON "
                            "f.ID = t.rowid WHERE QuillarySearchTrigram MATCH ?1 AND "
                            "quillary_search_match(f.Name, 1)");
-        candidates.bindText(1, trigramQuery(runs));
+        candidates.bind(1, trigramQuery(runs));
     }
     // An index that cannot be read (a build of SQLite without FTS5, a damaged index) is not
     // used: the caller compares every name instead.
     if (!candidates.isValid() || !collect(candidates, skip)) {
-        m_error.clear();
-        m_errorCode = 0;
+        m_error = {};
         return true;
     }
     if (!changed.empty()) {
@@ -223,7 +224,7 @@ bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
         m_db, "SELECT rowid FROM Quillary WHERE rowid > ?1 AND quillary_search_match(FileName, 0)");
     if (!tail.isValid())
         return fail();
-    tail.bindInt64(1, watermark);
+    tail.bind(1, watermark);
     if (!collect(tail, nullptr))
         return false;
     *indexUsed = true;
@@ -289,7 +290,7 @@ bool CatalogueSearch::next()
         return false;
     if (m_pointLookups) {
         m_reader.reset();
-        m_reader.bindInt64(1, m_ids[m_nextId++]);
+        m_reader.bind(1, m_ids[m_nextId++]);
     }
     const int rc = m_reader.step();
     if (rc != SQLITE_ROW) {

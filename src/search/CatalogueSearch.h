@@ -6,14 +6,15 @@
 // count is known before the first row is read. Both happen in one read transaction, held until
 // the object is closed or destroyed, so the rows read are exactly the rows counted.
 //
-// Where the catalogue carries the search index (CatalogueIndex.h), the candidates come from it
+// Where the catalogue carries a sound search index (db/CatalogueIndex.h), the candidates come from it
 // and only they are compared; without it, or for a phrase without three literal characters in a
 // row, every name is compared. Either way the rows are those whose name contains the phrase
 // under PhraseMatcher's rule.
 
 #include "catalogue/ListColumns.h"
+#include "db/CatalogueError.h"
+#include "db/Sqlite.h"
 #include "search/PhraseMatcher.h"
-#include "search/SqliteStatement.h"
 
 #include <QString>
 
@@ -40,12 +41,12 @@ public:
     CatalogueSearch &operator=(const CatalogueSearch &) = delete;
 
     // Finds the rows matching the phrase (already trimmed by the caller). False on failure, with
-    // errorText() saying why.
+    // error() saying why.
     bool find(const QString &phrase);
     qint64 count() const { return m_count; }
     Method method() const { return m_method; }
 
-    // Moves to the next matching row; false after the last one or on a failure (errorText()).
+    // Moves to the next matching row; false after the last one or on a failure (error()).
     bool next();
     // A column of the current row (ListColumns order) as UTF-8, valid until the next call of
     // next(); a missing value (NULL) reads as empty text.
@@ -54,9 +55,7 @@ public:
     // Ends the read transaction. The object can then only be destroyed.
     void close();
 
-    const QString &errorText() const { return m_error; }
-    // SQLite's extended result code of the failure; 0 when SQLite reported none.
-    int errorCode() const { return m_errorCode; }
+    const CDatabaseError &error() const { return m_error; }
 
     // Beyond this many noted changes the index is not worth consulting.
     static constexpr qint64 kMaxChangedRows = 50000;
@@ -84,6 +83,5 @@ private:
     bool m_pointLookups = false;
     SqliteStatement m_reader;
     std::array<std::string_view, ListColumns::kCount> m_fields{};
-    QString m_error;
-    int m_errorCode = 0;
+    CDatabaseError m_error;
 };

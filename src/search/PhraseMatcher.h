@@ -12,19 +12,6 @@
 #include <string_view>
 #include <vector>
 
-namespace SearchText {
-
-// Appends the case-folded form of UTF-8 text to out. A byte that does not belong to a valid UTF-8
-// sequence becomes U+FFFD, so the result is always valid UTF-8.
-void AppendFolded(std::string_view utf8, std::string &out);
-std::string Folded(std::string_view utf8);
-std::string Folded(const QString &text);
-
-// The number of characters (code points) of valid UTF-8 text.
-qsizetype CharacterCount(std::string_view utf8);
-
-} // namespace SearchText
-
 class PhraseMatcher
 {
 public:

@@ -1,6 +1,7 @@
 #include "settings/modFunction.h"
 
 #include "settings/modConstant.h"
+#include "testing/TestSeams.h"
 
 #include <QCoreApplication>
 #include <QFile>
@@ -16,12 +17,6 @@
 namespace {
 
 constexpr int kMaxValueLength = 259;
-
-QString &programDirectoryOverride()
-{
-    static QString directory;
-    return directory;
-}
 
 struct Line
 {
@@ -180,14 +175,9 @@ void modFunction::WriteIniValue(const QString &filePath, const QString &section,
 
 QString modFunction::ProgramDirectory()
 {
-    if (!programDirectoryOverride().isEmpty())
-        return programDirectoryOverride();
+    if (!TestSeams::ProgramDirectory().isEmpty())
+        return TestSeams::ProgramDirectory();
     return QCoreApplication::applicationDirPath();
-}
-
-void modFunction::SetProgramDirectoryForTesting(const QString &directory)
-{
-    programDirectoryOverride() = directory;
 }
 
 QString modFunction::SettingsFilePath()

@@ -12,9 +12,8 @@ QString ReadIniValue(const QString &filePath, const QString &section, const QStr
 // Replaces or adds one value; every other byte of the file stays as it was. Failures are silent.
 void WriteIniValue(const QString &filePath, const QString &section, const QString &key, const QString &value);
 
-// The directory that holds the executable (tests may point it elsewhere).
+// The directory that holds the executable.
 QString ProgramDirectory();
-void SetProgramDirectoryForTesting(const QString &directory);
 
 // Program directory + "/" + "Quillary.ini".
 QString SettingsFilePath();

@@ -1,11 +1,17 @@
-#include "search/CatalogueIndex.h"
+#include "db/CatalogueIndex.h"
 
-#include "search/PhraseMatcher.h"
-#include "search/SqliteStatement.h"
+#include "db/NameFolding.h"
+#include "db/Sqlite.h"
 
+#include <string>
 #include <vector>
 
 namespace {
+
+bool exec(sqlite3 *db, const char *sql)
+{
+    return sqlite3_exec(db, sql, nullptr, nullptr, nullptr) == SQLITE_OK;
+}
 
 qint64 singleInt64(sqlite3 *db, const char *sql, bool *ok)
 {
@@ -69,14 +75,14 @@ public:
     // Takes a row out of the index, if it is there.
     bool remove(qint64 id)
     {
-        m_findFold.bindInt64(1, id);
+        m_findFold.bind(1, id);
         const int rc = m_findFold.step();
         bool ok = rc == SQLITE_DONE;
         if (rc == SQLITE_ROW) {
             const std::string old(m_findFold.text(0));
             ok = run(m_deleteTrigram, id, old);
             if (ok) {
-                m_deleteFold.bindInt64(1, id);
+                m_deleteFold.bind(1, id);
                 ok = m_deleteFold.step() == SQLITE_DONE;
                 m_deleteFold.reset();
             }
@@ -88,8 +94,8 @@ public:
 private:
     static bool run(SqliteStatement &statement, qint64 id, std::string_view text)
     {
-        statement.bindInt64(1, id);
-        statement.bindText(2, text);
+        statement.bind(1, id);
+        statement.bind(2, text);
         const bool ok = statement.step() == SQLITE_DONE;
         statement.reset();
         return ok;
@@ -102,6 +108,61 @@ private:
     SqliteStatement m_deleteFold;
     std::string m_folded;
 };
+
+// Whether the folded copy agrees with the table: nothing above the watermark, and at sample points
+// spread over both, the row of the table and its folded name agree (rows noted as changed are read
+// from the table by the search, so they are not compared).
+bool foldedCopyAgrees(sqlite3 *db, qint64 watermark)
+{
+    bool ok = false;
+    const qint64 highestFolded = singleInt64(db, "SELECT ifnull(max(ID), 0) FROM QuillarySearchFold", &ok);
+    if (!ok || highestFolded > watermark)
+        return false;
+    if (watermark == 0)
+        return highestFolded == 0 && singleInt64(db, "SELECT count(*) FROM QuillarySearchFold", &ok) == 0 &&
+               ok;
+    SqliteStatement tableRow(db, "SELECT q.rowid, q.FileName, f.Name, f.ID IS NOT NULL FROM Quillary AS q "
+                                 "LEFT JOIN QuillarySearchFold AS f ON f.ID = q.rowid WHERE q.rowid >= ?1 "
+                                 "AND q.rowid <= ?2 AND NOT EXISTS (SELECT 1 FROM QuillarySearchDirty "
+                                 "WHERE ID = q.rowid) ORDER BY q.rowid LIMIT 1");
+    SqliteStatement foldedRow(db,
+                              "SELECT EXISTS (SELECT 1 FROM Quillary WHERE rowid = f.ID) OR EXISTS "
+                              "(SELECT 1 FROM QuillarySearchDirty WHERE ID = f.ID) FROM QuillarySearchFold "
+                              "AS f WHERE f.ID >= ?1 ORDER BY f.ID LIMIT 1");
+    if (!tableRow.isValid() || !foldedRow.isValid())
+        return false;
+    constexpr qint64 kSamples = 16;
+    std::string folded;
+    for (qint64 k = 0; k < kSamples; ++k) {
+        const qint64 from = k == kSamples - 1 ? watermark : 1 + (watermark - 1) / (kSamples - 1) * k;
+        tableRow.bind(1, from);
+        tableRow.bind(2, watermark);
+        int rc = tableRow.step();
+        if (rc == SQLITE_ROW) {
+            const bool hasName = !tableRow.isNull(1);
+            const bool hasFolded = tableRow.int64(3) != 0;
+            if (hasName != hasFolded)
+                return false;
+            if (hasName) {
+                folded.clear();
+                SearchText::AppendFolded(tableRow.text(1), folded);
+                if (folded != tableRow.text(2))
+                    return false;
+            }
+        } else if (rc != SQLITE_DONE) {
+            return false;
+        }
+        tableRow.reset();
+        // A folded name whose row is gone without a note: searched for, it would list nothing.
+        foldedRow.bind(1, from);
+        rc = foldedRow.step();
+        const bool orphan = rc == SQLITE_ROW && foldedRow.int64(0) == 0;
+        foldedRow.reset();
+        if (orphan || (rc != SQLITE_ROW && rc != SQLITE_DONE))
+            return false;
+    }
+    return true;
+}
 
 bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::function<void()> &yield)
 {
@@ -116,17 +177,16 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
         }
     };
 
-    // When most of the index is out of date (another program rewrote the table), starting
-    // afresh is quicker than mending it row by row.
+    // An index that disagrees with the table is built afresh; so is one that is mostly out of date
+    // (another program rewrote the table), where starting again is quicker than mending it row by row.
     CatalogueIndex::Status from = status;
-    if (status.changed > 1000 && status.changed > status.watermark / 4) {
-        if (!SqliteExec(db, "DELETE FROM QuillarySearchFold") ||
-            !SqliteExec(db,
-                        "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')") ||
-            !SqliteExec(db, "DELETE FROM QuillarySearchDirty") ||
-            !SqliteExec(db, "UPDATE QuillarySearchState SET Watermark = 0"))
+    if (!status.sound || (status.changed > 1000 && status.changed > status.watermark / 4)) {
+        if (!exec(db, "DELETE FROM QuillarySearchFold") ||
+            !exec(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')") ||
+            !exec(db, "DELETE FROM QuillarySearchDirty") || !exec(db, "DELETE FROM QuillarySearchState") ||
+            !exec(db, "INSERT INTO QuillarySearchState (Watermark) VALUES (0)"))
             return false;
-        from = CatalogueIndex::Status{true, 0, 0};
+        from = CatalogueIndex::Status{true, true, 0, 0};
     }
 
     // Rows noted by the triggers: take the old name out, put the current one in.
@@ -140,7 +200,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
         for (qint64 id : ids) {
             if (!writer.remove(id))
                 return false;
-            current.bindInt64(1, id);
+            current.bind(1, id);
             const int rc = current.step();
             if (rc == SQLITE_ROW && !current.isNull(0) && !writer.add(id, current.text(0)))
                 return false;
@@ -149,7 +209,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
             current.reset();
             maybeYield();
         }
-        if (!SqliteExec(db, "DELETE FROM QuillarySearchDirty"))
+        if (!exec(db, "DELETE FROM QuillarySearchDirty"))
             return false;
     }
 
@@ -157,7 +217,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
     SqliteStatement tail(db, "SELECT rowid, FileName FROM Quillary WHERE rowid > ? ORDER BY rowid");
     if (!tail.isValid())
         return false;
-    tail.bindInt64(1, from.watermark);
+    tail.bind(1, from.watermark);
     qint64 watermark = from.watermark;
     int rc;
     while ((rc = tail.step()) == SQLITE_ROW) {
@@ -173,7 +233,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
         SqliteStatement update(db, "UPDATE QuillarySearchState SET Watermark = ?");
         if (!update.isValid())
             return false;
-        update.bindInt64(1, watermark);
+        update.bind(1, watermark);
         if (update.step() != SQLITE_DONE)
             return false;
     }
@@ -187,12 +247,20 @@ CatalogueIndex::Status CatalogueIndex::Examine(sqlite3 *db)
     Status status;
     if (!db || !indexObjectsPresent(db))
         return status;
-    bool ok = false;
-    status.watermark = singleInt64(db, "SELECT Watermark FROM QuillarySearchState", &ok);
-    if (!ok)
+    status.usable = true;
+    // One watermark, a whole number of at least 0.
+    SqliteStatement state(db, "SELECT count(*), sum(typeof(Watermark) = 'integer' AND Watermark >= 0), "
+                              "max(Watermark) FROM QuillarySearchState");
+    if (!state.isValid() || state.step() != SQLITE_ROW || state.int64(0) != 1 || state.int64(1) != 1)
         return status;
-    status.changed = singleInt64(db, "SELECT count(*) FROM QuillarySearchDirty", &ok);
-    status.usable = ok;
+    status.watermark = state.int64(2);
+    // Noted rows are row IDs: whole numbers.
+    SqliteStatement noted(db, "SELECT count(*), count(*) FILTER (WHERE typeof(ID) <> 'integer') "
+                              "FROM QuillarySearchDirty");
+    if (!noted.isValid() || noted.step() != SQLITE_ROW || noted.int64(1) != 0)
+        return status;
+    status.changed = noted.int64(0);
+    status.sound = foldedCopyAgrees(db, status.watermark);
     return status;
 }
 
@@ -203,17 +271,17 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
     // Inside the caller's transaction a savepoint; otherwise a write transaction of our own,
     // taken at once so that no other writer can slip in between reading and writing.
     const bool own = sqlite3_get_autocommit(db) != 0;
-    if (!SqliteExec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
+    if (!exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
         return false;
     const Status status = Examine(db);
     const bool done = status.usable && catchUp(db, status, yield);
-    if (done && SqliteExec(db, own ? "COMMIT" : "RELEASE quillary_index"))
+    if (done && exec(db, own ? "COMMIT" : "RELEASE quillary_index"))
         return true;
     if (own) {
-        SqliteExec(db, "ROLLBACK");
+        exec(db, "ROLLBACK");
     } else {
-        SqliteExec(db, "ROLLBACK TO quillary_index");
-        SqliteExec(db, "RELEASE quillary_index");
+        exec(db, "ROLLBACK TO quillary_index");
+        exec(db, "RELEASE quillary_index");
     }
     return false;
 }

@@ -8,6 +8,7 @@
 // the table runs, note every row at or below the watermark that is added, changed or deleted.
 // A search trusts the index only for the rows it covers and that were not noted since, and reads
 // every other row from the table itself, so it finds the same rows with or without the index.
+// Whoever adds rows to the table brings the index up to date afterwards (Refresh).
 
 #include <QtGlobal>
 
@@ -18,19 +19,24 @@ struct sqlite3;
 
 namespace CatalogueIndex {
 
-// Brings the index up to date with the table Quillary on an open connection (after a save).
-// Silent: a catalogue without the index, or any failure, leaves the catalogue as it was.
-// yield, when given, is called now and then while many rows are indexed (some thousands of rows
-// a second). True when the index is up to date afterwards.
+// Brings the index up to date with the table Quillary on an open connection (after a save). An index
+// that disagrees with the table (see Status::sound) is built afresh. Silent: a catalogue without the
+// index, or any failure, leaves the catalogue as it was. yield, when given, is called now and then
+// while many rows are indexed. True when the index is up to date afterwards.
 bool Refresh(sqlite3 *db, const std::function<void()> &yield = {});
 
 struct Status
 {
     bool usable = false;  // the index and its triggers are all there
+    bool sound = false;   // and it agrees with the table in every way that can be checked cheaply
     qint64 watermark = 0; // rows with a higher ID are not indexed yet
     qint64 changed = 0;   // indexed rows noted as added, changed or deleted since
 };
-// What the index of the catalogue on this connection covers.
+// What the index of the catalogue on this connection covers, and whether it can be trusted: a single
+// watermark that is a whole number of at least 0, noted row IDs that are whole numbers, no folded name
+// above the watermark, and the folded names of rows sampled across the table (and the rows of names
+// sampled across the folded copy) present and equal to the table's. A full count of a large table
+// costs tens of milliseconds, so the rows are sampled.
 Status Examine(sqlite3 *db);
 // The IDs of the indexed rows noted as added, changed or deleted since they were indexed, in order.
 bool ChangedRows(sqlite3 *db, std::vector<qint64> *ids);

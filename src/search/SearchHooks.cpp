@@ -1,7 +1,0 @@
-#include "search/SearchHooks.h"
-
-std::function<void()> &SearchHooks::AfterYield()
-{
-    static std::function<void()> hook;
-    return hook;
-}
