@@ -1,4 +1,5 @@
 // The main window: layout, start-up, OK/Cancel/close and the About box.
+#include "app/WindowLayout.h"
 #include "app/frmAbout.h"
 #include "app/frmZIDovidovarar.h"
 #include "settings/modFunction.h"
@@ -24,51 +25,6 @@
 #include <QtTest>
 
 namespace {
-
-enum class Container { Client, Tab, Frame };
-
-struct ControlLayout
-{
-    const char *name;
-    const char *kind; // class name
-    const char *text;
-    int left, top, width, height; // twips
-    Container container;
-};
-
-// Every control of the window, as the layout gives it.
-const ControlLayout kControls[] = {
-    {"lblSearchlabel", "QLabel", "Search pharse:", 240, 720, 1455, 255, Container::Tab},
-    {"txtSearchList", "QLineEdit", "", 1680, 705, 4815, 375, Container::Tab},
-    {"cmdSearch", "QToolButton", "&Search", 6600, 600, 855, 675, Container::Tab},
-    {"lblFileSearchMsg", "QLabel", "", 240, 1560, 3135, 255, Container::Tab},
-    {"lblFileSearchFound", "QLabel", "File Found:", 3600, 1560, 1215, 255, Container::Tab},
-    {"pgbrFileSearch", "QProgressBar", nullptr, 4800, 1560, 3855, 255, Container::Tab},
-    {"lvwFileSearch", "QTreeView", nullptr, 120, 2040, 8535, 3735, Container::Tab},
-    {"lblFileSerached", "QLabel", "Files Found: 0", 200, 5880, 2175, 255, Container::Tab},
-    {"cmdClearList", "QPushButton", "Clear List", 7620, 5820, 1035, 315, Container::Tab},
-    {"Label1", "QLabel", "Take backup of the CD content.", 240, 600, 6135, 255, Container::Tab},
-    {"Label2", "QLabel", "Select CD-Drive:", 240, 960, 3255, 255, Container::Tab},
-    {"cboSelectDrive", "QComboBox", nullptr, 1800, 915, 2655, 315, Container::Tab},
-    {"cmdTakeBackup", "QPushButton", "List Files", 4560, 885, 1335, 375, Container::Tab},
-    {"cmdAddToDB", "QPushButton", "Add to Database", 6000, 885, 1815, 375, Container::Tab},
-    {"lblDirectory", "QLabel", "", 240, 1440, 3255, 495, Container::Tab},
-    {"lblDirScanned", "QLabel", "Dir Scanned:", 3600, 1440, 1215, 255, Container::Tab},
-    {"pgbrDir", "QProgressBar", nullptr, 4800, 1440, 3855, 255, Container::Tab},
-    {"lblFile", "QLabel", "", 120, 1920, 3255, 255, Container::Tab},
-    {"lblFileScanned", "QLabel", "File Scanned:", 3600, 1920, 1215, 255, Container::Tab},
-    {"pgbrFile", "QProgressBar", nullptr, 4800, 1920, 3855, 255, Container::Tab},
-    {"lvwListFile", "QTreeView", nullptr, 120, 2400, 8535, 3375, Container::Tab},
-    {"lblFilesFound", "QLabel", "Files Found: 0", 120, 5880, 2175, 255, Container::Tab},
-    {"fraSelectDataBase", "QGroupBox", "CD - DataBase File Location", 240, 720, 8295, 975, Container::Tab},
-    {"txtDatabasepath", "QLineEdit", nullptr, 120, 360, 6495, 375, Container::Frame},
-    {"cmdBrowse", "QPushButton", "Select File...", 6720, 360, 1455, 375, Container::Frame},
-    {"fraOptions", "QGroupBox", "Options", 240, 2040, 8295, 855, Container::Tab},
-    {"chkSaveSettings", "QCheckBox", "Save last used settings", 240, 360, 4215, 195, Container::Frame},
-    {"cmdOK", "QPushButton", "OK", 6360, 6540, 1215, 375, Container::Client},
-    {"cmdCancel", "QPushButton", "Cancel", 7680, 6540, 1215, 375, Container::Client},
-    {"tabApplication", "QTabWidget", nullptr, 120, 180, 8775, 6240, Container::Client},
-};
 
 QString widgetText(QWidget *w)
 {
@@ -118,16 +74,17 @@ private Q_SLOTS:
         auto *tab = w.findChild<QTabWidget *>("tabApplication");
         QVERIFY(tab);
         QWidget *client = w.centralWidget();
-        for (const ControlLayout &row : kControls) {
+        using WindowLayout::Container;
+        for (const WindowLayout::Control &row : WindowLayout::kControls) {
             QWidget *c = w.findChild<QWidget *>(row.name);
             QVERIFY2(c, row.name);
             QCOMPARE(QString(c->metaObject()->className()), QString(row.kind));
             if (row.text)
                 QCOMPARE(widgetText(c), QString(row.text));
             const QRect expected(row.left / 15, row.top / 15, row.width / 15, row.height / 15);
-            QWidget *base = row.container == Container::Client ? client
-                            : row.container == Container::Tab  ? static_cast<QWidget *>(tab)
-                                                               : c->parentWidget();
+            QWidget *base = row.container == Container::Client       ? client
+                            : row.container == Container::TabControl ? static_cast<QWidget *>(tab)
+                                                                     : c->parentWidget();
             QVERIFY2(base->isAncestorOf(c), row.name);
             const QRect actual(c->mapTo(base, QPoint(0, 0)), c->size());
             QVERIFY2(actual == expected, qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")

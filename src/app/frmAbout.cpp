@@ -1,6 +1,6 @@
 #include "app/frmAbout.h"
 
-#include "app/Twips.h"
+#include "app/WindowLayout.h"
 
 #include <QIcon>
 #include <QLabel>
@@ -14,23 +14,23 @@ frmAbout::frmAbout(QWidget *owner) : QDialog(owner)
     // Fixed dialog border: no minimise or maximise box; an owned dialog has no task bar entry.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
-    setFixedSize(4200 / kTwipsPerPixel, 1950 / kTwipsPerPixel);
+    setFixedSize(WindowLayout::twips(0, 0, 4200, 1950).size());
     setModal(true);
 
     cmdOK = new QPushButton(QStringLiteral("&OK"), this);
     cmdOK->setObjectName(QStringLiteral("cmdOK"));
-    cmdOK->setGeometry(twips(1493, 1440, 1215, 375));
+    cmdOK->setGeometry(WindowLayout::twips(1493, 1440, 1215, 375));
     cmdOK->setDefault(true);
     connect(cmdOK, &QPushButton::clicked, this, &QDialog::accept);
 
     pctAboutLogo = new QLabel(this);
     pctAboutLogo->setObjectName(QStringLiteral("pctAboutLogo"));
-    pctAboutLogo->setGeometry(twips(180, 240, 480, 480));
+    pctAboutLogo->setGeometry(WindowLayout::twips(180, 240, 480, 480));
     pctAboutLogo->setPixmap(QIcon(QStringLiteral(":/icons/disc.svg")).pixmap(32, 32));
 
     lblAboutMsg = new QLabel(this);
     lblAboutMsg->setObjectName(QStringLiteral("lblAboutMsg"));
-    lblAboutMsg->setGeometry(twips(780, 240, 3255, 1035));
+    lblAboutMsg->setGeometry(WindowLayout::twips(780, 240, 3255, 1035));
     lblAboutMsg->setAlignment(Qt::AlignLeft | Qt::AlignTop);
 
     setTabOrder(cmdOK, pctAboutLogo);

@@ -1,7 +1,7 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
-#include "app/Twips.h"
+#include "app/WindowLayout.h"
 #include "app/frmAbout.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
@@ -29,10 +29,6 @@
 
 namespace {
 
-constexpr int kClientWidth = 9015 / kTwipsPerPixel;  // 601
-constexpr int kClientHeight = 7050 / kTwipsPerPixel; // 470
-constexpr int kListColumnWidth = 1440 / kTwipsPerPixel;
-
 template <class W> W *named(W *widget, const char *name)
 {
     widget->setObjectName(QString::fromLatin1(name));
@@ -53,9 +49,22 @@ QFont windowFont()
     return font;
 }
 
-QTreeView *makeListView(QWidget *parent, const char *name)
+// A control's first caption, whatever its kind.
+void setCaption(QWidget *widget, const QString &text)
 {
-    auto *view = named(new QTreeView(parent), name);
+    if (auto *label = qobject_cast<QLabel *>(widget))
+        label->setText(text);
+    else if (auto *button = qobject_cast<QAbstractButton *>(widget))
+        button->setText(text);
+    else if (auto *edit = qobject_cast<QLineEdit *>(widget))
+        edit->setText(text);
+    else if (auto *frame = qobject_cast<QGroupBox *>(widget))
+        frame->setTitle(text);
+}
+
+QTreeView *makeListView(QWidget *parent)
+{
+    auto *view = new QTreeView(parent);
     view->setRootIsDecorated(false);
     view->setItemsExpandable(false);
     view->setUniformRowHeights(true);
@@ -63,15 +72,15 @@ QTreeView *makeListView(QWidget *parent, const char *name)
     view->setSelectionBehavior(QAbstractItemView::SelectRows);
     view->setEditTriggers(QAbstractItemView::NoEditTriggers);
     view->header()->setStretchLastSection(false);
-    view->header()->setDefaultSectionSize(kListColumnWidth);
+    view->header()->setDefaultSectionSize(WindowLayout::kListColumnWidth / WindowLayout::kTwipsPerPixel);
     view->header()->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     view->setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
     return view;
 }
 
-QProgressBar *makeBar(QWidget *parent, const char *name)
+QProgressBar *makeBar(QWidget *parent)
 {
-    auto *bar = named(new QProgressBar(parent), name);
+    auto *bar = new QProgressBar(parent);
     bar->setRange(0, 100);
     bar->setValue(0);
     bar->setTextVisible(false);
@@ -141,6 +150,7 @@ frmZIDovidovarar::~frmZIDovidovarar() = default;
 
 void frmZIDovidovarar::buildLayout()
 {
+    using WindowLayout::Container;
     setWindowTitle(modConstant::kAppTitle);
     setWindowIcon(QIcon(QStringLiteral(":/icons/disc.svg")));
     setFont(windowFont());
@@ -154,11 +164,25 @@ void frmZIDovidovarar::buildLayout()
 
     auto *client = new QWidget(this);
     client->setObjectName(QStringLiteral("clientArea"));
-    client->setFixedSize(kClientWidth, kClientHeight);
+    client->setFixedSize(
+        WindowLayout::twips(0, 0, WindowLayout::kClientWidth, WindowLayout::kClientHeight).size());
     setCentralWidget(client);
 
-    tabApplication = named(new QTabWidget(client), "tabApplication");
-    tabApplication->setGeometry(twips(120, 180, 8775, 6240));
+    // Each control is named, captioned and placed as the layout table gives it.
+    PagePlacer *placer = nullptr;
+    auto place = [&](auto *widget, const char *name) {
+        const WindowLayout::Control &row = WindowLayout::control(name);
+        widget->setObjectName(QString::fromLatin1(name));
+        if (row.text)
+            setCaption(widget, QString::fromUtf8(row.text));
+        if (row.container == Container::TabControl)
+            placer->add(widget, row.pixels());
+        else
+            widget->setGeometry(row.pixels());
+        return widget;
+    };
+
+    tabApplication = place(new QTabWidget(client), "tabApplication");
     auto *pageSearch = named(new QWidget, "tabSearch");
     auto *pageAdd = named(new QWidget, "tabAddToDatabase");
     auto *pageOptions = named(new QWidget, "tabOptions");
@@ -166,91 +190,55 @@ void frmZIDovidovarar::buildLayout()
     tabApplication->addTab(pageAdd, QStringLiteral("Add to Database"));
     tabApplication->addTab(pageOptions, QStringLiteral("Options"));
     tabApplication->setCurrentIndex(0);
-
-    auto *placer = new PagePlacer(tabApplication, pageSearch->parentWidget());
-    auto onPage = [placer](QWidget *w, int left, int top, int width, int height) {
-        placer->add(w, twips(left, top, width, height));
-    };
+    placer = new PagePlacer(tabApplication, pageSearch->parentWidget());
 
     // Tab 0, "Search"
-    lblSearchlabel = named(new QLabel(QStringLiteral("Search pharse:"), pageSearch), "lblSearchlabel");
-    onPage(lblSearchlabel, 240, 720, 1455, 255);
-    txtSearchList = named(new QLineEdit(pageSearch), "txtSearchList");
-    onPage(txtSearchList, 1680, 705, 4815, 375);
-    cmdSearch = named(new QToolButton(pageSearch), "cmdSearch");
-    cmdSearch->setText(QStringLiteral("&Search"));
+    lblSearchlabel = place(new QLabel(pageSearch), "lblSearchlabel");
+    txtSearchList = place(new QLineEdit(pageSearch), "txtSearchList");
+    cmdSearch = place(new QToolButton(pageSearch), "cmdSearch");
     cmdSearch->setIcon(QIcon(QStringLiteral(":/icons/search.svg")));
     cmdSearch->setIconSize(QSize(24, 24));
     cmdSearch->setToolButtonStyle(Qt::ToolButtonTextUnderIcon);
     cmdSearch->setFocusPolicy(Qt::StrongFocus);
-    onPage(cmdSearch, 6600, 600, 855, 675);
-    lblFileSearchMsg = named(new QLabel(pageSearch), "lblFileSearchMsg");
-    onPage(lblFileSearchMsg, 240, 1560, 3135, 255);
-    lblFileSearchFound = named(new QLabel(QStringLiteral("File Found:"), pageSearch), "lblFileSearchFound");
-    onPage(lblFileSearchFound, 3600, 1560, 1215, 255);
-    pgbrFileSearch = makeBar(pageSearch, "pgbrFileSearch");
-    onPage(pgbrFileSearch, 4800, 1560, 3855, 255);
-    lvwFileSearch = makeListView(pageSearch, "lvwFileSearch");
-    onPage(lvwFileSearch, 120, 2040, 8535, 3735);
-    lblFileSerached = named(new QLabel(QStringLiteral("Files Found: 0"), pageSearch), "lblFileSerached");
-    onPage(lblFileSerached, 200, 5880, 2175, 255);
-    cmdClearList = named(new QPushButton(QStringLiteral("Clear List"), pageSearch), "cmdClearList");
-    onPage(cmdClearList, 7620, 5820, 1035, 315);
+    lblFileSearchMsg = place(new QLabel(pageSearch), "lblFileSearchMsg");
+    lblFileSearchFound = place(new QLabel(pageSearch), "lblFileSearchFound");
+    pgbrFileSearch = place(makeBar(pageSearch), "pgbrFileSearch");
+    lvwFileSearch = place(makeListView(pageSearch), "lvwFileSearch");
+    lblFileSerached = place(new QLabel(pageSearch), "lblFileSerached");
+    cmdClearList = place(new QPushButton(pageSearch), "cmdClearList");
 
     // Tab 1, "Add to Database"
-    Label1 = named(new QLabel(QStringLiteral("Take backup of the CD content."), pageAdd), "Label1");
-    onPage(Label1, 240, 600, 6135, 255);
-    Label2 = named(new QLabel(QStringLiteral("Select CD-Drive:"), pageAdd), "Label2");
-    onPage(Label2, 240, 960, 3255, 255);
-    cboSelectDrive = named(new QComboBox(pageAdd), "cboSelectDrive");
+    Label1 = place(new QLabel(pageAdd), "Label1");
+    Label2 = place(new QLabel(pageAdd), "Label2");
+    cboSelectDrive = place(new QComboBox(pageAdd), "cboSelectDrive");
     cboSelectDrive->setEditable(false);
-    onPage(cboSelectDrive, 1800, 915, 2655, 315);
-    cmdTakeBackup = named(new QPushButton(QStringLiteral("List Files"), pageAdd), "cmdTakeBackup");
-    onPage(cmdTakeBackup, 4560, 885, 1335, 375);
-    cmdAddToDB = named(new QPushButton(QStringLiteral("Add to Database"), pageAdd), "cmdAddToDB");
-    onPage(cmdAddToDB, 6000, 885, 1815, 375);
-    lblDirectory = named(new QLabel(pageAdd), "lblDirectory");
+    cmdTakeBackup = place(new QPushButton(pageAdd), "cmdTakeBackup");
+    cmdAddToDB = place(new QPushButton(pageAdd), "cmdAddToDB");
+    lblDirectory = place(new QLabel(pageAdd), "lblDirectory");
     lblDirectory->setWordWrap(true);
     lblDirectory->setAlignment(Qt::AlignLeft | Qt::AlignTop);
-    onPage(lblDirectory, 240, 1440, 3255, 495);
-    lblDirScanned = named(new QLabel(QStringLiteral("Dir Scanned:"), pageAdd), "lblDirScanned");
-    onPage(lblDirScanned, 3600, 1440, 1215, 255);
-    pgbrDir = makeBar(pageAdd, "pgbrDir");
-    onPage(pgbrDir, 4800, 1440, 3855, 255);
-    lblFile = named(new QLabel(pageAdd), "lblFile");
-    onPage(lblFile, 120, 1920, 3255, 255);
-    lblFileScanned = named(new QLabel(QStringLiteral("File Scanned:"), pageAdd), "lblFileScanned");
-    onPage(lblFileScanned, 3600, 1920, 1215, 255);
-    pgbrFile = makeBar(pageAdd, "pgbrFile");
-    onPage(pgbrFile, 4800, 1920, 3855, 255);
-    lvwListFile = makeListView(pageAdd, "lvwListFile");
-    onPage(lvwListFile, 120, 2400, 8535, 3375);
-    lblFilesFound = named(new QLabel(QStringLiteral("Files Found: 0"), pageAdd), "lblFilesFound");
-    onPage(lblFilesFound, 120, 5880, 2175, 255);
+    lblDirScanned = place(new QLabel(pageAdd), "lblDirScanned");
+    pgbrDir = place(makeBar(pageAdd), "pgbrDir");
+    lblFile = place(new QLabel(pageAdd), "lblFile");
+    lblFileScanned = place(new QLabel(pageAdd), "lblFileScanned");
+    pgbrFile = place(makeBar(pageAdd), "pgbrFile");
+    lvwListFile = place(makeListView(pageAdd), "lvwListFile");
+    lblFilesFound = place(new QLabel(pageAdd), "lblFilesFound");
 
     // Tab 2, "Options": its controls only carry the two settings and are never shown.
-    fraSelectDataBase =
-        named(new QGroupBox(QStringLiteral("CD - DataBase File Location"), pageOptions), "fraSelectDataBase");
-    onPage(fraSelectDataBase, 240, 720, 8295, 975);
-    txtDatabasepath = named(new QLineEdit(fraSelectDataBase), "txtDatabasepath");
-    txtDatabasepath->setGeometry(twips(120, 360, 6495, 375));
-    cmdBrowse = named(new QPushButton(QStringLiteral("Select File..."), fraSelectDataBase), "cmdBrowse");
-    cmdBrowse->setGeometry(twips(6720, 360, 1455, 375));
-    fraOptions = named(new QGroupBox(QStringLiteral("Options"), pageOptions), "fraOptions");
-    onPage(fraOptions, 240, 2040, 8295, 855);
-    chkSaveSettings =
-        named(new QCheckBox(QStringLiteral("Save last used settings"), fraOptions), "chkSaveSettings");
-    chkSaveSettings->setGeometry(twips(240, 360, 4215, 195));
+    fraSelectDataBase = place(new QGroupBox(pageOptions), "fraSelectDataBase");
+    txtDatabasepath = place(new QLineEdit(fraSelectDataBase), "txtDatabasepath");
+    cmdBrowse = place(new QPushButton(fraSelectDataBase), "cmdBrowse");
+    fraOptions = place(new QGroupBox(pageOptions), "fraOptions");
+    chkSaveSettings = place(new QCheckBox(fraOptions), "chkSaveSettings");
     for (QWidget *hidden : {static_cast<QWidget *>(fraSelectDataBase),
                             static_cast<QWidget *>(txtDatabasepath), static_cast<QWidget *>(cmdBrowse),
                             static_cast<QWidget *>(fraOptions), static_cast<QWidget *>(chkSaveSettings)})
         hidden->setVisible(false);
 
     // Outside the tab control
-    cmdOK = named(new QPushButton(QStringLiteral("OK"), client), "cmdOK");
-    cmdOK->setGeometry(twips(6360, 6540, 1215, 375));
-    cmdCancel = named(new QPushButton(QStringLiteral("Cancel"), client), "cmdCancel");
-    cmdCancel->setGeometry(twips(7680, 6540, 1215, 375));
+    cmdOK = place(new QPushButton(client), "cmdOK");
+    cmdCancel = place(new QPushButton(client), "cmdCancel");
     for (QPushButton *b : {cmdOK, cmdCancel}) {
         b->setAutoDefault(false);
         b->setDefault(false);
@@ -281,7 +269,7 @@ void frmZIDovidovarar::buildLayout()
         tabApplication_Click(previous);
     });
 
-    setFixedSize(kClientWidth, kClientHeight + menuBar()->sizeHint().height());
+    setFixedSize(client->width(), client->height() + menuBar()->sizeHint().height());
     if (const QScreen *screen = QGuiApplication::primaryScreen())
         move(screen->availableGeometry().center() - rect().center());
 }

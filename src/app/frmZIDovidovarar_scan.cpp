@@ -2,12 +2,12 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
 #include "catalogue/clsFileColl.h"
 #include "catalogue/clsFileCollModel.h"
 #include "drives/Drives.h"
 #include "scan/DirectoryWalker.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 
 #include <QComboBox>
 #include <QLabel>
