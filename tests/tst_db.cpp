@@ -121,6 +121,21 @@ private Q_SLOTS:
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("ZODidozode.mdb")});
     }
 
+    // The build's tool makes the empty catalogue, and never replaces one that holds the user's rows.
+    void buildToolKeepsACatalogueWithRows()
+    {
+        const QString tool = QStringLiteral(QUILLARY_BINARY_DIR "/src/make_catalogue");
+        QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0);
+        QCOMPARE(CatalogueFiles::value(m_path, "SELECT count(*) FROM Quillary"), 0);
+        QVERIFY(CatalogueFiles::exec(m_path, "INSERT INTO Quillary (FileName) VALUES ('KEEP.ME')"));
+        QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0);
+        QCOMPARE(CatalogueFiles::value(m_path, "SELECT FileName FROM Quillary"), "KEEP.ME");
+        QVERIFY(CatalogueFiles::exec(m_path, "DELETE FROM Quillary; DROP TRIGGER QuillarySearchOnInsert"));
+        QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0); // empty: made afresh
+        QCOMPARE(CatalogueFiles::value(m_path, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'"),
+                 3);
+    }
+
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
     QString m_path;

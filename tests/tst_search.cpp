@@ -296,6 +296,22 @@ private Q_SLOTS:
         }
     }
 
+    // Another program rewrote most of the table: the refresh builds the index afresh, and the search
+    // trusts it again.
+    void indexBuiltAfreshAfterTheTableWasRewritten()
+    {
+        Catalogue catalogue(path());
+        QVERIFY(catalogue.add({}, 3000) && CatalogueIndex::Refresh(catalogue.db));
+        QVERIFY(catalogue.exec("UPDATE Quillary SET FileName = 'Ærø ' || FileName WHERE rowid % 3 <> 0"));
+        QCOMPARE(CatalogueIndex::Examine(catalogue.db).changed, 2000);
+        QVERIFY(CatalogueIndex::Refresh(catalogue.db));
+        const CatalogueIndex::Status status = CatalogueIndex::Examine(catalogue.db);
+        QVERIFY(status.sound && status.changed == 0 && status.watermark == 3000);
+        for (const QString phrase : {"ærø file12", "file12", "ÆRØ%99.txt"})
+            QCOMPARE(searchNames(catalogue.db, phrase, CatalogueSearch::Method::Index),
+                     catalogue.bruteForce(phrase));
+    }
+
     void findsTheFilesOfASavedDisc()
     {
         IsoImage disc(QStringLiteral("DISC01"));

@@ -23,11 +23,6 @@ QString ListColumns::header(int column)
     return (column >= 0 && column < kCount) ? QString::fromLatin1(kColumns[column].header) : QString();
 }
 
-QString ListColumns::key(int column)
-{
-    return (column >= 0 && column < kCount) ? QString::fromLatin1(kColumns[column].key) : QString();
-}
-
 int BatchedTableModel::columnCount(const QModelIndex &parent) const
 {
     return parent.isValid() ? 0 : ListColumns::kCount;

@@ -8,7 +8,6 @@ namespace ListColumns {
 inline constexpr int kCount = 6;
 enum Column { FileName = 0, CDLabel, Path, FileSize, LastUpdated, Created };
 QString header(int column); // "File Name", "CD-Label", "Path", "FileSize", "Last Updated", "Created"
-QString key(int column);    // "FILENAME", "CDLabel", "FILEPATH", "FILESIZE", "DATELASTUPDATED", "DATECREATED"
 } // namespace ListColumns
 
 // A list view's model whose rows grow while a command runs. Views learn of new rows only when

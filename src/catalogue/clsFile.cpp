@@ -252,39 +252,6 @@ void clsFile::setAll(const QString &strCDLabelName, const QString &strFileName, 
     store({view(label), view(name), view(path), view(size), view(update), view(create)});
 }
 
-void clsFile::replaceText(int field, const QString &value)
-{
-    std::array<QString, 6> all{CDLabelName(), FileName(),   FilePath(),
-                               FileSize(),    CreateDate(), LastUpdateDate()};
-    all[static_cast<std::size_t>(field)] = value;
-    setAll(all[0], all[1], all[2], all[3], all[4], all[5]);
-}
-
-void clsFile::setCDLabelName(const QString &value)
-{
-    replaceText(0, value);
-}
-void clsFile::setFileName(const QString &value)
-{
-    replaceText(1, value);
-}
-void clsFile::setFilePath(const QString &value)
-{
-    replaceText(2, value);
-}
-void clsFile::setFileSize(const QString &value)
-{
-    replaceText(3, value);
-}
-void clsFile::setCreateDate(const QString &value)
-{
-    replaceText(4, value);
-}
-void clsFile::setLastUpdateDate(const QString &value)
-{
-    replaceText(5, value);
-}
-
 bool clsFile::SetFileInformation(const QString &root, const QString &relativePath, const QString &label)
 {
     QString relative = relativePath;

@@ -18,19 +18,13 @@ public:
     ~clsFile() = default;
 
     QString CDLabelName() const;
-    void setCDLabelName(const QString &value);
     QString FileName() const;
-    void setFileName(const QString &value);
     QString FilePath() const;
-    void setFilePath(const QString &value);
     QString FileSize() const;
-    void setFileSize(const QString &value);
     QString CreateDate() const;
-    void setCreateDate(const QString &value);
     QString LastUpdateDate() const;
-    void setLastUpdateDate(const QString &value);
 
-    // All six at once, as the six setters in this order would set them.
+    // All six at once (a record is filled once and then only read).
     void setAll(const QString &strCDLabelName, const QString &strFileName, const QString &strFilePath,
                 const QString &strFileSize, const QString &strCreateDate, const QString &strLastUpdateDate);
 
@@ -68,8 +62,6 @@ private:
     // Stores a record whose path is label + ": " + relativePath and whose name ends relativePath.
     void storeScanned(quint32 labelId, std::string_view name, std::string_view relativePath,
                       std::string_view size, std::string_view update, std::string_view create);
-    // Sets one of the six texts (in the order of setAll's arguments), keeping the others.
-    void replaceText(int field, const QString &value);
     std::string_view piece(Piece which) const;
     QString text(Piece which) const;
 

@@ -3,6 +3,7 @@
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueIndex.h"
+#include "db/CatalogueLog.h"
 
 #include <stdexcept>
 #include <utility>
@@ -91,8 +92,9 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     timer.restart();
     // The new rows are searchable at once. This step is silent: a catalogue without the index, or a
     // failure in it, leaves the stored rows as they are. After a failed save nothing more is done.
-    if (m_saved > 0 && !failed())
-        CatalogueIndex::Refresh(db.Handle(), [this] { m_observer.Working(); });
+    if (m_saved > 0 && !failed() && !CatalogueIndex::Refresh(db.Handle(), [this] { m_observer.Working(); }))
+        qCInfo(lcCatalogue, "the search index of %s was not brought up to date: %s", qUtf8Printable(path),
+               qUtf8Printable(SqliteError(db.Handle()).text));
     m_timings.indexNs = timer.nsecsElapsed();
     m_db = nullptr;
     m_files = nullptr;

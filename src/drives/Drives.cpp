@@ -272,73 +272,65 @@ void DriveSources::resetForTesting()
 
 QList<CdDrive> ListCdDrives(const DriveSources &sources)
 {
-    try {
-        const QList<MountEntry> mounts = readMountTable(sources.mountTable);
-        const QList<OpticalDrive> optical = readOpticalDrives(sources.sysBlock);
+    const QList<MountEntry> mounts = readMountTable(sources.mountTable);
+    const QList<OpticalDrive> optical = readOpticalDrives(sources.sysBlock);
 
-        // The last file system mounted on a directory is the one seen there.
-        QHash<QString, MountEntry> visible;
-        for (const MountEntry &m : mounts)
-            visible.insert(comparableRoot(m.target), m);
+    // The last file system mounted on a directory is the one seen there.
+    QHash<QString, MountEntry> visible;
+    for (const MountEntry &m : mounts)
+        visible.insert(comparableRoot(m.target), m);
 
-        QList<CdDrive> drives;
-        QHash<QString, bool> driveHasDisc;
-        for (const MountEntry &m : std::as_const(mounts)) {
-            const QString key = comparableRoot(m.target);
-            const auto shown = visible.constFind(key);
-            if (shown == visible.constEnd())
-                continue; // already listed
-            const MountEntry top = *shown;
-            visible.erase(shown);
-            QString fromDrive;
-            std::optional<QString> name; // only where device numbers are missing: it costs a path walk
-            for (const OpticalDrive &o : optical) {
-                if (top.device != 0 && o.device != 0) {
-                    if (top.device == o.device)
-                        fromDrive = o.name;
-                    continue;
-                }
-                if (!name)
-                    name = deviceName(top.source);
-                if (*name == o.name)
-                    fromDrive = o.name;
-            }
-            if (!fromDrive.isEmpty())
-                driveHasDisc.insert(fromDrive, true);
-            if (fromDrive.isEmpty() && !isDiscFileSystem(top.fsType))
-                continue;
-            CdDrive d;
-            d.root = rootOfMountPoint(top.target);
-            d.mountPoint = top.target;
-            d.source = top.source;
-            d.fsType = top.fsType;
-            d.device = top.device;
-            drives.append(d);
-        }
+    QList<CdDrive> drives;
+    QHash<QString, bool> driveHasDisc;
+    for (const MountEntry &m : std::as_const(mounts)) {
+        const QString key = comparableRoot(m.target);
+        const auto shown = visible.constFind(key);
+        if (shown == visible.constEnd())
+            continue; // already listed
+        const MountEntry top = *shown;
+        visible.erase(shown);
+        QString fromDrive;
+        std::optional<QString> name; // only where device numbers are missing: it costs a path walk
         for (const OpticalDrive &o : optical) {
-            if (driveHasDisc.contains(o.name))
+            if (top.device != 0 && o.device != 0) {
+                if (top.device == o.device)
+                    fromDrive = o.name;
                 continue;
-            CdDrive d;
-            d.root = sources.devDir + '/' + o.name;
-            d.source = d.root;
-            d.device = o.device;
-            drives.append(d);
+            }
+            if (!name)
+                name = deviceName(top.source);
+            if (*name == o.name)
+                fromDrive = o.name;
         }
-        std::sort(drives.begin(), drives.end(),
-                  [](const CdDrive &a, const CdDrive &b) { return a.root < b.root; });
-        return drives;
-    } catch (...) {
-        return {};
+        if (!fromDrive.isEmpty())
+            driveHasDisc.insert(fromDrive, true);
+        if (fromDrive.isEmpty() && !isDiscFileSystem(top.fsType))
+            continue;
+        CdDrive d;
+        d.root = rootOfMountPoint(top.target);
+        d.mountPoint = top.target;
+        d.source = top.source;
+        d.fsType = top.fsType;
+        d.device = top.device;
+        drives.append(d);
     }
+    for (const OpticalDrive &o : optical) {
+        if (driveHasDisc.contains(o.name))
+            continue;
+        CdDrive d;
+        d.root = sources.devDir + '/' + o.name;
+        d.source = d.root;
+        d.device = o.device;
+        drives.append(d);
+    }
+    std::sort(drives.begin(), drives.end(),
+              [](const CdDrive &a, const CdDrive &b) { return a.root < b.root; });
+    return drives;
 }
 
 QString VolumeLabelOf(const CdDrive &drive, const DriveSources &sources)
 {
-    try {
-        return volumeLabel(drive, sources);
-    } catch (...) {
-        return {};
-    }
+    return volumeLabel(drive, sources);
 }
 
 QString DriveListEntry(const QString &root, const QString &label)
@@ -360,47 +352,40 @@ QString DriveRootOfEntry(const QString &entry)
 QStringList DriveListEntries(const DriveSources &sources)
 {
     QStringList entries;
-    try {
-        const QList<CdDrive> drives = ListCdDrives(sources);
-        for (const CdDrive &d : drives)
-            entries.append(DriveListEntry(d.root, VolumeLabelOf(d, sources)));
-    } catch (...) {
-    }
+    const QList<CdDrive> drives = ListCdDrives(sources);
+    for (const CdDrive &d : drives)
+        entries.append(DriveListEntry(d.root, VolumeLabelOf(d, sources)));
     return entries;
 }
 
 qint32 DriveReadiness(const QString &root, const DriveSources &sources)
 {
-    try {
-        const QString wanted = comparableRoot(root);
-        const QList<CdDrive> drives = ListCdDrives(sources);
-        const bool isCdRoot = std::any_of(drives.cbegin(), drives.cend(),
-                                          [&](const CdDrive &d) { return comparableRoot(d.root) == wanted; });
-        // O_DIRECTORY: the device node of an empty drive fails with ENOTDIR and is never opened.
-        const int fd =
-            ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
-        int error = 0;
-        if (fd < 0) {
+    const QString wanted = comparableRoot(root);
+    const QList<CdDrive> drives = ListCdDrives(sources);
+    const bool isCdRoot = std::any_of(drives.cbegin(), drives.cend(),
+                                      [&](const CdDrive &d) { return comparableRoot(d.root) == wanted; });
+    // O_DIRECTORY: the device node of an empty drive fails with ENOTDIR and is never opened.
+    const int fd =
+        ::open(QFile::encodeName(root).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC | O_NONBLOCK);
+    int error = 0;
+    if (fd < 0) {
+        error = errno;
+    } else {
+        // A disc that went away may still have its root cached: read one entry to be sure.
+        DIR *dir = ::fdopendir(fd);
+        if (!dir) {
             error = errno;
+            ::close(fd);
         } else {
-            // A disc that went away may still have its root cached: read one entry to be sure.
-            DIR *dir = ::fdopendir(fd);
-            if (!dir) {
+            errno = 0;
+            if (!::readdir(dir) && errno != 0)
                 error = errno;
-                ::close(fd);
-            } else {
-                errno = 0;
-                if (!::readdir(dir) && errno != 0)
-                    error = errno;
-                ::closedir(dir);
-            }
+            ::closedir(dir);
         }
-        if (error == 0)
-            return isCdRoot ? 1 : 0;
-        return (error == ENOENT || error == ENOTDIR || IsNoDiscError(error)) ? 2 : 0;
-    } catch (...) {
-        return 0;
     }
+    if (error == 0)
+        return isCdRoot ? 1 : 0;
+    return (error == ENOENT || error == ENOTDIR || IsNoDiscError(error)) ? 2 : 0;
 }
 
 QString DecodeUdevLabel(const QString &linkName)
@@ -425,18 +410,14 @@ QString DecodeUdevLabel(const QString &linkName)
 
 QString modFunction::GetVolumeLabel(const QString &root)
 {
-    try {
-        const Drives::DriveSources sources = Drives::DriveSources::current();
-        const QString wanted = Drives::comparableRoot(root);
-        const QList<Drives::CdDrive> drives = Drives::ListCdDrives(sources);
-        for (const Drives::CdDrive &d : drives) {
-            if (Drives::comparableRoot(d.root) == wanted)
-                return Drives::VolumeLabelOf(d, sources);
-        }
-        return {};
-    } catch (...) {
-        return {};
+    const Drives::DriveSources sources = Drives::DriveSources::current();
+    const QString wanted = Drives::comparableRoot(root);
+    const QList<Drives::CdDrive> drives = Drives::ListCdDrives(sources);
+    for (const Drives::CdDrive &d : drives) {
+        if (Drives::comparableRoot(d.root) == wanted)
+            return Drives::VolumeLabelOf(d, sources);
     }
+    return {};
 }
 
 bool Drives::IsNoDiscError(int error)
