@@ -2,12 +2,13 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
+#include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "catalogue/clsFileCollModel.h"
 #include "drives/Drives.h"
 #include "scan/DirectoryWalker.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -66,9 +67,7 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
     {
         if (!fileShown) {
             w.display().setBarValue(w.pgbrFile, fileIndex + 1);
-            w.display().setText(w.lblFile,
-                                QStringLiteral(" ") +
-                                    QString::fromUtf8(currentFile.data(), qsizetype(currentFile.size())));
+            w.display().setText(w.lblFile, QStringLiteral(" ") + TextForms::fromUtf8(currentFile));
             fileShown = true;
         }
         if (!countShown) {

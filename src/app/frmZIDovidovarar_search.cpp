@@ -1,13 +1,14 @@
 // The "Search" tab: searching the catalogue and clearing the result.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
-#include "settings/modConstant.h"
-#include "settings/modFunction.h"
+#include "catalogue/TextForms.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueSave.h"
 #include "search/CatalogueSearch.h"
 #include "search/SearchHooks.h"
 #include "search/SearchResultModel.h"
+#include "settings/modConstant.h"
+#include "settings/modFunction.h"
 
 #include <QLabel>
 #include <QLineEdit>
@@ -52,7 +53,7 @@ QString searchFailedMessage(const CDatabaseError &error)
 
 QString utf8Text(std::string_view text)
 {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return TextForms::fromUtf8(text);
 }
 
 } // namespace

@@ -21,8 +21,9 @@ public:
     virtual void directoryListed(const QString &path) = 0;
     // The files of the directory just read are about to be recorded (count > 0).
     virtual void filesStarting(qint64 count) = 0;
-    // The file at index (from 0) of the current directory is about to be recorded; its name in UTF-8,
-    // valid during the call only (a window shows it at its next yield, not for every file).
+    // The file at index (from 0) of the current directory is about to be recorded; its name in UTF-8
+    // as the record holds it (TextForms::appendFileName), valid during the call only (a window shows it at
+    // its next yield, not for every file).
     virtual void fileStarting(qint64 index, std::string_view name) = 0;
     // The file's record was added to the list; key is its position in this walk, from 0.
     virtual void fileListed(const clsFile &record, qint64 key) = 0;
@@ -67,7 +68,9 @@ private:
     QString m_label;
     FaultHook m_faultHook;
     std::string m_path; // the directory being walked: root, relative path, '/'
+    std::string m_text; // its path below the root as text (UTF-8), ending in '/' below the root
     std::string m_root;
+    QString m_rootText;
     std::size_t m_rootLength = 0;
     bool m_rootKnown = false;
     dev_t m_rootDevice = 0;
