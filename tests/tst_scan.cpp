@@ -168,6 +168,19 @@ private Q_SLOTS:
         // silently; what was listed stays and the siblings go on.
         QCOMPARE(Walk(root, "X/x2", EACCES).run(), QStringList({"a", "b", "B1", "w1", "x1", "y1"}));
         QCOMPARE(Walk(root, "w/", EACCES).run(), QStringList({"a", "b", "B1", "x1", "x2", "z1", "y1"}));
+        // A directory the drive cannot read gives the not-ready message; while the root can still be read,
+        // the walk goes on with the next directory.
+        Walk ioError(root, "X/", EIO);
+        QCOMPARE(ioError.run(), QStringList({"a", "b", "B1", "w1", "y1"}));
+        QCOMPARE(ioError.events.count("not ready"), 1);
+        // The disc taken out before X is read: one message, and the walk ends there.
+        Walk pulled(root);
+        pulled.walker.setFaultHook([&root](std::string_view relative) {
+            return relative == "X/" && !QDir().rename(root, root.chopped(1) + "-out") ? EPERM : 0;
+        });
+        QCOMPARE(pulled.run(), QStringList({"a", "b", "B1", "w1"}));
+        QCOMPARE(pulled.events.filter(QRegularExpression("^(dir|not)")),
+                 QStringList({"dir /", "dir /w/", "not ready"}));
     }
 
     void walker_yieldStrides()
@@ -327,10 +340,39 @@ private Q_SLOTS:
         listFiles();
         QCOMPARE(seen, QStringList({inProgress(root), "button 0 busy 1 wait 1", "0", "0", "0", "1", "1"}));
         QVERIFY(m_ended == 0 && w.isVisible());
-        // X and Y each meet the empty drive, then the scan ends as always, keeping what was listed.
-        QCOMPARE(m_messages, QStringList({kNotReady, kNotReady, kFinished.arg(root)}));
+        // X meets the empty drive: one message, and as the drive stays empty the walk ends there, without
+        // the message that all files were listed. What was listed stays.
+        QCOMPARE(m_messages, QStringList({kNotReady}));
         QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 2"}));
         QCOMPARE(modelColumn(0), QStringList({"a", "b"}));
+    }
+
+    void window_discPulledMidWalk()
+    {
+        IsoImage disc("DISC02");
+        for (const char *file : {"A.TXT", "B.TXT", "D1/F1.TXT", "D2/F2.TXT", "D3/F3.TXT", "D3/D4/F4.TXT"})
+            QVERIFY(disc.addFile(file, "x"));
+        if (!disc.buildAndMount())
+            QSKIP(qPrintable(disc.skipReason()));
+        frmZIDovidovarar &w = openWindow(disc.root() + "  <DISC02>");
+        w.display().setInterval(0); // the list shows every row at the next yield
+        // Once the list shows D1's file, the disc is taken out.
+        QStringList listedWhenPulled;
+        QTimer pull;
+        pull.setInterval(0);
+        connect(&pull, &QTimer::timeout, this, [&] {
+            if (modelColumn(0).size() >= 3 && listedWhenPulled.isEmpty()) {
+                listedWhenPulled = modelColumn(0);
+                QVERIFY(disc.unmount());
+            }
+        });
+        pull.start();
+        listFiles();
+        pull.stop();
+        QCOMPARE(listedWhenPulled, QStringList({"A.TXT", "B.TXT", "F1.TXT"}));
+        QCOMPARE(m_messages, QStringList({kNotReady}));
+        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 3"}));
+        QCOMPARE(modelColumn(0), listedWhenPulled);
     }
 
     void window_listsMountedIsoImage()

@@ -93,6 +93,7 @@ void DirectoryWalker::ScanDirectory(const QString &root)
     }
     m_path = m_root;
     m_text.clear();
+    m_stopped = false;
     walk();
 }
 
@@ -110,10 +111,32 @@ bool DirectoryWalker::rootGone() const
     return m_rootKnown && (info.st_dev != m_rootDevice || info.st_ino != m_rootInode);
 }
 
+bool DirectoryWalker::rootReadable() const
+{
+    if (rootGone())
+        return false;
+    const int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    errno = 0;
+    return ::readdir(dir.get()) != nullptr || errno == 0;
+}
+
 void DirectoryWalker::fail(int error)
 {
-    if (isDriveGoneError(error) || rootGone())
-        m_observer.driveNotReady();
+    if (!isDriveGoneError(error) && !rootGone())
+        return;
+    m_observer.driveNotReady();
+    // Once the user has seen the message: a drive whose root still cannot be read holds no disc, and
+    // every directory left would only say so again, so the walk ends. A root that reads again (the disc
+    // put back, or one directory the drive could not read) lets the walk go on.
+    if (!rootReadable())
+        m_stopped = true;
 }
 
 void DirectoryWalker::walk()
@@ -201,7 +224,7 @@ void DirectoryWalker::walk()
     m_observer.yield();
 
     const auto subdirCount = static_cast<qint64>(colSubDirs.size());
-    for (qint64 k = 0; k < subdirCount; ++k) {
+    for (qint64 k = 0; k < subdirCount && !m_stopped; ++k) {
         m_observer.subdirectoryStarting(k, subdirCount);
         const Entry &subdirectory = colSubDirs[static_cast<std::size_t>(k)];
         m_path.resize(here);

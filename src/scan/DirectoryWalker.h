@@ -29,7 +29,8 @@ public:
     virtual void fileListed(const clsFile &record, qint64 key) = 0;
     // Subdirectory done + 1 of count of the current directory is about to be walked.
     virtual void subdirectoryStarting(qint64 done, qint64 count) = 0;
-    // A directory's walk ended because the drive no longer holds a readable disc.
+    // A directory's walk ended because the drive no longer holds a readable disc. When the drive's
+    // root cannot be read after this call returns, the whole walk ends.
     virtual void driveNotReady() = 0;
     // Lets the window handle its pending events: after a directory is read, after the files with index
     // 100, 200, ... of a directory, and before the subdirectories of a directory.
@@ -45,7 +46,8 @@ public:
     void setLabel(const QString &label) { m_label = label; }
 
     // Walks the directory root (a '/' is added if it does not end in one) and everything below it.
-    // Failures end the walk of the directory where they happen, and its subtree; the rest goes on.
+    // Failures end the walk of the directory where they happen, and its subtree; the rest goes on,
+    // unless the disc is gone (driveNotReady() was called and the root still cannot be read).
     void ScanDirectory(const QString &root);
 
     // Errors that mean the disc is gone (no medium, no device, I/O error, FUSE server gone).
@@ -61,6 +63,7 @@ private:
     void walk();
     void fail(int error);
     bool rootGone() const;
+    bool rootReadable() const;
     int injectedFault(std::string_view relativePath) const;
 
     clsFileColl &m_files;
@@ -76,4 +79,5 @@ private:
     dev_t m_rootDevice = 0;
     ino_t m_rootInode = 0;
     qint64 m_count = 0;
+    bool m_stopped = false; // the disc is gone: nothing more is walked
 };
