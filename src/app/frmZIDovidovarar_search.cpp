@@ -51,9 +51,10 @@ QString searchFailedMessage(const CDatabaseError &error)
                                   QStringLiteral("The catalogue '%1' could not be read."));
 }
 
-QString utf8Text(std::string_view text)
+// What the label shows of a name: only that part is decoded (a name may be megabytes long).
+QString shownText(std::string_view text)
 {
-    return TextForms::fromUtf8(text);
+    return TextForms::shownUtf8(text);
 }
 
 } // namespace
@@ -131,14 +132,14 @@ void frmZIDovidovarar::cmdSearch_Click()
                                      search.field(4), search.field(5)});
                 listed = n;
                 if (n - lastYield == 50) {
-                    showRow(n, utf8Text(search.field(ListColumns::FileName)));
+                    showRow(n, shownText(search.field(ListColumns::FileName)));
                     yieldNow();
                     lastYield = n;
                 }
             }
             model->setGrowing(false);
             if (!failure.isSet()) {
-                showRow(listed, utf8Text(search.field(ListColumns::FileName)));
+                showRow(listed, shownText(search.field(ListColumns::FileName)));
                 yieldNow();
             } else if (listed > 0) {
                 // The failed read left no current row: the last name listed is the list's own.

@@ -59,7 +59,7 @@ QVariant SearchResultModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_published)
         return {};
     if (role == Qt::DisplayRole)
-        return text(index.row(), index.column());
+        return TextForms::shownUtf8(field(index.row(), index.column()));
     if (role == KeyRole)
         return rowKey(index.row());
     return {};
