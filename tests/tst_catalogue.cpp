@@ -1,5 +1,6 @@
 // File records, the file list and the list views' model over it.
 #include "catalogue/GeneralDate.h"
+#include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "catalogue/clsFileCollModel.h"
 
@@ -98,6 +99,19 @@ private Q_SLOTS:
                  born.isValid() ? GeneralDate::toText(born.toSecsSinceEpoch()) : record.LastUpdateDate());
     }
 
+    // What a cell shows of UTF-8 is what it shows of the decoded text, whatever the characters' lengths.
+    void shownTextOfUtf8()
+    {
+        for (const char16_t *unitText : {u"x", u"é", u"日", u"\U0001F600"}) {
+            const QString unit = QString::fromUtf16(unitText);
+            for (const int n : {999, 1000, 1001, 1002, 4000, 5000}) {
+                const QString text = unit.repeated(n);
+                QCOMPARE(TextForms::shownUtf8(text.toStdString()), TextForms::shown(text));
+                QVERIFY(TextForms::shown(text).size() <= TextForms::kShownLength + 1);
+            }
+        }
+    }
+
     void listAndModel()
     {
         // Records keep their texts compactly, deriving what follows the usual pattern; texts that do not
@@ -140,6 +154,14 @@ private Q_SLOTS:
         QVERIFY(model.rowCount() == 3 && !model.index(1, 0).data().isValid());
         model.publishRows();
         QVERIFY(model.rowCount() == 1 && model.index(0, 1).data().toString() == "NEW");
+
+        // A cell shows at most 1,000 characters of its text, never half of one; the record keeps it whole,
+        // a leading U+FEFF too.
+        const QString name = QChar(0xFEFF) + QString(998, 'n') + QString::fromUtf16(u"\U0001F600") + "tail";
+        list.Add("NEW", name, "NEW: " + name, "1", "", "");
+        model.publishRows();
+        QCOMPARE(model.index(1, 0).data().toString(), QChar(0xFEFF) + QString(998, 'n') + QChar(0x2026));
+        QCOMPARE(list.Item(2).FileName() + '|' + list.Item(2).FilePath(), name + "|NEW: " + name);
     }
 };
 

@@ -2,9 +2,12 @@
 #include "app/MessageBox.h"
 #include "catalogue/GeneralDate.h"
 #include "catalogue/clsFileCollModel.h"
+#include "db/CatalogueFile.h"
+#include "db/CatalogueSave.h"
 #include "scan/DirectoryWalker.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
+#include "support/CatalogueFiles.h"
 #include "support/IsoImage.h"
 #include "support/WindowTestAccess.h"
 #include "testing/TestSeams.h"
@@ -15,7 +18,10 @@
 #include <algorithm>
 #include <cerrno>
 
+#include <fcntl.h>
+#include <sqlite3.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -164,6 +170,19 @@ private Q_SLOTS:
         // silently; what was listed stays and the siblings go on.
         QCOMPARE(Walk(root, "X/x2", EACCES).run(), QStringList({"a", "b", "B1", "w1", "x1", "y1"}));
         QCOMPARE(Walk(root, "w/", EACCES).run(), QStringList({"a", "b", "B1", "x1", "x2", "z1", "y1"}));
+        // A directory the drive cannot read gives the not-ready message; while the root can still be read,
+        // the walk goes on with the next directory.
+        Walk ioError(root, "X/", EIO);
+        QCOMPARE(ioError.run(), QStringList({"a", "b", "B1", "w1", "y1"}));
+        QCOMPARE(ioError.events.count("not ready"), 1);
+        // The disc taken out before X is read: one message, and the walk ends there.
+        Walk pulled(root);
+        pulled.walker.setFaultHook([&root](std::string_view relative) {
+            return relative == "X/" && !QDir().rename(root, root.chopped(1) + "-out") ? EPERM : 0;
+        });
+        QCOMPARE(pulled.run(), QStringList({"a", "b", "B1", "w1"}));
+        QCOMPARE(pulled.events.filter(QRegularExpression("^(dir|not)")),
+                 QStringList({"dir /", "dir /w/", "not ready"}));
     }
 
     void walker_yieldStrides()
@@ -180,6 +199,58 @@ private Q_SLOTS:
                  QStringList({"/", "yield", "yield",                                  // root
                               "/D100/", "yield", "f099", "yield",                     // no yield inside
                               "/D101/", "yield", "f099", "f100", "yield", "yield"})); // one after f100
+    }
+
+    // Names reach the records and the catalogue without loss: a leading U+FEFF stays, and a name that is
+    // not UTF-8 (an old disc's Latin-1) is read byte for byte as Latin-1, so different names stay apart.
+    void walker_namesKeptWhole()
+    {
+        // Made and removed byte for byte: Qt's own file names would not hold them.
+        const QByteArray root = QFile::encodeName(m_dir->path() + "/disc/");
+        const QList<QByteArray> files = {"\xEF\xBB\xBFreadme.txt", "readme.txt", "caf\xE9.txt", "caf\xE8.txt",
+                                         "D\xE9j\xE0/\xEF\xBB\xBF\xFF.txt"};
+        const auto removeTree = qScopeGuard([&] {
+            for (const QByteArray &file : files)
+                ::unlink(root + file);
+            ::rmdir(root + "D\xE9j\xE0");
+        });
+        QVERIFY(::mkdir(root, 0700) == 0 && ::mkdir(root + "D\xE9j\xE0", 0700) == 0);
+        for (const QByteArray &file : files) {
+            const int fd = ::open(root + file, O_WRONLY | O_CREAT | O_EXCL, 0600);
+            QVERIFY2(fd >= 0 && ::close(fd) == 0, file.constData());
+        }
+        Walk walk(QFile::decodeName(root));
+        walk.walker.setLabel("DISC01");
+        walk.run();
+        const QStringList names = {"cafè.txt", "café.txt", "readme.txt",
+                                   QChar(0xFEFF) + QString("readme.txt"), "\u00EF\u00BB\u00BF\u00FF.txt"};
+        QCOMPARE(walk.events.filter(QRegularExpression("^(KEY|dir)")),
+                 QStringList({"dir /", "KEY0 " + names[0], "KEY1 " + names[1], "KEY2 " + names[2],
+                              "KEY3 " + names[3], "dir /Déjà/", "KEY4 " + names[4]}));
+        QStringList rows;
+        for (const clsFile &record : walk.files)
+            rows << record.FileName() + '|' + record.FilePath();
+        const QStringList expected = {names[0] + "|DISC01: " + names[0], names[1] + "|DISC01: " + names[1],
+                                      names[2] + "|DISC01: " + names[2], names[3] + "|DISC01: " + names[3],
+                                      names[4] + "|DISC01: Déjà/" + names[4]};
+        QCOMPARE(rows, expected);
+
+        // Saved, the catalogue's rows hold the same texts.
+        struct : SaveObserver
+        {
+            void RecordStarting(qint32, const QString &) override {}
+            void RecordDone(qint32) override {}
+        } quiet;
+        const QString catalogue = m_dir->path() + '/' + modConstant::kDatabaseFileName;
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(catalogue, QUILLARY_SOURCE_DIR "/src/db/catalogue.sql"));
+        CatalogueSave save(quiet);
+        QVERIFY(save.SaveFileList(catalogue, walk.files) && save.SavedCount() == 5);
+        const QStringList stored = CatalogueFiles::value(catalogue, "SELECT group_concat(FileName || '|' || "
+                                                                "FilePath, char(10)) FROM Quillary")
+                                       .toString()
+                                       .split('\n');
+        QCOMPARE(stored, expected);
+
     }
 
     void walker_bigDirectoriesListedWhole()
@@ -257,10 +328,39 @@ private Q_SLOTS:
         listFiles();
         QCOMPARE(seen, QStringList({inProgress(root), "button 0 busy 1 wait 1", "0", "0", "0", "1", "1"}));
         QVERIFY(m_ended == 0 && w.isVisible());
-        // X and Y each meet the empty drive, then the scan ends as always, keeping what was listed.
-        QCOMPARE(m_messages, QStringList({kNotReady, kNotReady, kFinished.arg(root)}));
+        // X meets the empty drive: one message, and as the drive stays empty the walk ends there, without
+        // the message that all files were listed. What was listed stays.
+        QCOMPARE(m_messages, QStringList({kNotReady}));
         QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 2"}));
         QCOMPARE(modelColumn(0), QStringList({"a", "b"}));
+    }
+
+    void window_discPulledMidWalk()
+    {
+        IsoImage disc("DISC02");
+        for (const char *file : {"A.TXT", "B.TXT", "D1/F1.TXT", "D2/F2.TXT", "D3/F3.TXT", "D3/D4/F4.TXT"})
+            QVERIFY(disc.addFile(file, "x"));
+        if (!disc.buildAndMount())
+            QSKIP(qPrintable(disc.skipReason()));
+        frmZIDovidovarar &w = openWindow(disc.root() + "  <DISC02>");
+        w.display().setInterval(0); // the list shows every row at the next yield
+        // Once the list shows D1's file, the disc is taken out.
+        QStringList listedWhenPulled;
+        QTimer pull;
+        pull.setInterval(0);
+        connect(&pull, &QTimer::timeout, this, [&] {
+            if (modelColumn(0).size() >= 3 && listedWhenPulled.isEmpty()) {
+                listedWhenPulled = modelColumn(0);
+                QVERIFY(disc.unmount());
+            }
+        });
+        pull.start();
+        listFiles();
+        pull.stop();
+        QCOMPARE(listedWhenPulled, QStringList({"A.TXT", "B.TXT", "F1.TXT"}));
+        QCOMPARE(m_messages, QStringList({kNotReady}));
+        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 3"}));
+        QCOMPARE(modelColumn(0), listedWhenPulled);
     }
 
     void window_listsMountedIsoImage()

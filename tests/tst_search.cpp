@@ -312,6 +312,55 @@ private Q_SLOTS:
                      catalogue.bruteForce(phrase));
     }
 
+    // A catalogue written by another tool may hold a name of megabytes: the window shows only its start,
+    // so the search keeps the window's gaps as short as for ordinary names. The stored text stays whole.
+    void hugeNameKeepsTheWindowResponsive()
+    {
+        const QByteArray huge = "huge" + QByteArray(5 << 20, 'x');
+        {
+            Catalogue catalogue(path());
+            QVERIFY(catalogue.add({"before.txt"}));
+            sqlite3_stmt *insert = nullptr;
+            QCOMPARE(
+                sqlite3_prepare_v2(catalogue.db,
+                                   "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, CreateDate, "
+                                   "LastUpdateDate) VALUES ('DISC01', ?1, 'DISC01: ' || ?1, 9, 'old', 'new')",
+                                   -1, &insert, nullptr),
+                SQLITE_OK);
+            QCOMPARE(sqlite3_bind_text(insert, 1, huge.constData(), int(huge.size()), SQLITE_STATIC),
+                     SQLITE_OK);
+            QCOMPARE(sqlite3_step(insert), SQLITE_DONE);
+            sqlite3_finalize(insert);
+            QVERIFY(catalogue.add({"after.txt"}));
+        }
+        w->show();
+        QVERIFY(QTest::qWaitForWindowExposed(w.get()));
+        // The longest time between two turns of the event loop, from the search's start until it has been
+        // shown (a timer of 10 ms fires at every turn that takes longer).
+        QElapsedTimer clock;
+        qint64 last = 0, longest = 0;
+        QTimer tick;
+        tick.setInterval(10);
+        connect(&tick, &QTimer::timeout, this, [&] {
+            longest = std::max(longest, clock.elapsed() - last);
+            last = clock.elapsed();
+        });
+        clock.start();
+        tick.start();
+        run("huge");
+        QTest::qWait(300);
+        tick.stop();
+        longest = std::max(longest, clock.elapsed() - last);
+        QVERIFY2(longest < 1000, qPrintable(QStringLiteral("the window stood still for %1 ms").arg(longest)));
+        // The cells and the label show the first 1,000 characters; the list keeps the whole text.
+        const QString shown = "huge" + QString(996, 'x') + QChar(0x2026);
+        QCOMPARE(list()->index(0, 0).data().toString(), shown);
+        QCOMPARE(list()->index(0, 2).data().toString(), "DISC01: huge" + QString(988, 'x') + QChar(0x2026));
+        QCOMPARE(get<QLabel>("lblFileSearchMsg")->text(), shown);
+        auto *model = qobject_cast<SearchResultModel *>(list());
+        QCOMPARE(model->text(0, ListColumns::FileName).toUtf8(), huge);
+    }
+
     void findsTheFilesOfASavedDisc()
     {
         IsoImage disc(QStringLiteral("DISC01"));

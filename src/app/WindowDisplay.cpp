@@ -1,6 +1,7 @@
 #include "app/WindowDisplay.h"
 
 #include "catalogue/ListColumns.h"
+#include "catalogue/TextForms.h"
 
 #include <QCoreApplication>
 #include <QLabel>
@@ -16,7 +17,7 @@ WindowDisplay::WindowDisplay()
 
 void WindowDisplay::setText(QLabel *label, const QString &text)
 {
-    m_texts.insert(label, text);
+    m_texts.insert(label, TextForms::shown(text));
 }
 
 namespace {

@@ -17,6 +17,7 @@ class WindowDisplay
 public:
     WindowDisplay();
 
+    // A label shows at most the first TextForms::kShownLength characters of the text.
     void setText(QLabel *label, const QString &text);
     // Counts beyond a bar's int range are held at its end.
     void setBarRange(QProgressBar *bar, qint64 minimum, qint64 maximum);

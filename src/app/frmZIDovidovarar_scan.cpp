@@ -2,6 +2,7 @@
 #include "app/frmZIDovidovarar.h"
 
 #include "app/MessageBox.h"
+#include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "catalogue/clsFileCollModel.h"
 #include "drives/Drives.h"
@@ -51,6 +52,7 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
 
     void driveNotReady() override
     {
+        metNotReady = true;
         showPending();
         w.display().flush();
         quillary::ShowMessage(&w, modConstant::kDriveNotReadyMessage);
@@ -66,9 +68,7 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
     {
         if (!fileShown) {
             w.display().setBarValue(w.pgbrFile, fileIndex + 1);
-            w.display().setText(w.lblFile,
-                                QStringLiteral(" ") +
-                                    QString::fromUtf8(currentFile.data(), qsizetype(currentFile.size())));
+            w.display().setText(w.lblFile, QStringLiteral(" ") + TextForms::fromUtf8(currentFile));
             fileShown = true;
         }
         if (!countShown) {
@@ -84,6 +84,7 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
     std::string currentFile;
     bool fileShown = true;
     bool countShown = true;
+    bool metNotReady = false; // the walk showed the not-ready message
 };
 
 void frmZIDovidovarar::initScanPart()
@@ -143,11 +144,14 @@ void frmZIDovidovarar::cmdTakeBackup_Click()
 
     DirectoryWalker walker(objScannedFiles(), *m_scan);
     walker.setLabel(strCurrentCDLabel);
+    m_scan->metNotReady = false;
     walker.ScanDirectory(driveText.trimmed());
 
     m_scan->showPending();
     m_display.flush();
-    quillary::ShowMessage(this, QStringLiteral("All Files on the drive '") + driveText +
-                                    QStringLiteral("' have been scanned and listed."));
+    // After the not-ready message the list is not complete, and the user has been told why.
+    if (!m_scan->metNotReady)
+        quillary::ShowMessage(this, QStringLiteral("All Files on the drive '") + driveText +
+                                        QStringLiteral("' have been scanned and listed."));
     endCommand(cmdTakeBackup);
 }

@@ -1,6 +1,7 @@
 // The "Search" tab: searching the catalogue and clearing the result.
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
+#include "catalogue/TextForms.h"
 #include "db/CDatabase.h"
 #include "search/CatalogueSearch.h"
 #include "search/SearchResultModel.h"
@@ -48,9 +49,10 @@ QString searchFailedMessage(const CDatabaseError &error)
            DescribeCatalogueError(error, modFunction::DefaultDatabasePath(), CatalogueTask::Reading);
 }
 
-QString utf8Text(std::string_view text)
+// What the label shows of a name: only that part is decoded (a name may be megabytes long).
+QString shownText(std::string_view text)
 {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+    return TextForms::shownUtf8(text);
 }
 
 } // namespace
@@ -126,14 +128,14 @@ void frmZIDovidovarar::cmdSearch_Click()
                                      search.field(4), search.field(5)});
                 listed = n;
                 if (n - lastYield == 50) {
-                    showRow(n, utf8Text(search.field(ListColumns::FileName)));
+                    showRow(n, shownText(search.field(ListColumns::FileName)));
                     yieldNow();
                     lastYield = n;
                 }
             }
             model->setGrowing(false);
             if (!failure.isSet()) {
-                showRow(listed, utf8Text(search.field(ListColumns::FileName)));
+                showRow(listed, shownText(search.field(ListColumns::FileName)));
                 yieldNow();
             } else if (listed > 0) {
                 // The failed read left no current row: the last name listed is the list's own.

@@ -1,6 +1,7 @@
 #include "catalogue/clsFile.h"
 
 #include "catalogue/GeneralDate.h"
+#include "catalogue/TextForms.h"
 
 #include <QByteArray>
 #include <QFile>
@@ -16,6 +17,11 @@
 #include <sys/stat.h>
 
 namespace {
+
+std::string_view view(const QByteArray &bytes)
+{
+    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
+}
 
 // Disc labels, each kept once for every record that names it. A scan uses one label for all its
 // records, so the table stays tiny; ids never change, so records need no updating.
@@ -38,7 +44,7 @@ public:
         const QByteArray owned(utf8.data(), static_cast<qsizetype>(utf8.size()));
         const auto id = static_cast<quint32>(m_utf8.size());
         m_utf8.push_back(owned);
-        m_texts.push_back(QString::fromUtf8(owned));
+        m_texts.push_back(TextForms::fromUtf8(view(owned)));
         m_ids.insert(owned, id);
         return id;
     }
@@ -78,11 +84,6 @@ LabelTable &labels()
 }
 
 constexpr std::string_view kLabelSeparator = ": ";
-
-std::string_view view(const QByteArray &bytes)
-{
-    return {bytes.constData(), static_cast<std::size_t>(bytes.size())};
-}
 
 } // namespace
 
@@ -141,8 +142,7 @@ std::string_view clsFile::piece(Piece which) const
 
 QString clsFile::text(Piece which) const
 {
-    const std::string_view bytes = piece(which);
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return TextForms::fromUtf8(piece(which));
 }
 
 void clsFile::storeScanned(quint32 labelId, std::string_view name, std::string_view relativePath,
@@ -235,7 +235,7 @@ QString clsFile::FilePath() const
     result.reserve(label.size() + 2 + static_cast<qsizetype>(relative.size()));
     result += label;
     result += QLatin1String(kLabelSeparator.data(), static_cast<qsizetype>(kLabelSeparator.size()));
-    result += QString::fromUtf8(relative.data(), static_cast<qsizetype>(relative.size()));
+    result += TextForms::fromUtf8(relative);
     return result;
 }
 

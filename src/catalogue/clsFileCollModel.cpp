@@ -1,5 +1,7 @@
 #include "catalogue/clsFileCollModel.h"
 
+#include "catalogue/TextForms.h"
+
 clsFileCollModel::clsFileCollModel(const clsFileColl &files, QObject *parent)
     : BatchedTableModel(parent), m_files(files), m_rows(files.Count()), m_generation(files.generation())
 {}
@@ -23,17 +25,17 @@ QVariant clsFileCollModel::data(const QModelIndex &index, int role) const
     const clsFile &record = m_files.Item(index.row() + 1);
     switch (index.column()) {
     case ListColumns::FileName:
-        return record.FileName();
+        return TextForms::shown(record.FileName());
     case ListColumns::CDLabel:
-        return record.CDLabelName();
+        return TextForms::shown(record.CDLabelName());
     case ListColumns::Path:
-        return record.FilePath();
+        return TextForms::shown(record.FilePath());
     case ListColumns::FileSize:
-        return record.FileSize();
+        return TextForms::shown(record.FileSize());
     case ListColumns::LastUpdated:
-        return record.LastUpdateDate();
+        return TextForms::shown(record.LastUpdateDate());
     case ListColumns::Created:
-        return record.CreateDate();
+        return TextForms::shown(record.CreateDate());
     default:
         return {};
     }

@@ -1,6 +1,7 @@
 #pragma once
 // A list view's model over a file list: one row per record, the six columns of the list views.
-// The records are read where the list holds them; nothing is copied.
+// The records are read where the list holds them; nothing is copied. A cell shows at most the
+// first TextForms::kShownLength characters of its text.
 
 #include "catalogue/ListColumns.h"
 #include "catalogue/clsFileColl.h"

@@ -1,5 +1,6 @@
 #include "scan/DirectoryWalker.h"
 
+#include "catalogue/TextForms.h"
 #include "drives/Drives.h"
 
 #include <QFile>
@@ -39,10 +40,24 @@ int compareIgnoringCase(std::string_view a, std::string_view b)
     return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
 }
 
-bool nameLess(const std::string &a, const std::string &b)
+// A directory entry: its name as the file system holds it, and as text (UTF-8) where that differs.
+struct Entry
 {
-    const int order = compareIgnoringCase(a, b);
-    return order != 0 ? order < 0 : a < b;
+    std::string raw;
+    std::string converted;
+
+    explicit Entry(std::string_view name) : raw(name)
+    {
+        if (!TextForms::isUtf8(name))
+            TextForms::appendFileName(converted, name);
+    }
+    std::string_view text() const { return converted.empty() ? std::string_view(raw) : converted; }
+};
+
+bool nameLess(const Entry &a, const Entry &b)
+{
+    const int order = compareIgnoringCase(a.text(), b.text());
+    return order != 0 ? order < 0 : a.raw < b.raw;
 }
 
 struct DirCloser
@@ -64,8 +79,11 @@ bool DirectoryWalker::isDriveGoneError(int error)
 void DirectoryWalker::ScanDirectory(const QString &root)
 {
     m_root = QFile::encodeName(root).toStdString();
-    if (m_root.empty() || m_root.back() != '/')
+    m_rootText = root;
+    if (m_root.empty() || m_root.back() != '/') {
         m_root.push_back('/');
+        m_rootText += u'/';
+    }
     m_rootLength = m_root.size();
     struct stat info;
     m_rootKnown = ::stat(m_root.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -74,6 +92,8 @@ void DirectoryWalker::ScanDirectory(const QString &root)
         m_rootInode = info.st_ino;
     }
     m_path = m_root;
+    m_text.clear();
+    m_stopped = false;
     walk();
 }
 
@@ -91,15 +111,38 @@ bool DirectoryWalker::rootGone() const
     return m_rootKnown && (info.st_dev != m_rootDevice || info.st_ino != m_rootInode);
 }
 
+bool DirectoryWalker::rootReadable() const
+{
+    if (rootGone())
+        return false;
+    const int fd = ::open(m_root.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0)
+        return false;
+    std::unique_ptr<DIR, DirCloser> dir(::fdopendir(fd));
+    if (!dir) {
+        ::close(fd);
+        return false;
+    }
+    errno = 0;
+    return ::readdir(dir.get()) != nullptr || errno == 0;
+}
+
 void DirectoryWalker::fail(int error)
 {
-    if (isDriveGoneError(error) || rootGone())
-        m_observer.driveNotReady();
+    if (!isDriveGoneError(error) && !rootGone())
+        return;
+    m_observer.driveNotReady();
+    // Once the user has seen the message: a drive whose root still cannot be read holds no disc, and
+    // every directory left would only say so again, so the walk ends. A root that reads again (the disc
+    // put back, or one directory the drive could not read) lets the walk go on.
+    if (!rootReadable())
+        m_stopped = true;
 }
 
 void DirectoryWalker::walk()
 {
     const std::size_t here = m_path.size();
+    const std::size_t hereText = m_text.size();
     const std::string_view relativeDir = std::string_view(m_path).substr(m_rootLength);
 
     // Read the directory: its real subdirectories and its regular files, hidden names left out.
@@ -116,8 +159,8 @@ void DirectoryWalker::walk()
         ::close(fd);
         return fail(error);
     }
-    std::vector<std::string> files;
-    std::vector<std::string> colSubDirs;
+    std::vector<Entry> files;
+    std::vector<Entry> colSubDirs;
     for (;;) {
         errno = 0;
         const dirent *entry = ::readdir(dir.get());
@@ -143,7 +186,7 @@ void DirectoryWalker::walk()
     std::sort(files.begin(), files.end(), nameLess);
     std::sort(colSubDirs.begin(), colSubDirs.end(), nameLess);
 
-    m_observer.directoryListed(QFile::decodeName(QByteArray::fromRawData(m_path.data(), qsizetype(here))));
+    m_observer.directoryListed(m_rootText + TextForms::fromUtf8(m_text));
     m_observer.yield();
 
     if (!files.empty()) {
@@ -152,13 +195,18 @@ void DirectoryWalker::walk()
         qint64 lastYield = 0;
         std::string relative(relativeDir);
         for (qint64 i = 0; i < count; ++i) {
-            const std::string &name = files[static_cast<std::size_t>(i)];
-            m_observer.fileStarting(i, name);
-            relative.resize(here - m_rootLength);
-            relative += name;
-            int error = injectedFault(relative);
+            const Entry &file = files[static_cast<std::size_t>(i)];
+            m_observer.fileStarting(i, file.text());
+            int error = 0;
+            if (m_faultHook) {
+                relative.resize(here - m_rootLength);
+                relative += file.raw;
+                error = injectedFault(relative);
+            }
+            m_text.resize(hereText);
+            m_text += file.text();
             clsFile record;
-            if (error != 0 || !record.SetFileInformationAt(fd, name.c_str(), relative, m_label, &error))
+            if (error != 0 || !record.SetFileInformationAt(fd, file.raw.c_str(), m_text, m_label, &error))
                 return fail(error);
             const clsFile &stored = m_files.Append(std::move(record));
             m_observer.fileListed(stored, m_count);
@@ -170,17 +218,23 @@ void DirectoryWalker::walk()
         }
     }
     dir.reset();
-    std::vector<std::string>().swap(files); // only the subdirectory names are kept below this level
+    m_text.resize(hereText);
+    std::vector<Entry>().swap(files); // only the subdirectory names are kept below this level
 
     m_observer.yield();
 
     const auto subdirCount = static_cast<qint64>(colSubDirs.size());
-    for (qint64 k = 0; k < subdirCount; ++k) {
+    for (qint64 k = 0; k < subdirCount && !m_stopped; ++k) {
         m_observer.subdirectoryStarting(k, subdirCount);
+        const Entry &subdirectory = colSubDirs[static_cast<std::size_t>(k)];
         m_path.resize(here);
-        m_path += colSubDirs[static_cast<std::size_t>(k)];
+        m_path += subdirectory.raw;
         m_path += '/';
+        m_text.resize(hereText);
+        m_text += subdirectory.text();
+        m_text += '/';
         walk();
     }
     m_path.resize(here);
+    m_text.resize(hereText);
 }

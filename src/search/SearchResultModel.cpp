@@ -1,5 +1,7 @@
 #include "search/SearchResultModel.h"
 
+#include "catalogue/TextForms.h"
+
 #include <algorithm>
 #include <cstring>
 #include <limits>
@@ -57,7 +59,7 @@ QVariant SearchResultModel::data(const QModelIndex &index, int role) const
     if (!index.isValid() || index.row() >= m_published)
         return {};
     if (role == Qt::DisplayRole)
-        return text(index.row(), index.column());
+        return TextForms::shownUtf8(field(index.row(), index.column()));
     if (role == KeyRole)
         return rowKey(index.row());
     return {};
@@ -144,8 +146,7 @@ std::string_view SearchResultModel::field(qint64 row, int column) const
 
 QString SearchResultModel::text(qint64 row, int column) const
 {
-    const std::string_view bytes = field(row, column);
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+    return TextForms::fromUtf8(field(row, column));
 }
 
 QString SearchResultModel::rowKey(qint64 row) const

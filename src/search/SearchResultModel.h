@@ -39,7 +39,8 @@ public:
     // appended after it get the following numbers.
     void appendRow(qint64 keyNumber, const std::array<std::string_view, ListColumns::kCount> &texts);
 
-    // A cell's text and a row's key ("KEY1", ...), for held rows.
+    // A cell's whole text (data() gives what the view shows of it) and a row's key ("KEY1", ...),
+    // for held rows.
     QString text(qint64 row, int column) const;
     QString rowKey(qint64 row) const;
 

@@ -8,8 +8,16 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QStringDecoder>
+#include <QStringEncoder>
 
+#include <array>
+#include <cerrno>
 #include <optional>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 // The profile format is kept by hand: QSettings rewrites the whole file, escapes backslashes and
 // reorders keys, where other sections, keys and comments must stay byte for byte.
@@ -17,6 +25,89 @@
 namespace {
 
 constexpr int kMaxValueLength = 259;
+// A settings file holds a few lines; anything bigger is not one.
+constexpr qint64 kMaxFileSize = qint64(1) << 20;
+
+struct FdCloser
+{
+    int fd;
+    ~FdCloser()
+    {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+enum class Found { File, Missing, Unusable };
+
+// Reads the settings file whole. Only a regular file of at most kMaxFileSize bytes is read: it is
+// opened without waiting (a FIFO would block until someone writes to it) and checked before any byte
+// is read (a link to a device could give bytes without end). info receives the file's status.
+Found readSettingsFile(const QByteArray &path, QByteArray *data, struct stat *info)
+{
+    const int fd = ::open(path.constData(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return errno == ENOENT ? Found::Missing : Found::Unusable;
+    const FdCloser closer{fd};
+    if (::fstat(fd, info) != 0 || !S_ISREG(info->st_mode) || info->st_size > kMaxFileSize)
+        return Found::Unusable;
+    // The file may grow while it is read: reading stops once it is too big.
+    data->clear();
+    std::array<char, 65536> chunk;
+    for (;;) {
+        const ssize_t got = ::read(fd, chunk.data(), chunk.size());
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0)
+            return Found::Unusable;
+        if (got == 0)
+            return Found::File;
+        data->append(chunk.data(), got);
+        if (data->size() > kMaxFileSize)
+            return Found::Unusable;
+    }
+}
+
+// The settings file as text. A file that starts with a UTF-16 byte-order mark is kept in that
+// encoding, as the profile functions of other systems keep it; the lines are worked on in UTF-8.
+struct SettingsText
+{
+    QByteArray utf8;
+    std::optional<QStringConverter::Encoding> utf16; // Utf16LE or Utf16BE
+    QByteArray oddByte; // a UTF-16 file's last byte when its size is odd, kept as it was
+};
+
+SettingsText decodeSettings(const QByteArray &data)
+{
+    SettingsText text;
+    if (data.startsWith("\xFF\xFE"))
+        text.utf16 = QStringConverter::Utf16LE;
+    else if (data.startsWith("\xFE\xFF"))
+        text.utf16 = QStringConverter::Utf16BE;
+    if (!text.utf16) {
+        text.utf8 = data;
+        return text;
+    }
+    QByteArrayView units = QByteArrayView(data).sliced(2);
+    if (units.size() % 2 != 0) {
+        text.oddByte = units.last(1).toByteArray();
+        units.chop(1);
+    }
+    QStringDecoder decoder(*text.utf16,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    text.utf8 = QString(decoder(units)).toUtf8();
+    return text;
+}
+
+QByteArray encodeSettings(const SettingsText &text)
+{
+    if (!text.utf16)
+        return text.utf8;
+    QStringDecoder decoder(QStringConverter::Utf8,
+                           QStringConverter::Flag::Stateless | QStringConverter::Flag::ConvertInitialBom);
+    QStringEncoder encoder(*text.utf16, QStringConverter::Flag::Stateless | QStringConverter::Flag::WriteBom);
+    return QByteArray(encoder(QString(decoder(text.utf8)))) + text.oddByte;
+}
 
 struct Line
 {
@@ -25,25 +116,47 @@ struct Line
     qsizetype next = 0;  // first byte of the following line
 };
 
+// CR, LF and CR LF each end a line.
 QList<Line> splitLines(const QByteArray &data)
 {
     QList<Line> lines;
     qsizetype pos = 0;
-    while (pos < data.size()) {
-        qsizetype nl = data.indexOf('\n', pos);
+    const qsizetype size = data.size();
+    while (pos < size) {
         Line line;
         line.begin = pos;
-        if (nl < 0) {
-            line.end = data.size();
-            line.next = data.size();
-        } else {
-            line.end = (nl > pos && data[nl - 1] == '\r') ? nl - 1 : nl;
-            line.next = nl + 1;
-        }
+        qsizetype i = pos;
+        while (i < size && data[i] != '\n' && data[i] != '\r')
+            ++i;
+        line.end = i;
+        if (i == size)
+            line.next = size;
+        else if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n')
+            line.next = i + 2;
+        else
+            line.next = i + 1;
         lines.append(line);
         pos = line.next;
     }
     return lines;
+}
+
+// The line ending that most lines of the file have (LF when there is none, or on a tie with it).
+QByteArray dominantEnding(const QByteArray &data, const QList<Line> &lines)
+{
+    std::array<qsizetype, 3> counts{}; // LF, CR LF, CR
+    for (const Line &line : lines) {
+        const qsizetype length = line.next - line.end;
+        if (length == 2)
+            ++counts[1];
+        else if (length == 1)
+            ++counts[data[line.end] == '\n' ? 0 : 2];
+    }
+    if (counts[1] > counts[0] && counts[1] >= counts[2])
+        return QByteArrayLiteral("\r\n");
+    if (counts[2] > counts[0] && counts[2] > counts[1])
+        return QByteArrayLiteral("\r");
+    return QByteArrayLiteral("\n");
 }
 
 QString lineText(const QByteArray &data, const Line &line)
@@ -112,14 +225,69 @@ Location locate(const QByteArray &data, const QList<Line> &lines, const QString 
     return loc;
 }
 
+// Writes over the file in place, for when a replacement could not keep the file's owner: the new
+// bytes first, then the file cut to their length.
+void writeInPlace(const QString &filePath, const QByteArray &data)
+{
+    const int fd =
+        ::open(QFile::encodeName(filePath).constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0)
+        return;
+    const FdCloser closer{fd};
+    struct stat info;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return;
+    qsizetype written = 0;
+    while (written < data.size()) {
+        const ssize_t put =
+            ::pwrite(fd, data.constData() + written, std::size_t(data.size() - written), written);
+        if (put < 0 && errno == EINTR)
+            continue;
+        if (put <= 0)
+            return;
+        written += put;
+    }
+    if (::ftruncate(fd, data.size()) == 0)
+        ::fsync(fd);
+}
+
+// Replaces the file at once (a link's target is written and the link stays). The new file gets the
+// old one's owner, group and permissions (existing: its status); where that owner cannot be given
+// to it, the old file is written over in place instead. Failures are silent.
+void writeSettingsFile(const QString &filePath, const QByteArray &data, const struct stat *existing)
+{
+    if (data.size() > kMaxFileSize)
+        return; // it could never be read back
+    QSaveFile out(filePath);
+    out.setDirectWriteFallback(true);
+    if (!out.open(QIODevice::WriteOnly))
+        return;
+    if (existing) {
+        const int fd = out.handle();
+        if (fd < 0 || ::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
+            out.cancelWriting();
+            writeInPlace(filePath, data);
+            return;
+        }
+        // After the owner: changing the owner clears the set-user and set-group bits.
+        if (::fchmod(fd, existing->st_mode & 07777) != 0) {
+            out.cancelWriting();
+            return;
+        }
+    }
+    out.write(data);
+    out.commit();
+}
+
 } // namespace
 
 QString modFunction::ReadIniValue(const QString &filePath, const QString &section, const QString &key)
 {
-    QFile file(filePath);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray raw;
+    struct stat info;
+    if (readSettingsFile(QFile::encodeName(filePath), &raw, &info) != Found::File)
         return {};
-    const QByteArray data = file.readAll();
+    const QByteArray data = decodeSettings(raw).utf8;
     const QList<Line> lines = splitLines(data);
     const Location loc = locate(data, lines, section, key);
     if (loc.keyLine < 0)
@@ -137,17 +305,16 @@ void modFunction::WriteIniValue(const QString &filePath, const QString &section,
     if (brk >= 0)
         safeValue.truncate(brk);
 
-    QByteArray data;
-    {
-        QFile file(filePath);
-        if (file.exists() && !file.open(QIODevice::ReadOnly))
-            return;
-        if (file.isOpen())
-            data = file.readAll();
-    }
-    const QByteArray eol = data.contains("\r\n") ? QByteArrayLiteral("\r\n") : QByteArrayLiteral("\n");
-    const QByteArray entry = key.toUtf8() + '=' + safeValue.toUtf8();
+    QByteArray raw;
+    struct stat info;
+    const Found found = readSettingsFile(QFile::encodeName(filePath), &raw, &info);
+    if (found == Found::Unusable)
+        return;
+    SettingsText text = decodeSettings(raw);
+    QByteArray &data = text.utf8;
     const QList<Line> lines = splitLines(data);
+    const QByteArray eol = dominantEnding(data, lines);
+    const QByteArray entry = key.toUtf8() + '=' + safeValue.toUtf8();
     const Location loc = locate(data, lines, section, key);
 
     if (loc.keyLine >= 0) {
@@ -160,17 +327,11 @@ void modFunction::WriteIniValue(const QString &filePath, const QString &section,
             insertion.prepend(eol);
         data.insert(after.next, insertion);
     } else {
-        if (!data.isEmpty() && !data.endsWith('\n'))
+        if (!data.isEmpty() && !data.endsWith('\n') && !data.endsWith('\r'))
             data += eol;
         data += '[' + section.toUtf8() + ']' + eol + entry + eol;
     }
-
-    QSaveFile out(filePath);
-    out.setDirectWriteFallback(true);
-    if (!out.open(QIODevice::WriteOnly))
-        return;
-    out.write(data);
-    out.commit();
+    writeSettingsFile(filePath, encodeSettings(text), found == Found::File ? &info : nullptr);
 }
 
 QString modFunction::ProgramDirectory()
