@@ -22,10 +22,10 @@ public:
     {
         QDir(m_dir.path()).mkpath("dev/disk/by-label");
         writeFile("proc/mountinfo", {});
-        Drives::DriveSources::setForTesting(
-            {path("proc/mountinfo"), path("sys/block"), path("dev/disk/by-label"), path("dev")});
+        TestSeams::Drives() = TestSeams::DrivePaths{path("proc/mountinfo"), path("sys/block"),
+                                                    path("dev/disk/by-label"), path("dev")};
     }
-    ~FakeMachine() { Drives::DriveSources::resetForTesting(); }
+    ~FakeMachine() { TestSeams::Drives().reset(); }
 
     QString path(const QString &relative) const { return m_dir.path() + '/' + relative; }
     void writeFile(const QString &relative, const QByteArray &contents)

@@ -40,14 +40,16 @@ const QString kFinished = "All Files on the drive '%1' have been scanned and lis
 const QString kNotReady = modConstant::kDriveNotReadyMessage;
 
 // Walks a tree, recording what the walker tells its observer: "dir /X/", "yield", "KEY2 x1", "not ready".
-// A fault fails that one step of the walk (see DirectoryWalker::setFaultHook).
+// A fault fails that one step of the walk (see TestSeams::WalkFault).
 struct Walk : ScanObserver
 {
     explicit Walk(const QString &root, std::string fault = "-", int error = 0) : root(root)
     {
-        walker.setFaultHook(
-            [fault, error](std::string_view relative) { return relative == fault ? error : 0; });
+        TestSeams::WalkFault() = [fault, error](std::string_view relative) {
+            return relative == fault ? error : 0;
+        };
     }
+    ~Walk() { TestSeams::WalkFault() = {}; }
     // The names listed, in order.
     QStringList run()
     {
@@ -177,9 +179,9 @@ private Q_SLOTS:
         QCOMPARE(ioError.events.count("not ready"), 1);
         // The disc taken out before X is read: one message, and the walk ends there.
         Walk pulled(root);
-        pulled.walker.setFaultHook([&root](std::string_view relative) {
+        TestSeams::WalkFault() = [&root](std::string_view relative) {
             return relative == "X/" && !QDir().rename(root, root.chopped(1) + "-out") ? EPERM : 0;
-        });
+        };
         QCOMPARE(pulled.run(), QStringList({"a", "b", "B1", "w1"}));
         QCOMPARE(pulled.events.filter(QRegularExpression("^(dir|not)")),
                  QStringList({"dir /", "dir /w/", "not ready"}));
@@ -246,11 +248,10 @@ private Q_SLOTS:
         CatalogueSave save(quiet);
         QVERIFY(save.SaveFileList(catalogue, walk.files) && save.SavedCount() == 5);
         const QStringList stored = CatalogueFiles::value(catalogue, "SELECT group_concat(FileName || '|' || "
-                                                                "FilePath, char(10)) FROM Quillary")
+                                                                    "FilePath, char(10)) FROM Quillary")
                                        .toString()
                                        .split('\n');
         QCOMPARE(stored, expected);
-
     }
 
     void walker_bigDirectoriesListedWhole()

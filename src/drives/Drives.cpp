@@ -1,5 +1,7 @@
 #include "drives/Drives.h"
 
+#include "testing/TestSeams.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QFile>
@@ -17,7 +19,6 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -36,18 +37,6 @@ QString comparableRoot(const QString &root)
 namespace {
 
 const QString kNoLabel = QStringLiteral("(no label)");
-
-std::mutex &sourcesMutex()
-{
-    static std::mutex m;
-    return m;
-}
-
-std::optional<DriveSources> &testSources()
-{
-    static std::optional<DriveSources> sources;
-    return sources;
-}
 
 bool isDiscFileSystem(const QString &fsType)
 {
@@ -250,24 +239,9 @@ DriveSources DriveSources::system()
 
 DriveSources DriveSources::current()
 {
-    {
-        std::lock_guard<std::mutex> lock(sourcesMutex());
-        if (testSources())
-            return *testSources();
-    }
+    if (const auto &seam = TestSeams::Drives())
+        return {seam->mountTable, seam->sysBlock, seam->byLabel, seam->devDir};
     return system();
-}
-
-void DriveSources::setForTesting(const DriveSources &sources)
-{
-    std::lock_guard<std::mutex> lock(sourcesMutex());
-    testSources() = sources;
-}
-
-void DriveSources::resetForTesting()
-{
-    std::lock_guard<std::mutex> lock(sourcesMutex());
-    testSources().reset();
 }
 
 QList<CdDrive> ListCdDrives(const DriveSources &sources)

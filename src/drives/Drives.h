@@ -26,8 +26,6 @@ struct DriveSources
 
     static DriveSources system();  // the real machine's paths
     static DriveSources current(); // what the program reads: system() unless a test set others
-    static void setForTesting(const DriveSources &sources);
-    static void resetForTesting(); // back to system()
 };
 
 struct CdDrive

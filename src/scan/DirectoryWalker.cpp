@@ -2,6 +2,7 @@
 
 #include "catalogue/TextForms.h"
 #include "drives/Drives.h"
+#include "testing/TestSeams.h"
 
 #include <QFile>
 
@@ -99,7 +100,8 @@ void DirectoryWalker::ScanDirectory(const QString &root)
 
 int DirectoryWalker::injectedFault(std::string_view relativePath) const
 {
-    return m_faultHook ? m_faultHook(relativePath) : 0;
+    const auto &seam = TestSeams::WalkFault();
+    return seam ? seam(relativePath) : 0;
 }
 
 bool DirectoryWalker::rootGone() const
@@ -198,7 +200,7 @@ void DirectoryWalker::walk()
             const Entry &file = files[static_cast<std::size_t>(i)];
             m_observer.fileStarting(i, file.text());
             int error = 0;
-            if (m_faultHook) {
+            if (TestSeams::WalkFault()) {
                 relative.resize(here - m_rootLength);
                 relative += file.raw;
                 error = injectedFault(relative);

@@ -53,12 +53,6 @@ public:
     // Errors that mean the disc is gone (no medium, no device, I/O error, FUSE server gone).
     static bool isDriveGoneError(int error);
 
-    // Test seam: called before each directory is opened (with its path below the root, ending in '/';
-    // empty for the root) and before each file is read (its path below the root). A nonzero result
-    // makes that step fail with this errno.
-    using FaultHook = std::function<int(std::string_view relativePath)>;
-    void setFaultHook(FaultHook hook) { m_faultHook = std::move(hook); }
-
 private:
     void walk();
     void fail(int error);
@@ -69,7 +63,6 @@ private:
     clsFileColl &m_files;
     ScanObserver &m_observer;
     QString m_label;
-    FaultHook m_faultHook;
     std::string m_path; // the directory being walked: root, relative path, '/'
     std::string m_text; // its path below the root as text (UTF-8), ending in '/' below the root
     std::string m_root;
