@@ -1,13 +1,16 @@
 #!/bin/sh
 # Sets up a Debian 12 machine (as root) for Quillary, builds it, and runs it or its tests.
-#   scripts/quillary.sh run    install what is missing, build, start Quillary
-#   scripts/quillary.sh test   install what is missing, build, run the whole test suite twice
-#                              (plain, then with AddressSanitizer and UndefinedBehaviorSanitizer)
+#   scripts/quillary.sh run      install what is missing, build, start Quillary
+#   scripts/quillary.sh test     install what is missing, build, run the whole test suite twice
+#                                (plain, then with AddressSanitizer and UndefinedBehaviorSanitizer)
+#   scripts/quillary.sh package  install what is missing, make the Debian package
+#                                quillary_<version>_<arch>.deb in this folder (built in build-package/)
 set -eu
 cd "$(dirname "$0")/.."
 
 PACKAGES="g++ make cmake pkg-config qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
-libsqlite3-dev libmount-dev libblkid-dev fonts-dejavu-core xorriso fuseiso fuse util-linux"
+libsqlite3-dev libmount-dev libblkid-dev fonts-dejavu-core xorriso fuseiso fuse util-linux
+file dpkg-dev desktop-file-utils appstream"
 
 install_missing() {
     missing=""
@@ -46,8 +49,22 @@ test)
         ctest --output-on-failure -j2) || status=1
     exit $status
     ;;
+package)
+    # Only the program is built (CMAKE_SKIP_INSTALL_ALL_DEPENDENCY: cpack does not build the tests),
+    # with Debian's hardening flags; cpack strips it and computes the dependencies.
+    export DEB_BUILD_MAINT_OPTIONS=hardening=+all
+    rm -f build-package/quillary_*.deb
+    cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DQUILLARY_BENCH=OFF \
+        -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
+        -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+        -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
+    cmake --build build-package -j"$(nproc)" --target quillary
+    (cd build-package && cpack -G DEB)
+    cp build-package/quillary_*.deb .
+    ls -l quillary_*.deb
+    ;;
 *)
-    echo "usage: $0 run|test" >&2
+    echo "usage: $0 run|test|package" >&2
     exit 2
     ;;
 esac

@@ -254,9 +254,11 @@ private Q_SLOTS:
         QFile::remove(expected);
         QCOMPARE(modFunction::DefaultDatabasePath(), QString()); // tested anew on every call
 
-        // Joined with exactly one '/', even for a program in the root directory.
-        TestSeams::ProgramDirectory() = "/";
-        QCOMPARE(modFunction::SettingsFilePath(), QString("//Quillary.ini"));
+        // Joined with exactly one '/', even for a directory that ends in one (a program in "/").
+        writeAll(expected, "");
+        TestSeams::ProgramDirectory() = m_dir.path() + '/';
+        QCOMPARE(modFunction::SettingsFilePath(), m_dir.path() + "//Quillary.ini");
+        QCOMPARE(modFunction::DefaultDatabasePath(), m_dir.path() + "//ZODidozode.mdb");
         TestSeams::ProgramDirectory() = QString();
     }
 

@@ -63,6 +63,9 @@ private Q_SLOTS:
         m_dir.reset(new QTemporaryDir);
         QVERIFY(m_dir->isValid());
         TestSeams::ProgramDirectory() = m_dir->path();
+        // With neither file beside the program, the settings go to the user's directories.
+        qputenv("XDG_CONFIG_HOME", m_dir->filePath("user-config").toLocal8Bit());
+        qputenv("XDG_DATA_HOME", m_dir->filePath("user-data").toLocal8Bit());
         m_ended = 0;
         TestSeams::EndProgram() = [this] { ++m_ended; };
     }
@@ -205,9 +208,9 @@ private Q_SLOTS:
         QFETCH(QByteArray, ini);
         QFETCH(bool, checked);
         QFETCH(QByteArray, written);
-        const QString iniPath = m_dir->filePath("Quillary.ini");
         if (!ini.isNull())
-            writeFile(iniPath, ini);
+            writeFile(m_dir->filePath("Quillary.ini"), ini);
+        const QString iniPath = modFunction::SettingsFilePath();
         frmZIDovidovarar w;
         QCOMPARE(w.findChild<QCheckBox *>("chkSaveSettings")->isChecked(), checked);
         QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), QString());
@@ -255,7 +258,7 @@ private Q_SLOTS:
         w.findChild<QPushButton *>("cmdCancel")->click();
         QCOMPARE(m_ended, 1);
         QVERIFY(!w.isVisible());
-        QVERIFY(!QFile::exists(m_dir->filePath("Quillary.ini")));
+        QVERIFY(!QFile::exists(modFunction::SettingsFilePath()));
     }
 
     void aboutBoxFreshEachTime()

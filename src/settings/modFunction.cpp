@@ -1,5 +1,6 @@
 #include "settings/modFunction.h"
 
+#include "settings/ProgramFiles.h"
 #include "settings/modConstant.h"
 #include "testing/TestSeams.h"
 
@@ -343,11 +344,11 @@ QString modFunction::ProgramDirectory()
 
 QString modFunction::SettingsFilePath()
 {
-    return ProgramDirectory() + u'/' + modConstant::kSettingsFileName;
+    return ProgramFiles::SettingsFilePath(ProgramDirectory());
 }
 
 QString modFunction::DefaultDatabasePath()
 {
-    const QString path = ProgramDirectory() + u'/' + modConstant::kDatabaseFileName;
+    const QString path = ProgramFiles::CataloguePath(ProgramDirectory());
     return QFileInfo(path).isFile() ? path : QString();
 }

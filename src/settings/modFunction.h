@@ -15,10 +15,12 @@ void WriteIniValue(const QString &filePath, const QString &section, const QStrin
 // The directory that holds the executable.
 QString ProgramDirectory();
 
-// Program directory + "/" + "Quillary.ini".
+// Program directory + "/" + "Quillary.ini" for a copy that keeps its files beside the executable;
+// Quillary.ini in the user's configuration directory for an installed copy (see ProgramFiles.h).
 QString SettingsFilePath();
 
-// Program directory + "/" + "ZODidozode.mdb" when that regular file exists, else empty.
+// The catalogue, program directory + "/" + "ZODidozode.mdb" or ZODidozode.mdb in the user's data
+// directory by the same rule, when that regular file exists, else empty.
 QString DefaultDatabasePath();
 
 } // namespace modFunction

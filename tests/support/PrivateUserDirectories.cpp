@@ -1,0 +1,21 @@
+// Linked into every test: the process gets empty per-user data and configuration directories of
+// its own, so a test program never sees nor touches the catalogue and settings of an installed
+// Quillary of the person running the tests (a program directory without the two files beside it
+// counts as an installed copy).
+#include <QCoreApplication>
+#include <QTemporaryDir>
+
+namespace {
+
+void usePrivateUserDirectories()
+{
+    static QTemporaryDir home;
+    if (!home.isValid())
+        qFatal("cannot make private per-user directories for the test");
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+}
+
+} // namespace
+
+Q_COREAPP_STARTUP_FUNCTION(usePrivateUserDirectories)
