@@ -231,6 +231,16 @@ private Q_SLOTS:
         QCOMPARE(unknown.status, 2);
         QVERIFY(unknown.out.isEmpty() && unknown.err.contains("DISC9"));
 
+        // A save in progress elsewhere is not seen until it commits.
+        {
+            SqliteConnection writer(m_catalogue);
+            QVERIFY(
+                writer.exec("BEGIN IMMEDIATE; INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) "
+                            "SELECT 'DISC04', FileName, FilePath, FileSize FROM Quillary"));
+            checkFormats({"export", "-c", m_catalogue}, catalogueRows(m_catalogue), 0);
+            QVERIFY(writer.exec("ROLLBACK"));
+        }
+
         const Run discs = run({"discs", "-c", m_catalogue});
         QCOMPARE(discs.status, 0);
         QCOMPARE(discs.out, QByteArray("DISC01\t4\t1000\nDISC02\t4\t2600\nDISC03\t4\t4200\n"));

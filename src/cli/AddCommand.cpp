@@ -76,6 +76,7 @@ public:
         if ((savedCount & 255) == 0)
             show(QStringLiteral("saving %1 of %2 files").arg(Grouped(savedCount), Grouped(m_total)), false);
     }
+    void Working() override { show(QStringLiteral("updating the search index"), false); }
 
 private:
     void showListing(bool always)
