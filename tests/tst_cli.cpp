@@ -222,6 +222,22 @@ private Q_SLOTS:
         checkFormats({"--catalogue", m_catalogue, "search", "--", phrase}, expected, count > 0 ? 0 : 1);
     }
 
+    // A table without row IDs is searched in its own order, every name compared.
+    void searchTableWithoutRowIds()
+    {
+        const QString path = m_dir.filePath("norowid.mdb");
+        QVERIFY(CatalogueFile::CreateFromScript(
+            path,
+            "CREATE TABLE Quillary (CDLabel TEXT, FileName TEXT, FilePath TEXT PRIMARY KEY, FileSize TEXT, "
+            "CreateDate TEXT, LastUpdateDate TEXT) WITHOUT ROWID; INSERT INTO Quillary VALUES ('D', 'b.txt', "
+            "'D: b.txt', '1', '', ''), ('D', 'a.doc', 'D: a.doc', '2', '', '');"));
+        for (const QString &phrase : QStringList{"", ".", "doc", "zzz"}) {
+            const QList<Row> expected = searchRows(path, phrase);
+            QCOMPARE(expected.size(), phrase == "zzz" ? 0 : phrase == "doc" ? 1 : 2);
+            checkFormats({"search", "-c", path, phrase}, expected, expected.isEmpty() ? 1 : 0);
+        }
+    }
+
     void exportAndDiscs()
     {
         checkFormats({"export", "-c", m_catalogue}, catalogueRows(m_catalogue), 0);

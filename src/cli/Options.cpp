@@ -84,13 +84,12 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
             return std::nullopt;
         }
     }
-    for (int i = optind; i < argc; ++i) {
-        if (options.command.isNull())
-            options.command = argumentText(args[i]);
-        else
-            options.arguments.append(argumentText(args[i]));
-    }
-    if (options.command.isNull()) {
+    const bool commandGiven = optind < argc;
+    if (commandGiven)
+        options.command = argumentText(args[optind]);
+    for (int i = optind + 1; i < argc; ++i)
+        options.arguments.append(argumentText(args[i]));
+    if (!commandGiven) {
         if (options.help || options.version)
             return options;
         UsageError(QStringLiteral("no command given"));

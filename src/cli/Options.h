@@ -13,7 +13,7 @@ namespace Cli {
 
 struct Options
 {
-    QString command;       // "search", "add", "discs", "export", "check"; empty when none was given
+    QString command;       // "search", "add", "discs", "export", "check"; empty for --help or --version alone
     QStringList arguments; // what follows the command
     std::optional<QString> catalogue;
     std::optional<Format> format;

@@ -15,10 +15,11 @@ int RunSearch(const Options &options)
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be searched.");
-    // One read transaction from the count to the last row: a save running meanwhile is seen whole
-    // or not at all.
+    // One read transaction from the first row to the last: a save running meanwhile is seen whole
+    // or not at all. The rows are printed as they come, so they need not be counted first.
     CatalogueSearch search(db->Handle());
-    if (!search.find(SearchPhrase::TrimBlanks(options.arguments.constFirst()))) {
+    if (!search.find(SearchPhrase::TrimBlanks(options.arguments.constFirst()),
+                     CatalogueSearch::Counting::Optional)) {
         CatalogueError(what, search.error(), path, CatalogueTask::Reading);
         return kTrouble;
     }
