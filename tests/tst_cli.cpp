@@ -399,6 +399,17 @@ private Q_SLOTS:
         QVERIFY(labelled.err.isEmpty());
         QCOMPARE(catalogueRows(cli), catalogueRows(windows));
 
+        // On a terminal (script gives it one) the disc's progress is shown, ending in its count.
+        if (!QStandardPaths::findExecutable("script").isEmpty()) {
+            QStringList words;
+            for (QString word : QStringList{kProgram, "add", "-c", m_dir.filePath("tty.mdb"), root})
+                words << "'" + word.replace("'", "'\\''") + "'";
+            QVERIFY(!newCatalogue("tty.mdb").isEmpty());
+            const Run terminal = run({"-qec", words.join(' '), "/dev/null"}, "script");
+            QCOMPARE(terminal.status, 0);
+            QVERIFY2(terminal.out.endsWith("\r\x1b[KMY DISC: 4 files added\r\n"), terminal.out.constData());
+        }
+
         // A tree without files adds nothing and says so.
         QVERIFY(QDir().mkpath(disc.filePath("empty")));
         const Run empty = run({"add", "-c", cli, disc.filePath("empty")});
