@@ -3,6 +3,11 @@
 
 #include "db/Sqlite.h"
 
+#include <cstdio>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
 namespace Cli {
 
 namespace {
@@ -85,34 +90,50 @@ int RunDiscs(const Options &options)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be read.");
     ReadTransaction transaction(db->Handle());
-    // Labels in the order their discs were first catalogued; sizes are the stored decimal texts
-    // (a blank one counts 0).
-    SqliteStatement discs;
+    // One pass over the table in its order, adding up per label: the discs come in the order they
+    // were first catalogued, and a catalogue of millions of rows is not sorted to group them. Sizes are
+    // the stored decimal texts as integers (a blank one counts 0).
+    const std::string columns = "SELECT CDLabel, CAST(FileSize AS INTEGER) FROM Quillary";
+    SqliteStatement rows;
     if (!transaction.open ||
-        (!discs.prepare(db->Handle(),
-                        "SELECT CDLabel, count(*), sum(CAST(FileSize AS INTEGER)) FROM Quillary "
-                        "GROUP BY CDLabel ORDER BY min(rowid)") &&
-         !discs.prepare(db->Handle(),
-                        "SELECT CDLabel, count(*), sum(CAST(FileSize AS INTEGER)) FROM Quillary "
-                        "GROUP BY CDLabel"))) {
+        (!rows.prepare(db->Handle(), columns + " ORDER BY rowid") && !rows.prepare(db->Handle(), columns))) {
+        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
+        return kTrouble;
+    }
+    struct Disc
+    {
+        std::string label;
+        qint64 files = 0;
+        qint64 bytes = 0;
+    };
+    std::vector<Disc> discs;
+    std::unordered_map<std::string, size_t> position;
+    Disc *current = nullptr; // the rows of a disc mostly follow one another
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        const std::string_view label = rows.text(0);
+        if (!current || current->label != label) {
+            const auto [at, added] = position.try_emplace(std::string(label), discs.size());
+            if (added)
+                discs.push_back({std::string(label)});
+            current = &discs[at->second];
+        }
+        ++current->files;
+        current->bytes += rows.int64(1);
+    }
+    if (rc != SQLITE_DONE) {
         CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
         return kTrouble;
     }
     OutputStream out;
-    int rc;
     char numbers[64];
-    while ((rc = discs.step()) == SQLITE_ROW) {
-        out.Append(discs.text(0));
+    for (const Disc &disc : discs) {
+        out.Append(disc.label);
         const int length =
-            std::snprintf(numbers, sizeof numbers, "\t%lld\t%lld", static_cast<long long>(discs.int64(1)),
-                          static_cast<long long>(discs.int64(2)));
+            std::snprintf(numbers, sizeof numbers, "\t%lld\t%lld", static_cast<long long>(disc.files),
+                          static_cast<long long>(disc.bytes));
         out.Append(std::string_view(numbers, static_cast<size_t>(length)));
         out.EndLine();
-    }
-    if (rc != SQLITE_DONE) {
-        out.Flush();
-        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
-        return kTrouble;
     }
     return out.Finish() ? kSuccess : kTrouble;
 }
