@@ -4,6 +4,7 @@
 #include "catalogue/TextForms.h"
 #include "db/CDatabase.h"
 #include "search/CatalogueSearch.h"
+#include "search/SearchPhrase.h"
 #include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
@@ -28,18 +29,6 @@ const QString kNothingFound = QStringLiteral("Files with search criteria not fou
 QString filesFound(qint64 count)
 {
     return QStringLiteral("Files Found: ") + QString::number(count);
-}
-
-// The phrase is the box's text without leading and trailing blanks; other white space stays.
-QString trimBlanks(const QString &text)
-{
-    qsizetype first = 0;
-    qsizetype last = text.size();
-    while (first < last && text.at(first) == QLatin1Char(' '))
-        ++first;
-    while (last > first && text.at(last - 1) == QLatin1Char(' '))
-        --last;
-    return text.mid(first, last - first);
 }
 
 // Why the search failed, in the words the save uses for the same faults of the catalogue.
@@ -95,7 +84,7 @@ void frmZIDovidovarar::cmdSearch_Click()
     {
         CDatabase db(modFunction::DefaultDatabasePath());
         CatalogueSearch search(db.IsOpen() ? db.Handle() : nullptr);
-        const QString phrase = trimBlanks(txtSearchList->text());
+        const QString phrase = SearchPhrase::TrimBlanks(txtSearchList->text());
         if (!db.IsOpen()) {
             failure = db.LastError();
         } else if (!search.find(phrase)) {

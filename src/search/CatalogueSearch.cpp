@@ -97,7 +97,7 @@ bool CatalogueSearch::fail(const QString &context)
     return false;
 }
 
-bool CatalogueSearch::find(const QString &phrase)
+bool CatalogueSearch::find(const QString &phrase, Counting counting)
 {
     m_matcher = std::make_unique<PhraseMatcher>(phrase);
     m_ids.clear();
@@ -129,7 +129,9 @@ bool CatalogueSearch::find(const QString &phrase)
 
     if (m_matcher->matchesEverything()) {
         m_method = Method::Everything;
-        if (!(useIndex && countAllWithIndex(index.watermark))) {
+        if (counting == Counting::Optional)
+            m_count = -1;
+        else if (!(useIndex && countAllWithIndex(index.watermark))) {
             SqliteStatement count(m_db, "SELECT count(*) FROM Quillary WHERE FileName IS NOT NULL");
             if (!count.isValid() || count.step() != SQLITE_ROW)
                 return fail();
@@ -153,6 +155,10 @@ bool CatalogueSearch::find(const QString &phrase)
         } else {
             // A table without row IDs: count now, compare again while reading.
             m_method = Method::TwoPass;
+            if (counting == Counting::Optional) {
+                m_count = -1;
+                return prepareReader();
+            }
             SqliteStatement count(m_db,
                                   "SELECT count(*) FROM Quillary WHERE quillary_search_match(FileName, 0)");
             if (!count.isValid() || count.step() != SQLITE_ROW)
@@ -286,7 +292,8 @@ void CatalogueSearch::loadFields()
 
 bool CatalogueSearch::next()
 {
-    if (m_read >= m_count || !m_reader.isValid())
+    const bool counted = m_count >= 0;
+    if ((counted && m_read >= m_count) || !m_reader.isValid())
         return false;
     if (m_pointLookups) {
         m_reader.reset();
@@ -295,6 +302,8 @@ bool CatalogueSearch::next()
     const int rc = m_reader.step();
     if (rc != SQLITE_ROW) {
         m_fields = {};
+        if (rc == SQLITE_DONE && !counted)
+            return false;
         // The count and the rows come from one snapshot: a row can only go missing if the
         // catalogue was changed through this very connection.
         return rc == SQLITE_DONE ? fail(QStringLiteral("a row changed while the catalogue was read"))

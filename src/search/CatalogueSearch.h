@@ -40,9 +40,15 @@ public:
     CatalogueSearch(const CatalogueSearch &) = delete;
     CatalogueSearch &operator=(const CatalogueSearch &) = delete;
 
+    // Whether find() counts the matching rows before the first is read. A front end that prints the
+    // rows as they come needs no count: where counting would cost a pass of its own (a phrase that
+    // matches every name, a table without row IDs), the first row is then read at once.
+    enum class Counting { Required, Optional };
+
     // Finds the rows matching the phrase (already trimmed by the caller). False on failure, with
     // error() saying why.
-    bool find(const QString &phrase);
+    bool find(const QString &phrase, Counting counting = Counting::Required);
+    // The number of matching rows; -1 when counting was optional and the rows were not counted.
     qint64 count() const { return m_count; }
     Method method() const { return m_method; }
 

@@ -1,0 +1,215 @@
+// Times quillary-cli from the terminal: search on catalogues of 1,000,000 and 5,000,000 generated
+// names beside plocate -i -b on the same names, and the search alone as the window runs it (in this
+// process, rows read but not shown) for what printing adds.
+//
+// Usage: bench_cli [number of names ...]     (default: 1000000 5000000)
+// Needs quillary-cli and the shipped empty catalogue in the build directory, and for the comparison
+// plocate (Debian package plocate: plocate and plocate-build).
+
+#include "GeneratedCatalogue.h"
+#include "db/Sqlite.h"
+#include "search/CatalogueSearch.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+struct ChildRun
+{
+    double ms = -1;      // start to exit: the last line written
+    double firstMs = -1; // start to the first byte of output (when read through a pipe)
+    double peakMb = 0;   // the child's peak RSS
+    int status = -1;
+    qint64 lines = 0;
+};
+
+// Runs the program with its output to /dev/null, or through a pipe that is read and counted.
+ChildRun runChild(const QStringList &arguments, bool throughPipe)
+{
+    std::vector<QByteArray> bytes;
+    for (const QString &argument : arguments)
+        bytes.push_back(QFile::encodeName(argument));
+    std::vector<char *> argv;
+    for (QByteArray &b : bytes)
+        argv.push_back(b.data());
+    argv.push_back(nullptr);
+
+    int pipeFds[2] = {-1, -1};
+    if (throughPipe && pipe(pipeFds) != 0)
+        return {};
+    ChildRun run;
+    QElapsedTimer timer;
+    timer.start();
+    const pid_t child = fork();
+    if (child == 0) {
+        const int out = throughPipe ? pipeFds[1] : open("/dev/null", O_WRONLY);
+        dup2(out, STDOUT_FILENO);
+        if (throughPipe)
+            close(pipeFds[0]);
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    if (throughPipe) {
+        close(pipeFds[1]);
+        char buffer[1 << 16];
+        ssize_t n;
+        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
+            if (run.firstMs < 0)
+                run.firstMs = timer.nsecsElapsed() / 1e6;
+            run.lines += std::count(buffer, buffer + n, '\n');
+        }
+        close(pipeFds[0]);
+    }
+    int status = 0;
+    rusage usage{};
+    wait4(child, &status, 0, &usage);
+    run.ms = timer.nsecsElapsed() / 1e6;
+    run.peakMb = usage.ru_maxrss / 1024.0;
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+// The median of three runs after a warm-up, with the highest peak.
+ChildRun timeChild(const QStringList &arguments)
+{
+    runChild(arguments, false);
+    std::vector<ChildRun> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(runChild(arguments, false));
+    std::sort(runs.begin(), runs.end(), [](const ChildRun &a, const ChildRun &b) { return a.ms < b.ms; });
+    ChildRun median = runs[1];
+    for (const ChildRun &r : runs)
+        median.peakMb = std::max(median.peakMb, r.peakMb);
+    const ChildRun piped = runChild(arguments, true);
+    median.firstMs = piped.firstMs;
+    median.lines = piped.lines;
+    return median;
+}
+
+// Bytes of the fields read by the last search (so that reading them is not optimised away).
+size_t g_fieldBytes = 0;
+
+// The window's search without the window: find, then read every row's six fields.
+double timeCoreSearch(const QString &catalogue, const QString &phrase, qint64 *rows)
+{
+    std::vector<double> times;
+    for (int i = 0; i < 4; ++i) {
+        QElapsedTimer timer;
+        timer.start();
+        SqliteConnection db(catalogue);
+        CatalogueSearch search(db.handle());
+        search.find(phrase);
+        size_t bytes = 0;
+        *rows = 0;
+        while (search.next()) {
+            for (int c = 0; c < 6; ++c)
+                bytes += search.field(c).size();
+            ++*rows;
+        }
+        if (i > 0)
+            times.push_back(timer.nsecsElapsed() / 1e6);
+        g_fieldBytes = bytes; // the fields are really read
+    }
+    std::sort(times.begin(), times.end());
+    return times[1];
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::vector<qint64> sizes;
+    for (int i = 1; i < argc; ++i)
+        sizes.push_back(QByteArray(argv[i]).toLongLong());
+    if (sizes.empty())
+        sizes = {1000000, 5000000};
+
+    const QDir buildDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
+    const QString shipped = buildDir.filePath(QStringLiteral("ZODidozode.mdb"));
+    const QString cli = buildDir.absoluteFilePath(QStringLiteral("quillary-cli"));
+    if (!QFile::exists(shipped) || !QFileInfo(cli).isExecutable()) {
+        std::printf("Build the targets quillary-cli and catalogue_file first.\n");
+        return 1;
+    }
+    const QString plocate = QStandardPaths::findExecutable(QStringLiteral("plocate"));
+    const QString plocateBuild = QStandardPaths::findExecutable(
+        QStringLiteral("plocate-build"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
+
+    std::printf(
+        "quillary-cli search (text format, output to /dev/null) against plocate -i -b on the same\n"
+        "names; median of 3 after a warm-up, each a new process, timed to its exit (the last line).\n"
+        "\"window ms\" is the window's search alone in this process (find, then read every row);\n"
+        "\"1st line\" is when the first output arrived through a pipe; peak is the child's max RSS.\n\n");
+    std::printf("%9s  %-11s %9s  %9s  %9s  %9s  %8s  %10s  %8s  %8s\n", "names", "phrase", "rows", "cli ms",
+                "window ms", "1st line", "peak MB", "plocate ms", "peak MB", "cli/ploc");
+
+    for (qint64 count : sizes) {
+        QTemporaryDir dir;
+        const QString catalogue = dir.filePath(QStringLiteral("catalogue.mdb"));
+        const QString names = dir.filePath(QStringLiteral("names.txt"));
+        const QString plocateDb = dir.filePath(QStringLiteral("names.plocate.db"));
+        QFile::copy(shipped, catalogue);
+        QFile::setPermissions(catalogue, QFile::ReadOwner | QFile::WriteOwner);
+        if (!fillCatalogue(catalogue, count, names) || !refreshIndex(catalogue)) {
+            std::printf("could not fill the catalogue\n");
+            return 1;
+        }
+        bool havePlocate = !plocate.isEmpty() && !plocateBuild.isEmpty();
+        if (havePlocate) {
+            QProcess builder;
+            builder.start(plocateBuild, {QStringLiteral("-p"), QStringLiteral("-l"), QStringLiteral("no"),
+                                         names, plocateDb});
+            builder.waitForFinished(-1);
+            havePlocate = builder.exitCode() == 0;
+        }
+        if (!havePlocate)
+            std::printf("# plocate or plocate-build missing or failing (apt-get install plocate)\n");
+        QFile::remove(names);
+
+        const QList<QPair<QString, QString>> phrases{{kSelectivePhrase, QStringLiteral("selective")},
+                                                     {QStringLiteral("ab"), QStringLiteral("two letters")},
+                                                     {QString(), QStringLiteral("everything")}};
+        for (const auto &[phrase, what] : phrases) {
+            const ChildRun ours =
+                timeChild({cli, QStringLiteral("-c"), catalogue, QStringLiteral("search"), phrase});
+            qint64 rows = 0;
+            const double windowMs = timeCoreSearch(catalogue, phrase, &rows);
+            ChildRun theirs;
+            if (havePlocate) {
+                // plocate needs a pattern; for everything, every name contains ".".
+                theirs = timeChild({plocate, QStringLiteral("-d"), plocateDb, QStringLiteral("-i"),
+                                    QStringLiteral("-b"), phrase.isEmpty() ? QStringLiteral(".") : phrase});
+            }
+            const QString label = QStringLiteral("\"%1\"").arg(phrase);
+            std::printf(
+                "%9lld  %-11s %9lld  %9.0f  %9.0f  %9.1f  %8.1f  %10.0f  %8.1f  %7.2fx   (%s; plocate "
+                "printed %lld lines; cli exit %d)\n",
+                static_cast<long long>(count), qPrintable(label), static_cast<long long>(ours.lines), ours.ms,
+                windowMs, ours.firstMs, ours.peakMb, theirs.ms, theirs.peakMb,
+                theirs.ms > 0 ? ours.ms / theirs.ms : 0.0, qPrintable(what),
+                static_cast<long long>(theirs.lines), ours.status);
+            if (rows != ours.lines)
+                std::printf("# the window's search found %lld rows\n", static_cast<long long>(rows));
+            std::fflush(stdout);
+        }
+    }
+    return 0;
+}

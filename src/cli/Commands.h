@@ -1,0 +1,32 @@
+#pragma once
+// The tool's commands, one file each, and the catalogue they share.
+
+#include "cli/Options.h"
+#include "db/CDatabase.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace Cli {
+
+// The catalogue the options name: --catalogue FILE, else the one the window uses. When it is not a
+// regular file that exists, writes the window's database-missing message and returns empty.
+QString CataloguePath(const Options &options);
+
+// Opens the catalogue at path. A command that only reads opens it for reading and writing all the same
+// where it can (so that SQLite can finish a writer's interrupted transaction), and read-only where it
+// cannot. On failure writes why and returns null.
+std::unique_ptr<CDatabase> OpenCatalogue(const QString &path, bool forWriting);
+
+// The catalogue failure in the user's words.
+void CatalogueError(const QString &what, const CDatabaseError &error, const QString &path,
+                    CatalogueTask task);
+
+int RunSearch(const Options &options);
+int RunAdd(const Options &options);
+int RunDiscs(const Options &options);
+int RunExport(const Options &options);
+int RunCheck(const Options &options);
+
+} // namespace Cli

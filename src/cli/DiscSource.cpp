@@ -1,0 +1,141 @@
+#include "cli/DiscSource.h"
+
+#include "drives/Drives.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstring>
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace Cli {
+
+namespace {
+
+QString systemError(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
+// A mounted disc or any directory, walked by the window's walker.
+class DirectorySource : public DiscSource
+{
+public:
+    explicit DirectorySource(const QString &root) : m_root(root) {}
+
+    QString DefaultLabel() const override
+    {
+        for (const Drives::CdDrive &drive : Drives::ListCdDrives()) {
+            if (!drive.mountPoint.isEmpty() &&
+                Drives::comparableRoot(drive.mountPoint) == Drives::comparableRoot(m_root)) {
+                const QString label = modFunction::GetVolumeLabel(drive.root);
+                if (!label.isEmpty())
+                    return label;
+                break;
+            }
+        }
+        const QString name = QFileInfo(m_root).fileName();
+        return name.trimmed().isEmpty() ? QStringLiteral("(no label)") : name;
+    }
+
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label) override
+    {
+        // The walker passes over a directory it cannot open in silence; the disc's own root must open.
+        DIR *dir = ::opendir(QFile::encodeName(m_root).constData());
+        if (!dir) {
+            m_error = QStringLiteral("cannot open the directory: ") + systemError(errno);
+            return false;
+        }
+        ::closedir(dir);
+        struct Watch : ScanObserver
+        {
+            explicit Watch(ScanObserver &next) : next(next) {}
+            void directoryListed(const QString &path) override { next.directoryListed(path); }
+            void filesStarting(qint64 count) override { next.filesStarting(count); }
+            void fileStarting(qint64 index, std::string_view name) override
+            {
+                next.fileStarting(index, name);
+            }
+            void fileListed(const clsFile &record, qint64 key) override { next.fileListed(record, key); }
+            void subdirectoryStarting(qint64 done, qint64 count) override
+            {
+                next.subdirectoryStarting(done, count);
+            }
+            void driveNotReady() override
+            {
+                gone = true;
+                next.driveNotReady();
+            }
+            void yield() override { next.yield(); }
+            ScanObserver &next;
+            bool gone = false;
+        } watch(observer);
+        DirectoryWalker walker(files, watch);
+        walker.setLabel(label);
+        walker.ScanDirectory(m_root);
+        if (watch.gone) {
+            // Part of a disc is no list of it.
+            m_error =
+                QStringLiteral("the disc could no longer be read while it was listed; nothing was added");
+            return false;
+        }
+        return true;
+    }
+
+    QString ErrorText() const override { return m_error; }
+
+private:
+    QString m_root;
+    QString m_error;
+};
+
+// A disc image file.
+class ImageSource : public DiscSource
+{
+public:
+    explicit ImageSource(const QString &path) : m_path(path) {}
+
+    QString DefaultLabel() const override { return QString(); }
+
+    bool List(clsFileColl &, ScanObserver &, const QString &) override
+    {
+        m_error = QStringLiteral("disc image files are not supported yet; mount the image and add its "
+                                 "directory instead");
+        return false;
+    }
+
+    QString ErrorText() const override { return m_error; }
+
+private:
+    QString m_path;
+    QString m_error;
+};
+
+} // namespace
+
+std::unique_ptr<DiscSource> DiscSource::Open(const QString &path, QString *error)
+{
+    struct stat info;
+    if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
+        *error = systemError(errno);
+        return nullptr;
+    }
+    if (S_ISDIR(info.st_mode)) {
+        // The walk starts at the directory itself: a symbolic link named on the command line is
+        // followed once, as a drive's root would be.
+        const QString canonical = QFileInfo(path).canonicalFilePath();
+        return std::make_unique<DirectorySource>(canonical.isEmpty() ? QDir(path).absolutePath() : canonical);
+    }
+    if (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))
+        return std::make_unique<ImageSource>(QFileInfo(path).absoluteFilePath());
+    *error = QStringLiteral("neither a directory nor a disc image file");
+    return nullptr;
+}
+
+} // namespace Cli

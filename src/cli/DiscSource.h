@@ -1,0 +1,32 @@
+#pragma once
+// What `add` catalogues: a SOURCE on the command line becomes one disc's file list. A directory (a
+// mounted disc's root or any other) is walked as the window walks a drive; a regular file is read as
+// a disc image.
+
+#include "catalogue/clsFileColl.h"
+#include "scan/DirectoryWalker.h"
+
+#include <QString>
+
+#include <memory>
+
+namespace Cli {
+
+class DiscSource
+{
+public:
+    virtual ~DiscSource() = default;
+    // The label the disc gets unless the user names one: for a mounted disc the label the window
+    // shows, for an image its volume label, for a plain directory its name.
+    virtual QString DefaultLabel() const = 0;
+    // Adds every file of the disc to files (the walker's order and records). False when the disc
+    // could not be listed completely; ErrorText() says why.
+    virtual bool List(clsFileColl &files, ScanObserver &observer, const QString &label) = 0;
+    virtual QString ErrorText() const = 0;
+
+    // The source for the path given on the command line; null, with *error saying why, when it is
+    // neither a directory nor a file that can be read.
+    static std::unique_ptr<DiscSource> Open(const QString &path, QString *error);
+};
+
+} // namespace Cli

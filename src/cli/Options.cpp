@@ -1,0 +1,245 @@
+#include "cli/Options.h"
+
+#include "cli/Output.h"
+
+#include <QFile>
+
+#include <getopt.h>
+
+#include <vector>
+
+namespace Cli {
+
+namespace {
+
+const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"), QStringLiteral("discs"),
+                               QStringLiteral("export"), QStringLiteral("check")};
+
+QString argumentText(const char *argument)
+{
+    return QString::fromLocal8Bit(argument);
+}
+
+const char kCatalogueOption[] =
+    "  -c, --catalogue=FILE   use the catalogue FILE instead of the one the window\n"
+    "                           uses (the program never creates a catalogue)\n";
+const char kHelpOption[] = "  -h, --help             display this help and exit\n";
+const char kFormatOption[] = "  -f, --format=FORMAT    text (the default: the stored path, one line per\n"
+                             "                           file), csv (RFC 4180 with a header row) or json\n"
+                             "                           (one object per line)\n";
+
+} // namespace
+
+std::optional<Options> ParseCommandLine(int argc, char **argv)
+{
+    static const option kLongOptions[] = {{"catalogue", required_argument, nullptr, 'c'},
+                                          {"format", required_argument, nullptr, 'f'},
+                                          {"label", required_argument, nullptr, 'l'},
+                                          {"disc", required_argument, nullptr, 'd'},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {nullptr, 0, nullptr, 0}};
+
+    // getopt_long reorders its argument vector: it works on a copy.
+    std::vector<char *> args(argv, argv + argc);
+    args.push_back(nullptr);
+    Options options;
+    opterr = 0;
+    optind = 0; // also resets getopt's state
+    int option;
+    while ((option = getopt_long(argc, args.data(), ":c:f:l:d:hV", kLongOptions, nullptr)) != -1) {
+        const QString value = optarg ? argumentText(optarg) : QString();
+        switch (option) {
+        case 'c':
+            options.catalogue = QFile::decodeName(optarg);
+            break;
+        case 'f':
+            options.format = ParseFormat(value);
+            if (!options.format) {
+                UsageError(QStringLiteral("invalid format '%1' (text, csv or json)").arg(value));
+                return std::nullopt;
+            }
+            break;
+        case 'l':
+            options.label = value;
+            break;
+        case 'd':
+            options.disc = value;
+            break;
+        case 'h':
+            options.help = true;
+            break;
+        case 'V':
+            options.version = true;
+            break;
+        case ':':
+            UsageError(
+                QStringLiteral("option '%1' requires an argument").arg(argumentText(args[optind - 1])));
+            return std::nullopt;
+        default:
+            if (optopt != 0)
+                UsageError(QStringLiteral("invalid option -- '%1'").arg(QChar(optopt)));
+            else
+                UsageError(QStringLiteral("unrecognized option '%1'").arg(argumentText(args[optind - 1])));
+            return std::nullopt;
+        }
+    }
+    const bool commandGiven = optind < argc;
+    if (commandGiven)
+        options.command = argumentText(args[optind]);
+    for (int i = optind + 1; i < argc; ++i)
+        options.arguments.append(argumentText(args[i]));
+    if (!commandGiven) {
+        if (options.help || options.version)
+            return options;
+        UsageError(QStringLiteral("no command given"));
+        return std::nullopt;
+    }
+    if (!kCommands.contains(options.command)) {
+        UsageError(QStringLiteral("unknown command '%1'").arg(options.command));
+        return std::nullopt;
+    }
+
+    if (options.help || options.version)
+        return options;
+
+    // Each option belongs to the commands it makes sense for.
+    auto refuse = [&](const char *name) {
+        UsageError(QStringLiteral("option '--%1' does not apply to the command '%2'")
+                       .arg(QLatin1StringView(name), options.command));
+        return std::nullopt;
+    };
+    const bool listsRows =
+        options.command == QLatin1StringView("search") || options.command == QLatin1StringView("export");
+    if (options.format && !listsRows)
+        return refuse("format");
+    if (options.label && options.command != QLatin1StringView("add"))
+        return refuse("label");
+    if (options.disc && options.command != QLatin1StringView("export"))
+        return refuse("disc");
+
+    // And the arguments each command takes.
+    const qsizetype count = options.arguments.size();
+    if (options.command == QLatin1StringView("search") && count != 1) {
+        UsageError(count == 0 ? QStringLiteral("search needs a PHRASE")
+                              : QStringLiteral("search takes one PHRASE (quote a phrase that holds blanks)"));
+        return std::nullopt;
+    }
+    if (options.command == QLatin1StringView("add") && count == 0) {
+        UsageError(QStringLiteral("add needs at least one SOURCE"));
+        return std::nullopt;
+    }
+    if (!listsRows && options.command != QLatin1StringView("add") && count != 0) {
+        UsageError(QStringLiteral("%1 takes no arguments").arg(options.command));
+        return std::nullopt;
+    }
+    if (options.command == QLatin1StringView("export") && count != 0) {
+        UsageError(QStringLiteral("export takes no arguments (choose a disc with --disc LABEL)"));
+        return std::nullopt;
+    }
+    return options;
+}
+
+QString HelpText(const QString &command)
+{
+    QString text;
+    if (command.isEmpty()) {
+        text = QStringLiteral(
+            "Usage: quillary-cli [OPTION]... COMMAND [ARGUMENT]...\n"
+            "Search and fill the Quillary disc catalogue from the terminal.\n"
+            "\n"
+            "Commands:\n"
+            "  search PHRASE        list the catalogued files whose name contains PHRASE\n"
+            "  add SOURCE...        catalogue each SOURCE (a mounted disc, a directory or a\n"
+            "                         disc image file) as one disc\n"
+            "  discs                list the catalogued discs with their file counts and sizes\n"
+            "  export               list the catalogued files, of every disc or of one\n"
+            "  check                check the catalogue and bring its search index up to date\n"
+            "\n"
+            "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("  -V, --version          output version information and exit\n"
+                               "\n"
+                               "Run 'quillary-cli COMMAND --help' for the options of a command.\n"
+                               "\n"
+                               "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
+                               "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
+                               "file matched.\n");
+    } else if (command == QLatin1StringView("search")) {
+        text =
+            QStringLiteral("Usage: quillary-cli search [OPTION]... PHRASE\n"
+                           "List every catalogued file whose name contains PHRASE, in the order the files\n"
+                           "were catalogued.\n"
+                           "\n"
+                           "The search is the window's: letter case is ignored in every alphabet, '%' in\n"
+                           "PHRASE stands for any run of characters and '_' for any one character, and\n"
+                           "blanks at either end of PHRASE are ignored. An empty PHRASE lists every file.\n"
+                           "\n"
+                           "Options:\n");
+        text += QLatin1StringView(kFormatOption);
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral(
+            "\nExit status is 0 if a file was found, 1 if none was, 2 if an error occurred.\n");
+    } else if (command == QLatin1StringView("add")) {
+        text =
+            QStringLiteral("Usage: quillary-cli add [OPTION]... SOURCE...\n"
+                           "Catalogue each SOURCE as one disc, as the window's \"List Files\" and \"Add to\n"
+                           "Database\" would: every regular file below it becomes one row; hidden names\n"
+                           "(a leading '.') and symbolic links are left out.\n"
+                           "\n"
+                           "A SOURCE is a mounted disc, a directory, or a disc image file (ISO 9660 with\n"
+                           "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
+                           "the volume label for a mounted disc or an image, else the directory's name.\n"
+                           "A SOURCE that fails is reported and the next one is still catalogued.\n"
+                           "\n"
+                           "Options:\n"
+                           "  -l, --label=LABEL      catalogue the files under LABEL instead\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
+                               "Exit status is 0 if every SOURCE was catalogued, 2 otherwise.\n");
+    } else if (command == QLatin1StringView("discs")) {
+        text = QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"
+                              "List the catalogued discs in the order they were first catalogued, one line\n"
+                              "each: the label, the number of files and their total size in bytes,\n"
+                              "separated by tabs.\n"
+                              "\n"
+                              "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
+    } else if (command == QLatin1StringView("export")) {
+        text = QStringLiteral("Usage: quillary-cli export [OPTION]...\n"
+                              "List every catalogued file, or those of one disc, in the order they were\n"
+                              "catalogued.\n"
+                              "\n"
+                              "Options:\n"
+                              "  -d, --disc=LABEL       only the files of the disc labelled LABEL\n");
+        text += QLatin1StringView(kFormatOption);
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred (also when no disc is\n"
+                               "labelled LABEL).\n");
+    } else if (command == QLatin1StringView("check")) {
+        text =
+            QStringLiteral("Usage: quillary-cli check [OPTION]...\n"
+                           "Check the catalogue's integrity (SQLite's integrity check) and bring its search\n"
+                           "index fully up to date.\n"
+                           "\n"
+                           "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 if the catalogue is sound and its index up to date, 2\n"
+                               "otherwise.\n");
+    }
+    return text;
+}
+
+QString VersionText()
+{
+    return QStringLiteral("quillary-cli (Quillary) " QUILLARY_VERSION "\n");
+}
+
+} // namespace Cli

@@ -1,0 +1,33 @@
+#pragma once
+// The command line: a command, its arguments and the options, in the usual GNU form (options may
+// come before or after the command, "--name=value" or "--name value", "--" ends the options).
+
+#include "cli/RowWriter.h"
+
+#include <QString>
+#include <QStringList>
+
+#include <optional>
+
+namespace Cli {
+
+struct Options
+{
+    QString command;       // "search", "add", "discs", "export", "check"; empty for --help or --version alone
+    QStringList arguments; // what follows the command
+    std::optional<QString> catalogue;
+    std::optional<Format> format;
+    std::optional<QString> label;
+    std::optional<QString> disc;
+    bool help = false;
+    bool version = false;
+};
+
+// Reads argv. On a command line that makes no sense, says why on standard error and returns nothing.
+std::optional<Options> ParseCommandLine(int argc, char **argv);
+
+// The --help text of the program (empty command) or of one command; empty for an unknown command.
+QString HelpText(const QString &command);
+QString VersionText();
+
+} // namespace Cli

@@ -1,0 +1,49 @@
+#pragma once
+// Catalogue rows as the tool prints them, one at a time as they are read:
+// - text: the stored path ("LABEL: dir/file"), one line per row;
+// - csv: RFC 4180, a header row with the six column names, CR LF line ends, a field holding a
+//   comma, a quote or a line break in quotes with its quotes doubled;
+// - json: one object per line with the six column names as keys and the texts as strings
+//   (control characters as \uXXXX; bytes that are not UTF-8 become U+FFFD).
+
+#include "catalogue/ListColumns.h"
+#include "cli/Output.h"
+
+#include <QString>
+
+#include <array>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace Cli {
+
+enum class Format { Text, Csv, Json };
+
+// The format named on the command line; nothing for an unknown name.
+std::optional<Format> ParseFormat(const QString &name);
+
+// The six texts of a row in the order of ListColumns (file name, label, path, size, last update,
+// creation).
+using RowFields = std::array<std::string_view, ListColumns::kCount>;
+
+class RowWriter
+{
+public:
+    RowWriter(OutputStream &out, Format format);
+
+    // The header row (CSV only; nothing for the other formats).
+    void Header();
+    void Row(const RowFields &fields);
+
+private:
+    void csvField(std::string_view text);
+    void jsonString(std::string_view text);
+
+    OutputStream &m_out;
+    Format m_format;
+    std::array<std::string, ListColumns::kCount> m_jsonKeys; // "\"File Name\":" ...
+    std::string m_scratch;
+};
+
+} // namespace Cli

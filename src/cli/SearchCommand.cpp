@@ -1,0 +1,45 @@
+// quillary-cli search PHRASE: the window's search, printed.
+#include "cli/Commands.h"
+
+#include "search/CatalogueSearch.h"
+#include "search/SearchPhrase.h"
+
+namespace Cli {
+
+int RunSearch(const Options &options)
+{
+    const QString path = CataloguePath(options);
+    if (path.isEmpty())
+        return kTrouble;
+    const std::unique_ptr<CDatabase> db = OpenCatalogue(path, false);
+    if (!db)
+        return kTrouble;
+    const QString what = QStringLiteral("The catalogue could not be searched.");
+    // One read transaction from the first row to the last: a save running meanwhile is seen whole
+    // or not at all. The rows are printed as they come, so they need not be counted first.
+    CatalogueSearch search(db->Handle());
+    if (!search.find(SearchPhrase::TrimBlanks(options.arguments.constFirst()),
+                     CatalogueSearch::Counting::Optional)) {
+        CatalogueError(what, search.error(), path, CatalogueTask::Reading);
+        return kTrouble;
+    }
+    OutputStream out;
+    RowWriter writer(out, options.format.value_or(Format::Text));
+    writer.Header();
+    qint64 listed = 0;
+    while (search.next()) {
+        writer.Row({search.field(0), search.field(1), search.field(2), search.field(3), search.field(4),
+                    search.field(5)});
+        ++listed;
+    }
+    if (search.error().isSet()) {
+        out.Flush();
+        CatalogueError(what, search.error(), path, CatalogueTask::Reading);
+        return kTrouble;
+    }
+    if (!out.Finish())
+        return kTrouble;
+    return listed > 0 ? kSuccess : kNothingFound;
+}
+
+} // namespace Cli

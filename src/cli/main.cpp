@@ -1,0 +1,32 @@
+// quillary-cli: the catalogue from the terminal.
+#include "cli/Commands.h"
+#include "cli/Output.h"
+
+#include <QCoreApplication>
+
+#include <cstdio>
+
+int main(int argc, char *argv[])
+{
+    // The program's directory (where the window's catalogue lies) and the locale's date formats
+    // come through Qt.
+    QCoreApplication app(argc, argv);
+    const std::optional<Cli::Options> options = Cli::ParseCommandLine(argc, argv);
+    if (!options)
+        return Cli::kTrouble;
+    if (options->help || options->version) {
+        Cli::OutputStream out;
+        out.Append(options->help ? Cli::HelpText(options->command) : Cli::VersionText());
+        return out.Finish() ? Cli::kSuccess : Cli::kTrouble;
+    }
+    const QString &command = options->command;
+    if (command == QLatin1StringView("search"))
+        return Cli::RunSearch(*options);
+    if (command == QLatin1StringView("add"))
+        return Cli::RunAdd(*options);
+    if (command == QLatin1StringView("discs"))
+        return Cli::RunDiscs(*options);
+    if (command == QLatin1StringView("export"))
+        return Cli::RunExport(*options);
+    return Cli::RunCheck(*options);
+}
