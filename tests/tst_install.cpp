@@ -55,10 +55,12 @@ struct Run
     QByteArray err;
 };
 
-Run run(const QStringList &command, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment())
+Run run(const QStringList &command, const QProcessEnvironment &env = QProcessEnvironment::systemEnvironment(),
+        const QString &workingDirectory = QString())
 {
     QProcess p;
     p.setProcessEnvironment(env);
+    p.setWorkingDirectory(workingDirectory);
     p.start(command.first(), command.mid(1));
     Run r;
     if (p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit)
@@ -188,6 +190,7 @@ class InstallTest : public QObject
 private:
     QTemporaryDir m_root;
     QString m_prefix;
+    QString m_asProgram; // a copy of this test program that the ordinary user can reach
     int m_homes = 0;
 
     bool install(const QString &prefix)
@@ -198,7 +201,8 @@ private:
         return r.exitCode == 0;
     }
 
-    Home makeHome(uid_t uid, bool xdgSet)
+    // xdg: "unset", "set" (to folders in the home) or "relative" (which counts as unset)
+    Home makeHome(uid_t uid, const QString &xdg)
     {
         Home h;
         h.path = m_root.filePath(QStringLiteral("home%1").arg(++m_homes));
@@ -218,7 +222,11 @@ private:
         for (const char *name : {"ASAN_OPTIONS", "UBSAN_OPTIONS", "LSAN_OPTIONS"})
             if (qEnvironmentVariableIsSet(name))
                 h.env.insert(name, qEnvironmentVariable(name));
-        if (xdgSet) {
+        if (xdg == "relative") {
+            h.env.insert("XDG_DATA_HOME", "my data");
+            h.env.insert("XDG_CONFIG_HOME", "my settings");
+        }
+        if (xdg == "set") {
             h.env.insert("XDG_DATA_HOME", h.path + "/my data");
             h.env.insert("XDG_CONFIG_HOME", h.path + "/my settings");
             h.dataDir = h.path + "/my data/quillary";
@@ -236,6 +244,7 @@ private:
     {
         QProcess p;
         p.setProcessEnvironment(home.env);
+        p.setWorkingDirectory(home.path);
         const QStringList command = asUser(uid, {prefix + "/bin/quillary"});
         p.start(command.first(), command.mid(1));
         QByteArray failure;
@@ -270,7 +279,7 @@ private:
         QProcessEnvironment env = home.env;
         env.insert(kChildMode, "1");
         env.insert(kChildProgramDir, programDir);
-        const Run r = run(asUser(uid, {QCoreApplication::applicationFilePath()}), env);
+        const Run r = run(asUser(uid, {m_asProgram}), env, home.path);
         Seen seen;
         if (r.exitCode != 0)
             seen.failure = QString::fromUtf8(r.out + r.err);
@@ -297,6 +306,8 @@ private Q_SLOTS:
                                                          QFile::ReadGroup | QFile::ExeGroup |
                                                          QFile::ReadOther | QFile::ExeOther));
         m_prefix = m_root.filePath("prefix");
+        m_asProgram = m_root.filePath("tst_install");
+        QVERIFY(QFile::copy(QCoreApplication::applicationFilePath(), m_asProgram));
         QVERIFY(install(m_prefix));
     }
 
@@ -349,16 +360,17 @@ private Q_SLOTS:
     void installedCopyKeepsFilesInUserFolders_data()
     {
         QTest::addColumn<uint>("uid");
-        QTest::addColumn<bool>("xdgSet");
-        QTest::newRow("XDG variables unset") << uint(kNobody) << false;
-        QTest::newRow("XDG variables set") << uint(kNobody) << true;
-        QTest::newRow("another user") << uint(kAnotherUser) << false;
+        QTest::addColumn<QString>("xdg");
+        QTest::newRow("XDG variables unset") << uint(kNobody) << "unset";
+        QTest::newRow("XDG variables set") << uint(kNobody) << "set";
+        QTest::newRow("XDG variables relative") << uint(kNobody) << "relative";
+        QTest::newRow("another user") << uint(kAnotherUser) << "unset";
     }
     void installedCopyKeepsFilesInUserFolders()
     {
         QFETCH(uint, uid);
-        QFETCH(bool, xdgSet);
-        const Home home = makeHome(uid, xdgSet);
+        QFETCH(QString, xdg);
+        const Home home = makeHome(uid, xdg);
         const QStringList before = snapshot(m_prefix);
         const QString catalogue = home.dataDir + "/ZODidozode.mdb";
 
@@ -403,7 +415,7 @@ private Q_SLOTS:
         QVERIFY(install(prefix));
         QVERIFY(QFile::remove(prefix + "/share/quillary/ZODidozode.mdb"));
         const QStringList before = snapshot(prefix);
-        const Home home = makeHome(kNobody, false);
+        const Home home = makeHome(kNobody, "unset");
 
         const QByteArray failure = startAndStopInstalledProgram(prefix, kNobody, home);
         QVERIFY2(failure.isEmpty(), failure.constData());

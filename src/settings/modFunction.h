@@ -20,8 +20,8 @@ void SetProgramDirectoryForTesting(const QString &directory);
 // Quillary.ini in the user's configuration directory for an installed copy (see ProgramFiles.h).
 QString SettingsFilePath();
 
-// The catalogue, program directory + "/" + "ZODidozode.mdb" or ZODidozode.mdb in the user's data
-// directory by the same rule, when that regular file exists, else empty.
+// The catalogue when that regular file exists, else empty: program directory + "/" + "ZODidozode.mdb",
+// or ZODidozode.mdb in the user's data directory for an installed copy (see ProgramFiles.h).
 QString DefaultDatabasePath();
 
 } // namespace modFunction
