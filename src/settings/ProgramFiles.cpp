@@ -15,8 +15,17 @@ namespace {
 
 const QString kFolderName = QStringLiteral("quillary");
 
+// The user's data or configuration base directory. QStandardPaths hands back a relative
+// $XDG_DATA_HOME or $XDG_CONFIG_HOME as it is, where the XDG rules say to ignore it.
+QString userLocation(QStandardPaths::StandardLocation type, const QString &belowHome)
+{
+    const QString location = QStandardPaths::writableLocation(type);
+    return QDir::isAbsolutePath(location) ? location : QDir::homePath() + belowHome;
+}
+
 // Makes the directory and any missing parents, each new one private to the user (0700), as the
-// XDG base directory rules ask for directories a program creates there.
+// XDG base directory rules ask for directories a program creates there (QDir::mkpath takes no
+// permissions).
 bool makeUserDirectory(const QString &path)
 {
     const QString clean = QDir::cleanPath(path);
@@ -44,12 +53,14 @@ bool ProgramFiles::IsPortable(const QString &programDirectory)
 
 QString ProgramFiles::UserDataDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + u'/' + kFolderName;
+    return userLocation(QStandardPaths::GenericDataLocation, QStringLiteral("/.local/share")) + u'/' +
+           kFolderName;
 }
 
 QString ProgramFiles::UserConfigDirectory()
 {
-    return QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + u'/' + kFolderName;
+    return userLocation(QStandardPaths::GenericConfigLocation, QStringLiteral("/.config")) + u'/' +
+           kFolderName;
 }
 
 QString ProgramFiles::SettingsFilePath(const QString &programDirectory)

@@ -19,8 +19,8 @@ QString ProgramDirectory();
 // Quillary.ini in the user's configuration directory for an installed copy (see ProgramFiles.h).
 QString SettingsFilePath();
 
-// The catalogue, program directory + "/" + "ZODidozode.mdb" or ZODidozode.mdb in the user's data
-// directory by the same rule, when that regular file exists, else empty.
+// The catalogue when that regular file exists, else empty: program directory + "/" + "ZODidozode.mdb",
+// or ZODidozode.mdb in the user's data directory for an installed copy (see ProgramFiles.h).
 QString DefaultDatabasePath();
 
 } // namespace modFunction

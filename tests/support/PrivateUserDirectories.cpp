@@ -1,7 +1,7 @@
-// Linked into every test: the process gets empty per-user data and configuration directories of
-// its own, so a test program never sees nor touches the catalogue and settings of an installed
-// Quillary of the person running the tests (a program directory without the two files beside it
-// counts as an installed copy).
+// Linked into every test and benchmark: the process gets empty per-user data and configuration
+// directories of its own, so it never sees nor touches the catalogue and settings of an installed
+// Quillary of the person running it (a program directory without the two files beside it counts as
+// an installed copy).
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
