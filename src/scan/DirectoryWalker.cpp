@@ -1,6 +1,7 @@
 #include "scan/DirectoryWalker.h"
 
 #include "drives/Drives.h"
+#include "scan/NameOrder.h"
 
 #include <QFile>
 
@@ -15,35 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Letter case ignored, ASCII compared in place; names with other letters are compared as Qt
-// compares texts ignoring case. Names equal but for case keep a fixed order.
-int compareIgnoringCase(std::string_view a, std::string_view b)
-{
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if ((ca | cb) & 0x80) {
-            const std::string_view restA = a.substr(i);
-            const std::string_view restB = b.substr(i);
-            return QString::fromUtf8(restA.data(), static_cast<qsizetype>(restA.size()))
-                .compare(QString::fromUtf8(restB.data(), static_cast<qsizetype>(restB.size())),
-                         Qt::CaseInsensitive);
-        }
-        const int la = (ca >= 'A' && ca <= 'Z') ? ca + 32 : ca;
-        const int lb = (cb >= 'A' && cb <= 'Z') ? cb + 32 : cb;
-        if (la != lb)
-            return la - lb;
-    }
-    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
-
-bool nameLess(const std::string &a, const std::string &b)
-{
-    const int order = compareIgnoringCase(a, b);
-    return order != 0 ? order < 0 : a < b;
-}
 
 struct DirCloser
 {
@@ -140,8 +112,9 @@ void DirectoryWalker::walk()
         else if (type == DT_DIR)
             colSubDirs.emplace_back(entry->d_name);
     }
-    std::sort(files.begin(), files.end(), nameLess);
-    std::sort(colSubDirs.begin(), colSubDirs.end(), nameLess);
+    const auto byName = [](const std::string &a, const std::string &b) { return NameOrder::less(a, b); };
+    std::sort(files.begin(), files.end(), byName);
+    std::sort(colSubDirs.begin(), colSubDirs.end(), byName);
 
     m_observer.directoryListed(QFile::decodeName(QByteArray::fromRawData(m_path.data(), qsizetype(here))));
     m_observer.yield();
