@@ -1,6 +1,7 @@
 #include "cli/DiscSource.h"
 
 #include "drives/Drives.h"
+#include "scan/DiscImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -97,28 +98,23 @@ private:
     QString m_error;
 };
 
-// A disc image file.
+// A disc image file, read without mounting it. Its messages name the image themselves.
 class ImageSource : public DiscSource
 {
 public:
-    ImageSource(const QString &given, const QString &path) : m_given(given), m_path(path) {}
+    bool Open(const QString &path) { return m_image.Open(path); }
 
-    QString DefaultLabel() const override { return QString(); }
+    QString DefaultLabel() const override { return m_image.VolumeLabel(); }
 
-    bool List(clsFileColl &, ScanObserver &, const QString &) override
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label) override
     {
-        m_error =
-            m_given + QStringLiteral(": disc image files are not supported yet; mount the image and add "
-                                     "its directory instead");
-        return false;
+        return m_image.List(files, observer, label);
     }
 
-    QString ErrorText() const override { return m_error; }
+    QString ErrorText() const override { return m_image.ErrorText(); }
 
 private:
-    QString m_given;
-    QString m_path;
-    QString m_error;
+    DiscImage m_image;
 };
 
 } // namespace
@@ -137,8 +133,14 @@ std::unique_ptr<DiscSource> DiscSource::Open(const QString &path, QString *error
         return std::make_unique<DirectorySource>(path,
                                                  canonical.isEmpty() ? QDir(path).absolutePath() : canonical);
     }
-    if (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))
-        return std::make_unique<ImageSource>(path, QFileInfo(path).absoluteFilePath());
+    if (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode)) {
+        auto image = std::make_unique<ImageSource>();
+        if (!image->Open(path)) {
+            *error = image->ErrorText();
+            return nullptr;
+        }
+        return image;
+    }
     *error = path + QStringLiteral(": neither a directory nor a disc image file");
     return nullptr;
 }
