@@ -2,9 +2,13 @@
 // names beside plocate -i -b on the same names, and the search alone as the window runs it (in this
 // process, rows read but not shown) for what printing adds.
 //
-// Usage: bench_cli [number of names ...]     (default: 1000000 5000000)
-// Needs quillary-cli and the shipped empty catalogue in the build directory, and for the comparison
-// plocate (Debian package plocate: plocate and plocate-build).
+// Then times quillary-cli add of a disc image of 200,000 files (the one bench_image makes and keeps)
+// into an empty catalogue, beside xorriso -indev IMAGE -find / -type f listing the same image.
+//
+// Usage: bench_cli [--image PATH] [--no-search] [number of names ...]   (default: 1000000 5000000)
+//   PATH: the image (default: <temp>/quillary-bench-200k.iso; run bench_image once to make it).
+// Needs quillary-cli and the shipped empty catalogue in the build directory, and for the comparisons
+// plocate (Debian package plocate: plocate and plocate-build) and xorriso.
 
 #include "GeneratedCatalogue.h"
 #include "db/Sqlite.h"
@@ -130,15 +134,80 @@ double timeCoreSearch(const QString &catalogue, const QString &phrase, qint64 *r
     return times[1];
 }
 
+// quillary-cli add of the image into a new copy of the empty catalogue, beside xorriso listing it.
+int benchAdd(const QString &cli, const QString &shipped, const QString &image)
+{
+    std::printf(
+        "\nquillary-cli add IMAGE (listing, saving with the window's durability, search index) into an\n"
+        "empty catalogue, beside xorriso -indev IMAGE -find / -type f (paths to /dev/null); warm,\n"
+        "median of 3; peak is the child's max RSS.\n\n");
+    if (!QFileInfo(image).isFile()) {
+        std::printf("# no image at %s: run bench_image once to make it\n", qPrintable(image));
+        return 0;
+    }
+    const QString xorriso = QStandardPaths::findExecutable(QStringLiteral("xorriso"));
+    const QStringList listing{xorriso,
+                              QStringLiteral("-indev"),
+                              image,
+                              QStringLiteral("-find"),
+                              QStringLiteral("/"),
+                              QStringLiteral("-type"),
+                              QStringLiteral("f")};
+    QTemporaryDir dir;
+    const QString catalogue = dir.filePath(QStringLiteral("catalogue.mdb"));
+    std::vector<ChildRun> adds;
+    std::vector<ChildRun> lists;
+    if (!xorriso.isEmpty())
+        runChild(listing, false); // warms the cache
+    for (int i = 0; i < 3; ++i) {
+        QFile::remove(catalogue);
+        QFile::copy(shipped, catalogue);
+        QFile::setPermissions(catalogue, QFile::ReadOwner | QFile::WriteOwner);
+        adds.push_back(runChild({cli, QStringLiteral("-c"), catalogue, QStringLiteral("add"), image}, false));
+        if (!xorriso.isEmpty())
+            lists.push_back(runChild(listing, false));
+    }
+    qint64 rows = 0;
+    {
+        SqliteConnection db(catalogue, SqliteConnection::Access::ReadOnly);
+        SqliteInteger(db.handle(), "SELECT count(*) FROM Quillary", &rows);
+    }
+    const auto median = [](std::vector<ChildRun> runs) {
+        std::sort(runs.begin(), runs.end(), [](const ChildRun &a, const ChildRun &b) { return a.ms < b.ms; });
+        ChildRun m = runs[runs.size() / 2];
+        for (const ChildRun &r : runs)
+            m.peakMb = std::max(m.peakMb, r.peakMb);
+        return m;
+    };
+    const ChildRun add = median(adds);
+    std::printf("%8s  %9s  %11s  %8s  %10s  %12s  %8s  %10s\n", "files", "add s", "add files/s", "peak MB",
+                "xorriso s", "xorriso f/s", "peak MB", "rate ratio");
+    const ChildRun list = lists.empty() ? ChildRun{} : median(lists);
+    std::printf("%8lld  %9.2f  %11.0f  %8.1f  %10.2f  %12.0f  %8.1f  %10.2f   (add exit %d%s)\n",
+                static_cast<long long>(rows), add.ms / 1000, rows / (add.ms / 1000), add.peakMb,
+                list.ms / 1000, rows / (list.ms / 1000), list.peakMb, list.ms / add.ms, add.status,
+                lists.empty() ? ", xorriso not installed" : "");
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char *argv[])
 {
     QCoreApplication app(argc, argv);
     std::vector<qint64> sizes;
-    for (int i = 1; i < argc; ++i)
-        sizes.push_back(QByteArray(argv[i]).toLongLong());
-    if (sizes.empty())
+    QString image = QDir::tempPath() + QStringLiteral("/quillary-bench-200k.iso");
+    bool search = true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--image" && i + 1 < argc)
+            image = QFile::decodeName(argv[++i]);
+        else if (argument == "--no-search")
+            search = false;
+        else
+            sizes.push_back(argument.toLongLong());
+    }
+    if (sizes.empty() && search)
         sizes = {1000000, 5000000};
 
     const QDir buildDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
@@ -153,6 +222,8 @@ int main(int argc, char *argv[])
         QStringLiteral("plocate-build"),
         {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
 
+    if (!search)
+        return benchAdd(cli, shipped, image);
     std::printf(
         "quillary-cli search (text format, output to /dev/null) against plocate -i -b on the same\n"
         "names; median of 3 after a warm-up, each a new process, timed to its exit (the last line).\n"
@@ -211,5 +282,5 @@ int main(int argc, char *argv[])
             std::fflush(stdout);
         }
     }
-    return 0;
+    return benchAdd(cli, shipped, image);
 }

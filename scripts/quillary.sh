@@ -9,8 +9,8 @@ set -eu
 cd "$(dirname "$0")/.."
 
 PACKAGES="g++ make cmake pkg-config qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
-libsqlite3-dev libmount-dev libblkid-dev fonts-dejavu-core xorriso fuseiso fuse util-linux
-file dpkg-dev desktop-file-utils appstream"
+libsqlite3-dev libmount-dev libblkid-dev libiso9660-dev libudf-dev fonts-dejavu-core xorriso genisoimage
+udftools fuseiso fuse util-linux file dpkg-dev desktop-file-utils appstream"
 
 install_missing() {
     missing=""

@@ -1,15 +1,18 @@
 // quillary-cli run as a user runs it: the built program on real catalogue files, its output read
 // back and compared with what the catalogue layer itself reads and stores.
+#include "catalogue/GeneralDate.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/Sqlite.h"
+#include "drives/Drives.h"
 #include "scan/DirectoryWalker.h"
 #include "search/CatalogueSearch.h"
 #include "search/SearchPhrase.h"
 #include "settings/modConstant.h"
 #include "support/CatalogueFiles.h"
+#include "support/IsoImage.h"
 
 #include <QtTest>
 
@@ -146,6 +149,31 @@ void checkFormats(const QStringList &command, const QList<Row> &expected, int st
     const Run json = run(QStringList{"-f", "json"} + command);
     QCOMPARE(json.status, status);
     QCOMPARE(parseJson(json.out), expected);
+}
+
+// Observes a walk and a save without showing anything.
+struct Quiet : ScanObserver, SaveObserver
+{
+    void directoryListed(const QString &) override {}
+    void filesStarting(qint64) override {}
+    void fileStarting(qint64, std::string_view) override {}
+    void fileListed(const clsFile &, qint64) override {}
+    void subdirectoryStarting(qint64, qint64) override {}
+    void driveNotReady() override {}
+    void yield() override {}
+    void RecordStarting(qint32, const QString &) override {}
+    void RecordDone(qint32) override {}
+};
+
+// The window's "List Files" of the disc at root, labelled as given, then its "Add to Database".
+bool windowSave(const QString &catalogue, const QString &root, const QString &label)
+{
+    Quiet quiet;
+    clsFileColl files;
+    DirectoryWalker walker(files, quiet);
+    walker.setLabel(label);
+    walker.ScanDirectory(root);
+    return files.Count() > 0 && CatalogueSave(quiet).SaveFileList(catalogue, files);
 }
 
 } // namespace
@@ -365,26 +393,9 @@ private Q_SLOTS:
 
         // The window's way: the walker's list of the tree saved by the save.
         const QString windows = newCatalogue("window.mdb");
-        struct : ScanObserver, SaveObserver
-        {
-            void directoryListed(const QString &) override {}
-            void filesStarting(qint64) override {}
-            void fileStarting(qint64, std::string_view) override {}
-            void fileListed(const clsFile &, qint64) override {}
-            void subdirectoryStarting(qint64, qint64) override {}
-            void driveNotReady() override {}
-            void yield() override {}
-            void RecordStarting(qint32, const QString &) override {}
-            void RecordDone(qint32) override {}
-        } quiet;
-        for (const QString &label : QStringList{"MY DISC", "OTHER"}) {
-            clsFileColl files;
-            DirectoryWalker walker(files, quiet);
-            walker.setLabel(label);
-            walker.ScanDirectory(root);
-            QCOMPARE(files.Count(), 4);
-            QVERIFY(CatalogueSave(quiet).SaveFileList(windows, files));
-        }
+        for (const QString &label : QStringList{"MY DISC", "OTHER"})
+            QVERIFY(windowSave(windows, root, label));
+        QCOMPARE(catalogueRows(windows).size(), 8);
 
         const QString cli = newCatalogue("cli.mdb");
         const Run plain = run({"add", "-c", cli, disc.filePath("gone"), notImage, root});
@@ -393,7 +404,7 @@ private Q_SLOTS:
         const QStringList messages = plain.err.split(u'\n', Qt::SkipEmptyParts);
         QCOMPARE(messages.size(), 2); // quiet otherwise: no progress without a terminal
         QVERIFY(messages[0].startsWith("quillary-cli: " + disc.filePath("gone") + ": "));
-        QVERIFY(messages[1].startsWith("quillary-cli: " + notImage + ": "));
+        QCOMPARE(messages[1], "quillary-cli: '" + notImage + "' is not a disc image (ISO 9660 or UDF).");
         const Run labelled = run({"add", "--label=OTHER", "-c", cli, root + "/"});
         QCOMPARE(labelled.status, 0);
         QVERIFY(labelled.err.isEmpty());
@@ -416,6 +427,80 @@ private Q_SLOTS:
         QCOMPARE(empty.status, 2);
         QVERIFY(empty.err.contains("no files"));
         QCOMPARE(catalogueRows(cli).size(), 8);
+    }
+
+    // An image file added directly gives the rows the window stores for the same image mounted, with the
+    // times the image records; a damaged image and a file that is no image are reported, and the next
+    // source is still stored.
+    void addImage()
+    {
+        IsoImage disc("Disc 01");
+        for (const QString &file : QStringList{"README.TXT", "Ärger/Übersicht.txt", "Привет/файл.doc",
+                                               ".hidden", "Dir/.secret/x.txt", "Dir/sub/deep.bin"})
+            QVERIFY(disc.addFile(file, file.toUtf8()));
+        for (int i = 0; i <= 100; ++i)
+            QVERIFY(
+                disc.addFile(QStringLiteral("MANY/f%1.dat").arg(i, 3, 10, QChar(u'0')), QByteArray(i, 'x')));
+        const QDateTime midnight(QDate(2020, 1, 2), QTime(0, 0));
+        QVERIFY(disc.addFile("Dir/midnight.txt", "m", midnight));
+        QVERIFY(QFile::link("..", disc.sourceDir() + "/Dir/loop") &&
+                QFile::link("README.TXT", disc.sourceDir() + "/link.txt"));
+        if (!disc.buildAndMount())
+            QSKIP(qPrintable(disc.skipReason()));
+        const QString windows = newCatalogue("window-image.mdb");
+        QVERIFY(windowSave(windows, disc.root(), modFunction::GetVolumeLabel(disc.root())));
+        QCOMPARE(catalogueRows(windows).size(), 106);
+
+        const QString damaged = m_dir.filePath("damaged.iso");
+        QVERIFY(QFile::copy(disc.imagePath(), damaged) && QFile(damaged).resize(18 * 2048));
+        const QString notImage = m_dir.filePath("search.mdb");
+        const QString fromImage = newCatalogue("image.mdb");
+        const Run added = run({"add", "-c", fromImage, damaged, notImage, disc.imagePath()});
+        QCOMPARE(added.status, 2);
+        const QStringList messages = added.err.split(u'\n', Qt::SkipEmptyParts);
+        QCOMPARE(messages.size(), 2);
+        QVERIFY2(messages[0].startsWith("quillary-cli: '" + damaged + "' is damaged: "),
+                 qPrintable(messages[0]));
+        QCOMPARE(messages[1], "quillary-cli: '" + notImage + "' is not a disc image (ISO 9660 or UDF).");
+        QCOMPARE(catalogueRows(fromImage), catalogueRows(windows));
+        const QString dateOnly = GeneralDate::toText(midnight.toSecsSinceEpoch());
+        QVERIFY(catalogueRows(fromImage).contains(
+            Row{"midnight.txt", "Disc 01", "Disc 01: Dir/midnight.txt", "1", dateOnly, dateOnly}));
+
+        // The mounted disc added by the tool: the label the window shows for it, the same rows.
+        const QString fromMount = newCatalogue("mounted.mdb");
+        QCOMPARE(run({"add", "-c", fromMount, disc.root()}).status, 0);
+        QCOMPARE(catalogueRows(fromMount), catalogueRows(windows));
+    }
+
+    // A UDF image: its own label, names, sizes; --label overrides it.
+    void addUdfImage()
+    {
+        if (QStandardPaths::findExecutable("genisoimage").isEmpty())
+            QSKIP("genisoimage is not installed");
+        QTemporaryDir tree;
+        for (const auto &[file, size] :
+             QList<QPair<QString, int>>{{"A long name, no 8.3.text", 10}, {"Ünïcode/deep/x.bin", 70000}}) {
+            QVERIFY(QDir().mkpath(QFileInfo(tree.filePath(file)).path()));
+            QFile f(tree.filePath(file));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write(QByteArray(size, 'u')) == size);
+        }
+        const QString udf = m_dir.filePath("udf.iso");
+        QProcess make;
+        make.start("genisoimage",
+                   {"-quiet", "-input-charset", "utf-8", "-udf", "-V", "UDFDISC", "-o", udf, tree.path()});
+        QVERIFY(make.waitForFinished(120000) && make.exitCode() == 0);
+        const QString path = newCatalogue("udf.mdb");
+        QCOMPARE(run({"add", "-c", path, udf}).status, 0);
+        QCOMPARE(run({"add", "-c", path, "--label", "RENAMED", udf}).status, 0);
+        QStringList summary;
+        for (const Row &row : catalogueRows(path))
+            summary << row.mid(0, 4).join('|');
+        QCOMPARE(summary,
+                 QStringList({"A long name, no 8.3.text|UDFDISC|UDFDISC: A long name, no 8.3.text|10",
+                              "x.bin|UDFDISC|UDFDISC: Ünïcode/deep/x.bin|70000",
+                              "A long name, no 8.3.text|RENAMED|RENAMED: A long name, no 8.3.text|10",
+                              "x.bin|RENAMED|RENAMED: Ünïcode/deep/x.bin|70000"}));
     }
 
     void check()

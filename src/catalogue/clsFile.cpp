@@ -281,14 +281,21 @@ bool clsFile::SetFileInformationAt(int dirFd, const char *name, std::string_view
         return false;
     }
 
-    char sizeText[24];
-    const auto sizeEnd = std::to_chars(sizeText, sizeText + sizeof sizeText, info.stx_size).ptr;
-
     // A file system without birth times (every disc format) gives none, or on some an epoch zero.
     const bool hasBirth =
         (info.stx_mask & STATX_BTIME) && (info.stx_btime.tv_sec != 0 || info.stx_btime.tv_nsec != 0);
     const std::time_t modified = static_cast<std::time_t>(info.stx_mtime.tv_sec);
-    const std::time_t created = hasBirth ? static_cast<std::time_t>(info.stx_btime.tv_sec) : modified;
+    SetFileInformationFrom(relativePath, label, info.stx_size, modified,
+                           hasBirth ? static_cast<std::time_t>(info.stx_btime.tv_sec) : modified);
+    return true;
+}
+
+void clsFile::SetFileInformationFrom(std::string_view relativePath, const QString &label, quint64 size,
+                                     std::time_t modified, std::time_t created)
+{
+    char sizeText[24];
+    const auto sizeEnd = std::to_chars(sizeText, sizeText + sizeof sizeText, size).ptr;
+
     char update[GeneralDate::kMaxUtf8];
     char create[GeneralDate::kMaxUtf8];
     const std::size_t updateLength = GeneralDate::toUtf8(modified, update);
@@ -304,5 +311,4 @@ bool clsFile::SetFileInformationAt(int dirFd, const char *name, std::string_view
     storeScanned(labels().idOf(label), fileName, relativePath,
                  std::string_view(sizeText, static_cast<std::size_t>(sizeEnd - sizeText)),
                  std::string_view(update, updateLength), std::string_view(create, createLength));
-    return true;
 }

@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <array>
+#include <ctime>
 #include <memory>
 #include <string_view>
 
@@ -37,6 +38,11 @@ public:
     // On failure returns false, leaves the fields as they were and puts the errno into *error.
     bool SetFileInformationAt(int dirFd, const char *name, std::string_view relativePath,
                               const QString &label, int *error = nullptr);
+
+    // The disc image reader's form: a file whose size in bytes and two times (seconds since the epoch)
+    // are known already; relativePath (UTF-8, '/' between names) ends in the file's name.
+    void SetFileInformationFrom(std::string_view relativePath, const QString &label, quint64 size,
+                                std::time_t modified, std::time_t created);
 
     // Bytes held for this record beyond the object itself (for the memory figures of the benchmark).
     std::size_t heapBytes() const;

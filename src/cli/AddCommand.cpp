@@ -124,15 +124,17 @@ int RunAdd(const Options &options)
     int status = kSuccess;
     bool anySaved = false;
     for (const QString &sourcePath : options.arguments) {
-        auto failed = [&](const QString &why) {
+        // message names the source; why does not and gets its name in front.
+        auto report = [&](const QString &message) {
             progress.clear();
-            Error(sourcePath + QStringLiteral(": ") + why);
+            Error(message);
             status = kTrouble;
         };
+        auto failed = [&](const QString &why) { report(sourcePath + QStringLiteral(": ") + why); };
         QString why;
         const std::unique_ptr<DiscSource> source = DiscSource::Open(sourcePath, &why);
         if (!source) {
-            failed(why);
+            report(why);
             continue;
         }
         QString label = options.label ? *options.label : source->DefaultLabel();
@@ -144,7 +146,7 @@ int RunAdd(const Options &options)
         clsFileColl files;
         progress.startDisc(label);
         if (!source->List(files, progress, label)) {
-            failed(source->ErrorText());
+            report(source->ErrorText());
             continue;
         }
         if (files.Count() == 0) {

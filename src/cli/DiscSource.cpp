@@ -1,6 +1,7 @@
 #include "cli/DiscSource.h"
 
 #include "drives/Drives.h"
+#include "scan/DiscImage.h"
 
 #include <QDir>
 #include <QFile>
@@ -27,7 +28,7 @@ QString systemError(int error)
 class DirectorySource : public DiscSource
 {
 public:
-    explicit DirectorySource(const QString &root) : m_root(root) {}
+    DirectorySource(const QString &given, const QString &root) : m_given(given), m_root(root) {}
 
     QString DefaultLabel() const override
     {
@@ -49,7 +50,7 @@ public:
         // The walker passes over a directory it cannot open in silence; the disc's own root must open.
         DIR *dir = ::opendir(QFile::encodeName(m_root).constData());
         if (!dir) {
-            m_error = QStringLiteral("cannot open the directory: ") + systemError(errno);
+            m_error = m_given + QStringLiteral(": cannot open the directory: ") + systemError(errno);
             return false;
         }
         ::closedir(dir);
@@ -82,7 +83,8 @@ public:
         if (watch.gone) {
             // Part of a disc is no list of it.
             m_error =
-                QStringLiteral("the disc could no longer be read while it was listed; nothing was added");
+                m_given +
+                QStringLiteral(": the disc could no longer be read while it was listed; nothing was added");
             return false;
         }
         return true;
@@ -91,30 +93,28 @@ public:
     QString ErrorText() const override { return m_error; }
 
 private:
+    QString m_given; // as the command line names it
     QString m_root;
     QString m_error;
 };
 
-// A disc image file.
+// A disc image file, read without mounting it. Its messages name the image themselves.
 class ImageSource : public DiscSource
 {
 public:
-    explicit ImageSource(const QString &path) : m_path(path) {}
+    bool Open(const QString &path) { return m_image.Open(path); }
 
-    QString DefaultLabel() const override { return QString(); }
+    QString DefaultLabel() const override { return m_image.VolumeLabel(); }
 
-    bool List(clsFileColl &, ScanObserver &, const QString &) override
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label) override
     {
-        m_error = QStringLiteral("disc image files are not supported yet; mount the image and add its "
-                                 "directory instead");
-        return false;
+        return m_image.List(files, observer, label);
     }
 
-    QString ErrorText() const override { return m_error; }
+    QString ErrorText() const override { return m_image.ErrorText(); }
 
 private:
-    QString m_path;
-    QString m_error;
+    DiscImage m_image;
 };
 
 } // namespace
@@ -123,18 +123,25 @@ std::unique_ptr<DiscSource> DiscSource::Open(const QString &path, QString *error
 {
     struct stat info;
     if (::stat(QFile::encodeName(path).constData(), &info) != 0) {
-        *error = systemError(errno);
+        *error = path + QStringLiteral(": ") + systemError(errno);
         return nullptr;
     }
     if (S_ISDIR(info.st_mode)) {
         // The walk starts at the directory itself: a symbolic link named on the command line is
         // followed once, as a drive's root would be.
         const QString canonical = QFileInfo(path).canonicalFilePath();
-        return std::make_unique<DirectorySource>(canonical.isEmpty() ? QDir(path).absolutePath() : canonical);
+        return std::make_unique<DirectorySource>(path,
+                                                 canonical.isEmpty() ? QDir(path).absolutePath() : canonical);
     }
-    if (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode))
-        return std::make_unique<ImageSource>(QFileInfo(path).absoluteFilePath());
-    *error = QStringLiteral("neither a directory nor a disc image file");
+    if (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode)) {
+        auto image = std::make_unique<ImageSource>();
+        if (!image->Open(path)) {
+            *error = image->ErrorText();
+            return nullptr;
+        }
+        return image;
+    }
+    *error = path + QStringLiteral(": neither a directory nor a disc image file");
     return nullptr;
 }
 

@@ -20,11 +20,12 @@ public:
     // shows, for an image its volume label, for a plain directory its name.
     virtual QString DefaultLabel() const = 0;
     // Adds every file of the disc to files (the walker's order and records). False when the disc
-    // could not be listed completely; ErrorText() says why.
+    // could not be listed completely; ErrorText() says why, in a message that names the source.
     virtual bool List(clsFileColl &files, ScanObserver &observer, const QString &label) = 0;
     virtual QString ErrorText() const = 0;
 
-    // The source for the path given on the command line; null, with *error saying why, when it is
+    // The source for the path given on the command line; null, with *error saying why (naming the
+    // path), when it is
     // neither a directory nor a file that can be read.
     static std::unique_ptr<DiscSource> Open(const QString &path, QString *error);
 };

@@ -140,45 +140,16 @@ QString labelOrNoLabel(const QString &label)
     return label.trimmed().isEmpty() ? kNoLabel : label;
 }
 
-// The label in the file system's own volume descriptor, read with libblkid; nullopt when the
-// device cannot be read or holds no file system of the mounted type. For ISO 9660, libblkid gives
-// the Joliet label where the disc has one, so "Metal 20" does not come back as "METAL_20".
+// The label in the file system's own volume descriptor; nullopt when the device cannot be read or
+// holds no file system of the mounted type. For ISO 9660, libblkid gives the Joliet label where the
+// disc has one, so "Metal 20" does not come back as "METAL_20".
 std::optional<QString> probeLabel(const QString &device, const QString &fsType)
 {
-    if (!device.startsWith('/'))
+    if (!device.startsWith('/')) // "fuseiso", "none": no device
         return std::nullopt;
-    // Non-blocking, so that a drive whose tray is open answers at once instead of waiting.
-    const int fd =
-        ::open(QFile::encodeName(device).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
-    if (fd < 0)
-        return std::nullopt;
-    std::optional<QString> label;
-    struct stat st
-    {};
-    if (::fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) {
-        blkid_probe probe = blkid_new_probe();
-        if (probe && blkid_probe_set_device(probe, fd, 0, 0) == 0) {
-            blkid_probe_enable_superblocks(probe, 1);
-            blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE);
-            QByteArray typeName = fsType.toLatin1();
-            if (fsType == QLatin1String("iso9660") || fsType == QLatin1String("udf")) {
-                char *only[] = {typeName.data(), nullptr};
-                blkid_probe_filter_superblocks_type(probe, BLKID_FLTR_ONLYIN, only);
-            }
-            if (blkid_do_safeprobe(probe) == 0) {
-                const char *value = nullptr;
-                size_t length = 0;
-                if (blkid_probe_lookup_value(probe, "LABEL", &value, &length) == 0 && value)
-                    label = QString::fromUtf8(value);
-                else
-                    label = QString();
-            }
-        }
-        if (probe)
-            blkid_free_probe(probe);
-    }
-    ::close(fd);
-    return label;
+    if (const std::optional<FileSystemProbe> probed = ProbeFileSystem(device, fsType))
+        return probed->label;
+    return std::nullopt;
 }
 
 // The label of udev's /dev/disk/by-label link that points at the device; nullopt when none does.
@@ -378,6 +349,50 @@ QString DecodeUdevLabel(const QString &linkName)
         out.append(in[i]);
     }
     return QString::fromUtf8(out);
+}
+
+std::optional<FileSystemProbe> ProbeFileSystem(const QString &deviceOrImage, const QString &fsType)
+{
+    // Non-blocking, so that a drive whose tray is open answers at once instead of waiting.
+    const int fd =
+        ::open(QFile::encodeName(deviceOrImage).constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    if (fd < 0)
+        return std::nullopt;
+    std::optional<FileSystemProbe> result;
+    struct stat st
+    {};
+    if (::fstat(fd, &st) == 0 && (S_ISBLK(st.st_mode) || S_ISREG(st.st_mode))) {
+        blkid_probe probe = blkid_new_probe();
+        if (probe && blkid_probe_set_device(probe, fd, 0, 0) == 0) {
+            blkid_probe_enable_superblocks(probe, 1);
+            blkid_probe_set_superblocks_flags(probe,
+                                              BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
+            QByteArray typeName = fsType.toLatin1();
+            if (fsType == QLatin1String("iso9660") || fsType == QLatin1String("udf")) {
+                char *only[] = {typeName.data(), nullptr};
+                blkid_probe_filter_superblocks_type(probe, BLKID_FLTR_ONLYIN, only);
+            }
+            if (blkid_do_safeprobe(probe) == 0) {
+                const auto value = [probe](const char *name) {
+                    const char *text = nullptr;
+                    size_t length = 0;
+                    return blkid_probe_lookup_value(probe, name, &text, &length) == 0 && text
+                               ? QString::fromUtf8(text)
+                               : QString();
+                };
+                result = FileSystemProbe{value("TYPE"), value("LABEL"), value("VERSION")};
+            }
+        }
+        if (probe)
+            blkid_free_probe(probe);
+    }
+    ::close(fd);
+    return result;
+}
+
+QString LabelOrNoLabel(const QString &label)
+{
+    return labelOrNoLabel(label);
 }
 
 } // namespace Drives

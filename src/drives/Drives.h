@@ -12,6 +12,8 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
+
 #include <sys/types.h>
 
 namespace Drives {
@@ -55,6 +57,22 @@ QStringList DriveListEntries(const DriveSources &sources = DriveSources::current
 // readable disc is there (missing path, not a directory, no medium, I/O error, a FUSE disc that
 // went away); 0 otherwise (a directory that is no CD drive's root, access refused, ...).
 qint32 DriveReadiness(const QString &root, const DriveSources &sources = DriveSources::current());
+
+// What a device or a disc image file records of its file system, read with libblkid from the file
+// system's own volume descriptor: its type, label (for ISO 9660 Joliet's mixed-case label where the
+// disc has one) and version ("Joliet Extension", "1.02"). fsType "iso9660" or "udf" looks for that
+// type only (an image may hold both); another text takes whatever is there. nullopt when it cannot be
+// read or holds no such file system.
+struct FileSystemProbe
+{
+    QString type;
+    QString label;
+    QString version;
+};
+std::optional<FileSystemProbe> ProbeFileSystem(const QString &deviceOrImage, const QString &fsType);
+
+// A label as the drive list shows it: "(no label)" when empty or all blanks.
+QString LabelOrNoLabel(const QString &label);
 
 // True for the errors that mean the disc is gone: no medium, the device gone, an I/O error, a
 // file system whose server or handle is gone.

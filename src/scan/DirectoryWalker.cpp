@@ -2,6 +2,7 @@
 
 #include "catalogue/TextForms.h"
 #include "drives/Drives.h"
+#include "scan/NameOrder.h"
 #include "testing/TestSeams.h"
 
 #include <QFile>
@@ -17,29 +18,6 @@
 #include <unistd.h>
 
 namespace {
-
-// Letter case ignored, ASCII compared in place; names with other letters are compared as Qt
-// compares texts ignoring case. Names equal but for case keep a fixed order.
-int compareIgnoringCase(std::string_view a, std::string_view b)
-{
-    const std::size_t common = std::min(a.size(), b.size());
-    for (std::size_t i = 0; i < common; ++i) {
-        const auto ca = static_cast<unsigned char>(a[i]);
-        const auto cb = static_cast<unsigned char>(b[i]);
-        if ((ca | cb) & 0x80) {
-            const std::string_view restA = a.substr(i);
-            const std::string_view restB = b.substr(i);
-            return QString::fromUtf8(restA.data(), static_cast<qsizetype>(restA.size()))
-                .compare(QString::fromUtf8(restB.data(), static_cast<qsizetype>(restB.size())),
-                         Qt::CaseInsensitive);
-        }
-        const int la = (ca >= 'A' && ca <= 'Z') ? ca + 32 : ca;
-        const int lb = (cb >= 'A' && cb <= 'Z') ? cb + 32 : cb;
-        if (la != lb)
-            return la - lb;
-    }
-    return a.size() < b.size() ? -1 : (a.size() > b.size() ? 1 : 0);
-}
 
 // A directory entry: its name as the file system holds it, and as text (UTF-8) where that differs.
 struct Entry
@@ -57,7 +35,7 @@ struct Entry
 
 bool nameLess(const Entry &a, const Entry &b)
 {
-    const int order = compareIgnoringCase(a.text(), b.text());
+    const int order = NameOrder::compareIgnoringCase(a.text(), b.text());
     return order != 0 ? order < 0 : a.raw < b.raw;
 }
 

@@ -1,0 +1,756 @@
+#include "scan/DiscImage.h"
+
+#include "drives/Drives.h"
+#include "scan/NameOrder.h"
+
+#include <QFile>
+
+#include <cdio/iso9660.h>
+#include <cdio/logging.h>
+#include <cdio/udf.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <mutex>
+#include <string>
+#include <type_traits>
+#include <vector>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// libcdio writes its warnings to standard output and ends the program on its errors; what goes wrong
+// with an image is told in our own sentences instead.
+void quietLog(cdio_log_level_t, const char[]) {}
+
+void quietenLibcdio()
+{
+    static std::once_flag once;
+    std::call_once(once, [] { cdio_log_set_handler(quietLog); });
+}
+
+// No real directory comes near these; a damaged image must not make us allocate or recurse without end.
+constexpr quint64 kMaxDirectoryBytes = 256ull << 20;
+constexpr std::size_t kMaxDepth = 1000;
+constexpr quint64 kBlock = 2048;
+
+struct FileEntry
+{
+    std::string name; // UTF-8
+    quint64 size = 0;
+    std::time_t modified = 0;
+    std::time_t created = 0;
+};
+
+struct IsoDir
+{
+    std::string name; // as listed (UTF-8)
+    std::string raw;  // as the image spells it, for libiso9660's path lookup
+    quint64 location = 0;
+    quint64 bytes = 0;
+};
+
+struct UdfDir
+{
+    std::string name;
+    quint32 icb = 0; // the block of its file entry in the partition
+    bool root = false;
+};
+
+// A broken-down local time from libiso9660 (which fills tm_gmtoff) back to seconds since the epoch.
+std::time_t fromLocal(struct tm parts)
+{
+    const long offset = parts.tm_gmtoff;
+    return timegm(&parts) - offset;
+}
+
+std::time_t fromShortIsoTime(const iso9660_dtime_t &time)
+{
+    struct tm parts
+    {};
+    iso9660_get_dtime(&time, true, &parts);
+    return fromLocal(parts);
+}
+
+// libiso9660's reading of the 17-character form ignores its zone offset, so it is read here.
+std::time_t fromLongIsoTime(const iso9660_ltime_t &time)
+{
+    const auto number = [](const char *digits, int count) {
+        int value = 0;
+        for (int i = 0; i < count; ++i)
+            value = value * 10 + (digits[i] >= '0' && digits[i] <= '9' ? digits[i] - '0' : 0);
+        return value;
+    };
+    struct tm parts
+    {};
+    parts.tm_year = number(time.lt_year, 4) - 1900;
+    parts.tm_mon = number(time.lt_month, 2) - 1;
+    parts.tm_mday = number(time.lt_day, 2);
+    parts.tm_hour = number(time.lt_hour, 2);
+    parts.tm_min = number(time.lt_minute, 2);
+    parts.tm_sec = number(time.lt_second, 2);
+    return timegm(&parts) - static_cast<std::time_t>(static_cast<signed char>(time.lt_gmtoff)) * 15 * 60;
+}
+
+std::time_t fromRockTime(const iso_rock_time_t &time)
+{
+    return time.b_longdate ? fromLongIsoTime(time.t.ltime) : fromShortIsoTime(time.t.dtime);
+}
+
+std::time_t fromUdfTime(const udf_timestamp_t &stamp)
+{
+    // libudf indexes a table by the month without looking at it.
+    if (stamp.month < 1 || stamp.month > 12 || stamp.day < 1 || stamp.day > 31)
+        return 0;
+    time_t seconds = 0;
+    long microseconds = 0;
+    return udf_stamp_to_time(&seconds, &microseconds, stamp) ? seconds : 0;
+}
+
+// A name of the plain ISO 9660 tree as fuseiso and the kernel show it: "README.TXT;1" is readme.txt.
+std::string translatedName(const char *raw, quint8 jolietLevel)
+{
+    std::string name(std::strlen(raw) + 1, '\0');
+    iso9660_name_translate_ext(raw, name.data(), jolietLevel);
+    name.resize(std::strlen(name.c_str()));
+    return name;
+}
+
+// Whether a UDF file entry keeps its data inside itself, where libudf does not look for a directory's.
+bool udfDataInEntry(const udf_file_entry_t &entry)
+{
+    return (entry.icb_tag.flags & ICBTAG_FLAG_AD_MASK) == ICBTAG_FLAG_AD_IN_ICB;
+}
+
+const QString kDirectoriesInEntries = QStringLiteral("directories kept inside their file entries");
+const QString kExtendedEntries = QStringLiteral("extended file entries");
+
+// libudf steps from one file identifier of a directory to the next without checking either against
+// what it read of the directory: each must lie inside it, or the directory is damaged.
+const udf_fileid_desc_t *nextIdentifier(const udf_fileid_desc_t &identifier)
+{
+    const std::size_t step =
+        4 * ((sizeof identifier + identifier.u.i_imp_use + identifier.i_file_id + 3) / 4);
+    return reinterpret_cast<const udf_fileid_desc_t *>(reinterpret_cast<const std::uint8_t *>(&identifier) +
+                                                       step);
+}
+
+bool identifierInside(const udf_dirent_t &directory, const udf_fileid_desc_t *identifier, quint64 bytes)
+{
+    const auto *start = directory.sector;
+    const auto *at = reinterpret_cast<const std::uint8_t *>(identifier);
+    if (!start || at < start || quint64(at - start) + sizeof *identifier > bytes)
+        return false;
+    return quint64(at - start) + sizeof *identifier + identifier->u.i_imp_use + identifier->i_file_id <=
+           bytes;
+}
+
+// libudf takes a file entry's allocation descriptors where the entry says they are, unchecked; an
+// entry whose descriptors would lie outside it is checked here before libudf is given it.
+bool udfEntrySound(const udf_file_entry_t &entry)
+{
+    return entry.i_extended_attr <= sizeof entry.u &&
+           entry.i_alloc_descs <= sizeof entry.u - entry.i_extended_attr;
+}
+
+// A descriptor's tag as libudf checks it: its kind and the checksum of its first 16 bytes.
+bool udfTagIs(const udf_tag_t &tag, quint16 kind)
+{
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(&tag);
+    std::uint8_t sum = 0;
+    for (int i = 0; i < 16; ++i)
+        sum = std::uint8_t(sum + (i == 4 ? 0 : bytes[i]));
+    return tag.id == kind && sum == tag.cksum;
+}
+
+// Whether the root directory's file entry that udf_get_root() will read (found as it finds it:
+// partition and logical volume descriptors of the main sequence, then the file set descriptor) is one
+// libudf can be given.
+bool udfRootSound(const udf_t *udf)
+{
+    std::vector<std::uint8_t> block(kBlock);
+    const auto read = [&](quint64 lba) {
+        return lba <= 0x7FFFFFFF && udf_read_sectors(udf, block.data(), lsn_t(lba), 1) == DRIVER_OP_SUCCESS;
+    };
+    if (!read(256))
+        return true; // libudf finds no root either
+    const auto &anchor = *reinterpret_cast<const anchor_vol_desc_ptr_t *>(block.data());
+    const quint32 first = anchor.main_vol_desc_seq_ext.loc;
+    const quint32 end = first + (anchor.main_vol_desc_seq_ext.len - 1) / kBlock;
+    quint32 partitionStart = 0;
+    quint32 fileSet = 0;
+    bool logical = false;
+    for (quint32 lba = first; lba < end; ++lba) {
+        if (lba - first > 4096)
+            return false; // a sequence no disc has
+        if (!read(lba))
+            return true;
+        const auto &tag = *reinterpret_cast<const udf_tag_t *>(block.data());
+        if (udfTagIs(tag, TAGID_PARTITION)) {
+            partitionStart = reinterpret_cast<const partition_desc_t *>(block.data())->start_loc;
+            if (logical)
+                break;
+        } else if (udfTagIs(tag, TAGID_LOGVOL)) {
+            const auto &volume = *reinterpret_cast<const logical_vol_desc_t *>(block.data());
+            if (volume.logical_blocksize == kBlock) {
+                logical = true;
+                fileSet = volume.lvd_use.fsd_loc.loc.lba;
+                if (partitionStart)
+                    break;
+            }
+        }
+    }
+    if (!logical || !partitionStart || !read(quint64(partitionStart) + fileSet) ||
+        !udfTagIs(*reinterpret_cast<const udf_tag_t *>(block.data()), TAGID_FSD))
+        return true;
+    const quint32 root = reinterpret_cast<const udf_fsd_t *>(block.data())->root_icb.loc.lba;
+    if (!read(quint64(partitionStart) + root))
+        return true;
+    const auto &entry = *reinterpret_cast<const udf_file_entry_t *>(block.data());
+    return !udfTagIs(entry.tag, TAGID_FILE_ENTRY) || udfEntrySound(entry);
+}
+
+struct IsoListFree
+{
+    void operator()(CdioList_t *list) const { iso9660_filelist_free(list); }
+};
+
+} // namespace
+
+struct DiscImage::State
+{
+    // The open image.
+    QString path;
+    std::string encodedPath;
+    quint64 imageBytes = 0;
+    Tree tree = Tree::None;
+    QString label;
+    iso9660_t *iso = nullptr;
+    udf_t *udf = nullptr;
+    quint32 udfPartitionStart = 0;
+    IsoDir isoRoot;
+
+    // The listing under way.
+    clsFileColl *files = nullptr;
+    ScanObserver *observer = nullptr;
+    QString recordLabel;
+    qint64 listed = 0;
+    std::string rawPath;  // the directory being listed, for libiso9660: "/SETUP/DATA/"
+    std::string relative; // the same as listed, below the root: "SETUP/DATA/"
+    std::vector<quint64> ancestors;
+    QString error;
+
+    ~State() { close(); }
+
+    void close()
+    {
+        if (iso)
+            iso9660_close(iso);
+        if (udf)
+            udf_close(udf);
+        iso = nullptr;
+        udf = nullptr;
+        tree = Tree::None;
+        label.clear();
+    }
+
+    bool fail(const QString &sentence)
+    {
+        error = sentence;
+        return false;
+    }
+    QString quoted() const { return QLatin1Char('\'') + path + QLatin1Char('\''); }
+    QString inImage(const std::string &relativePath) const
+    {
+        return QString::fromUtf8(relativePath.data(), static_cast<qsizetype>(relativePath.size()));
+    }
+    bool cutShort(const std::string &what)
+    {
+        return fail(quoted() + QStringLiteral(" is damaged: it is cut short ('") + inImage(what) +
+                    QStringLiteral("' lies beyond its end)."));
+    }
+    bool unreadableDirectory()
+    {
+        const QString which = relative.empty()
+                                  ? QStringLiteral("the root directory")
+                                  : QStringLiteral("the directory '") +
+                                        inImage(relative.substr(0, relative.size() - 1)) + QLatin1Char('\'');
+        return fail(quoted() + QStringLiteral(" is damaged: ") + which + QStringLiteral(" cannot be read."));
+    }
+    // Whether blocks [first, first + count) lie beyond the end of the image file.
+    bool beyondEnd(quint64 first, quint64 count) const { return (first + count) * kBlock > imageBytes; }
+
+    bool openIso();
+    enum class Udf { Absent, Listable, Unsupported, Damaged };
+    Udf openUdf(QString *why);
+    bool unsupported(const QString &why)
+    {
+        return fail(quoted() +
+                    QStringLiteral(" is a UDF disc image that cannot be read without mounting it (") + why +
+                    QStringLiteral(")."));
+    }
+
+    template <class Dir> bool walk(const Dir &dir);
+    bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs);
+    bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs);
+    bool udfExtentsInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
+};
+
+DiscImage::DiscImage() : m_state(std::make_unique<State>()) {}
+
+DiscImage::~DiscImage() = default;
+
+void DiscImage::Close()
+{
+    m_state->close();
+}
+
+bool DiscImage::IsOpen() const
+{
+    return m_state->tree != Tree::None;
+}
+
+QString DiscImage::VolumeLabel() const
+{
+    return m_state->label;
+}
+
+DiscImage::Tree DiscImage::ListedTree() const
+{
+    return m_state->tree;
+}
+
+QString DiscImage::TreeName() const
+{
+    switch (m_state->tree) {
+    case Tree::RockRidge:
+        return QStringLiteral("ISO 9660 with Rock Ridge");
+    case Tree::Udf:
+        return QStringLiteral("UDF");
+    case Tree::Joliet:
+        return QStringLiteral("ISO 9660 with Joliet");
+    case Tree::Iso9660:
+        return QStringLiteral("ISO 9660");
+    case Tree::None:
+        break;
+    }
+    return {};
+}
+
+qint64 DiscImage::FilesListed() const
+{
+    return m_state->listed;
+}
+
+QString DiscImage::ErrorText() const
+{
+    return m_state->error;
+}
+
+// The ISO 9660 tree: Rock Ridge names where the image has them (libiso9660 reads them from the
+// primary tree, so Joliet is not asked for then), else Joliet's, else the plain names.
+bool DiscImage::State::openIso()
+{
+    iso = iso9660_open_ext(encodedPath.c_str(), ISO_EXTENSION_NONE);
+    if (!iso)
+        return false;
+    std::unique_ptr<iso9660_stat_t, void (*)(iso9660_stat_t *)> root(iso9660_ifs_stat(iso, "/"),
+                                                                     iso9660_stat_free);
+    std::unique_ptr<CdioList_t, IsoListFree> top(iso9660_ifs_readdir(iso, "/"));
+    bool rock = false;
+    if (top) {
+        for (CdioListNode_t *node = _cdio_list_begin(top.get()); node && !rock;
+             node = _cdio_list_node_next(node)) {
+            rock = static_cast<iso9660_stat_t *>(_cdio_list_node_data(node))->rr.b3_rock == yep;
+        }
+    }
+    if (!rock) {
+        iso9660_t *joliet = iso9660_open_ext(encodedPath.c_str(), ISO_EXTENSION_ALL);
+        if (joliet && iso9660_ifs_get_joliet_level(joliet) > 0) {
+            iso9660_close(iso);
+            iso = joliet;
+            root.reset(iso9660_ifs_stat(iso, "/"));
+        } else if (joliet) {
+            iso9660_close(joliet);
+        }
+    }
+    tree = rock ? Tree::RockRidge : (iso9660_ifs_get_joliet_level(iso) > 0 ? Tree::Joliet : Tree::Iso9660);
+    isoRoot = root ? IsoDir{{}, {}, static_cast<quint32>(root->lsn), root->size} : IsoDir{};
+    return true;
+}
+
+// Whether the image's UDF can be listed; for one that cannot, *why says so in a few words.
+DiscImage::State::Udf DiscImage::State::openUdf(QString *why)
+{
+    udf = udf_open(encodedPath.c_str());
+    if (udf && !udfRootSound(udf)) {
+        udf_close(udf);
+        udf = nullptr;
+        return Udf::Damaged;
+    }
+    udf_dirent_t *root = udf ? udf_get_root(udf, true, 0) : nullptr;
+    if (root)
+        udfPartitionStart = root->i_part_start;
+    const bool inEntry = root && udfDataInEntry(root->fe);
+    if (root)
+        udf_dirent_free(root);
+    if (root && !inEntry)
+        return Udf::Listable;
+    const bool opened = udf != nullptr;
+    if (udf)
+        udf_close(udf);
+    udf = nullptr;
+    if (inEntry) {
+        *why = kDirectoriesInEntries;
+        return Udf::Unsupported;
+    }
+    // libudf reads the plain file entries of UDF 1.02 and 1.50, not the extended ones that later
+    // revisions bring; a root it cannot find in an earlier revision is damage.
+    const std::optional<Drives::FileSystemProbe> probed =
+        Drives::ProbeFileSystem(path, QStringLiteral("udf"));
+    if (probed && probed->version.toDouble() >= 2.0) {
+        *why = QStringLiteral("UDF ") + probed->version;
+        return Udf::Unsupported;
+    }
+    return opened || probed ? Udf::Damaged : Udf::Absent;
+}
+
+bool DiscImage::Open(const QString &imagePath)
+{
+    State &s = *m_state;
+    s.close();
+    s.error.clear();
+    s.listed = 0;
+    s.relative.clear();
+    s.path = imagePath;
+    s.encodedPath = QFile::encodeName(imagePath).toStdString();
+    quietenLibcdio();
+
+    const int fd = ::open(s.encodedPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+    if (fd < 0) {
+        const int error = errno;
+        if (error == EISDIR)
+            return s.fail(s.quoted() + QStringLiteral(" is a directory, not a disc image file."));
+        return s.fail(s.quoted() + QStringLiteral(" cannot be read: ") +
+                      QString::fromLocal8Bit(std::strerror(error)) + QLatin1Char('.'));
+    }
+    struct stat info
+    {};
+    const bool isFile = ::fstat(fd, &info) == 0 && (S_ISREG(info.st_mode) || S_ISBLK(info.st_mode));
+    const bool isDirectory = S_ISDIR(info.st_mode);
+    const off_t end = isFile ? ::lseek(fd, 0, SEEK_END) : -1;
+    ::close(fd);
+    if (isDirectory)
+        return s.fail(s.quoted() + QStringLiteral(" is a directory, not a disc image file."));
+    if (!isFile || end < 0)
+        return s.fail(s.quoted() + QStringLiteral(" is not a disc image (ISO 9660 or UDF)."));
+    s.imageBytes = static_cast<quint64>(end);
+
+    const bool iso = s.openIso();
+    QString why;
+    const State::Udf udf = !iso || s.tree != Tree::RockRidge ? s.openUdf(&why) : State::Udf::Absent;
+    if (udf == State::Udf::Listable) {
+        if (s.iso)
+            iso9660_close(s.iso);
+        s.iso = nullptr;
+        s.tree = Tree::Udf;
+    } else if (!iso) {
+        if (udf == State::Udf::Unsupported)
+            return s.unsupported(why);
+        if (udf == State::Udf::Damaged)
+            return s.unreadableDirectory();
+        return s.fail(s.quoted() + QStringLiteral(" is not a disc image (ISO 9660 or UDF)."));
+    }
+
+    // The label as for the disc mounted from a device (libblkid: Joliet's in preference to the primary
+    // descriptor's for ISO 9660); the image's own reading where libblkid finds none.
+    const QString type = s.tree == Tree::Udf ? QStringLiteral("udf") : QStringLiteral("iso9660");
+    if (const std::optional<Drives::FileSystemProbe> probed = Drives::ProbeFileSystem(imagePath, type)) {
+        s.label = probed->label;
+    } else if (s.udf) {
+        char volume[256] = {};
+        udf_get_volume_id(s.udf, volume, sizeof volume);
+        s.label = QString::fromUtf8(volume);
+    } else {
+        char *volume = nullptr;
+        if (iso9660_ifs_get_volume_id(s.iso, &volume) && volume)
+            s.label = QString::fromUtf8(volume);
+        free(volume);
+    }
+    s.label = Drives::LabelOrNoLabel(s.label);
+    return true;
+}
+
+bool DiscImage::List(clsFileColl &files, ScanObserver &observer, const QString &label)
+{
+    State &s = *m_state;
+    s.error.clear();
+    s.listed = 0;
+    if (s.tree == Tree::None)
+        return s.fail(QStringLiteral("No disc image is open."));
+    s.files = &files;
+    s.observer = &observer;
+    s.recordLabel = label;
+    s.rawPath.assign(1, '/');
+    s.relative.clear();
+    s.ancestors.clear();
+    const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, 0, true}) : s.walk(s.isoRoot);
+    s.files = nullptr;
+    s.observer = nullptr;
+    return complete;
+}
+
+// One directory and everything below it, in the walker's order, with the walker's observer calls.
+template <class Dir> bool DiscImage::State::walk(const Dir &dir)
+{
+    std::vector<FileEntry> found;
+    std::vector<Dir> subdirs;
+    if (!read(dir, found, subdirs))
+        return false;
+    const auto byName = [](const auto &a, const auto &b) { return NameOrder::less(a.name, b.name); };
+    std::sort(found.begin(), found.end(), byName);
+    std::sort(subdirs.begin(), subdirs.end(), byName);
+
+    observer->directoryListed(path + QLatin1Char('/') + inImage(relative));
+    observer->yield();
+
+    const std::size_t here = relative.size();
+    if (!found.empty()) {
+        const auto count = static_cast<qint64>(found.size());
+        observer->filesStarting(count);
+        qint64 lastYield = 0;
+        std::string path = relative;
+        for (qint64 i = 0; i < count; ++i) {
+            const FileEntry &file = found[static_cast<std::size_t>(i)];
+            observer->fileStarting(i, file.name);
+            path.resize(here);
+            path += file.name;
+            clsFile record;
+            record.SetFileInformationFrom(path, recordLabel, file.size, file.modified, file.created);
+            const clsFile &stored = files->Append(std::move(record));
+            observer->fileListed(stored, listed);
+            ++listed;
+            if (i - lastYield == 100) {
+                observer->yield();
+                lastYield = i;
+            }
+        }
+    }
+    std::vector<FileEntry>().swap(found); // only the subdirectories are kept below this level
+
+    observer->yield();
+
+    const auto subdirCount = static_cast<qint64>(subdirs.size());
+    const std::size_t rawHere = rawPath.size();
+    for (qint64 k = 0; k < subdirCount; ++k) {
+        observer->subdirectoryStarting(k, subdirCount);
+        const Dir &sub = subdirs[static_cast<std::size_t>(k)];
+        relative.resize(here);
+        relative += sub.name;
+        relative += '/';
+        if constexpr (std::is_same_v<Dir, IsoDir>) {
+            rawPath.resize(rawHere);
+            rawPath += sub.raw;
+            rawPath += '/';
+        }
+        if (!walk(sub))
+            return false;
+        ancestors.pop_back();
+    }
+    relative.resize(here);
+    rawPath.resize(rawHere);
+    return true;
+}
+
+bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs)
+{
+    if (ancestors.size() >= kMaxDepth || std::count(ancestors.begin(), ancestors.end(), dir.location) > 0)
+        return unreadableDirectory();
+    ancestors.push_back(dir.location);
+    if (dir.bytes > kMaxDirectoryBytes)
+        return unreadableDirectory();
+    if (beyondEnd(dir.location, (dir.bytes + kBlock - 1) / kBlock))
+        return cutShort(relative.empty() ? std::string("/") : relative);
+    std::unique_ptr<CdioList_t, IsoListFree> list(iso9660_ifs_readdir(iso, rawPath.c_str()));
+    if (!list)
+        return unreadableDirectory();
+
+    const quint8 jolietLevel = tree == Tree::Joliet ? iso9660_ifs_get_joliet_level(iso) : 0;
+    const char *previousFile = nullptr;
+    for (CdioListNode_t *node = _cdio_list_begin(list.get()); node; node = _cdio_list_node_next(node)) {
+        const auto *entry = static_cast<const iso9660_stat_t *>(_cdio_list_node_data(node));
+        const bool rock = entry->rr.b3_rock == yep;
+        const mode_t type = rock ? (entry->rr.st_mode & S_IFMT) : 0;
+        const bool isFile = entry->type == iso9660_stat_t::_STAT_FILE && (type == 0 || S_ISREG(type));
+        const bool isDir = entry->type == iso9660_stat_t::_STAT_DIR && (type == 0 || S_ISDIR(type));
+        // A file over 4 GiB comes as several records of one name, one per part: they make one file.
+        if (isFile && previousFile && std::strcmp(previousFile, entry->filename) == 0) {
+            if (beyondEnd(static_cast<quint32>(entry->lsn), entry->secsize))
+                return cutShort(relative + found.back().name);
+            found.back().size += entry->size;
+            continue;
+        }
+        previousFile = nullptr;
+        std::string name = rock ? std::string(entry->filename) : translatedName(entry->filename, jolietLevel);
+        if (name.empty() || name.front() == '.' || !(isFile || isDir))
+            continue;
+        if (isDir) {
+            subdirs.push_back(
+                {std::move(name), entry->filename, static_cast<quint32>(entry->lsn), entry->size});
+            continue;
+        }
+        if (beyondEnd(static_cast<quint32>(entry->lsn), entry->secsize))
+            return cutShort(relative + name);
+        const std::time_t modified =
+            rock && entry->rr.modify.b_used ? fromRockTime(entry->rr.modify) : fromLocal(entry->tm);
+        const std::time_t created =
+            rock && entry->rr.create.b_used ? fromRockTime(entry->rr.create) : modified;
+        found.push_back({std::move(name), entry->size, modified, created});
+        previousFile = entry->filename;
+    }
+    return true;
+}
+
+// Whether every recorded extent of a UDF file lies inside the image (libudf reads only the first).
+bool DiscImage::State::udfExtentsInside(const udf_file_entry_t &entry, quint32 partitionStart) const
+{
+    if (!udfEntrySound(entry))
+        return false;
+    const unsigned char *at = entry.u.ext_attr + entry.i_extended_attr;
+    const unsigned char *const end = at + entry.i_alloc_descs;
+    const auto le32 = [](const unsigned char *p) {
+        return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
+    };
+    std::size_t step = 0;
+    switch (entry.icb_tag.flags & ICBTAG_FLAG_AD_MASK) {
+    case ICBTAG_FLAG_AD_SHORT:
+        step = 8; // length, position
+        break;
+    case ICBTAG_FLAG_AD_LONG:
+        step = 16; // length, position, partition, own use
+        break;
+    case ICBTAG_FLAG_AD_EXTENDED:
+        step = 20; // length, recorded length, information length, position, ...
+        break;
+    default:
+        return true; // the data lies in the file entry itself
+    }
+    const std::size_t positionAt = step == 20 ? 12 : 4;
+    for (; at + step <= end; at += step) {
+        const quint32 length = le32(at) & 0x3FFFFFFF;
+        const quint32 kind = le32(at) >> 30;
+        if (length == 0)
+            break;
+        if (kind == 0 &&
+            beyondEnd(quint64(partitionStart) + le32(at + positionAt), (length + kBlock - 1) / kBlock))
+            return false;
+    }
+    return true;
+}
+
+// libudf walks a directory with one handle that it frees itself when it reaches the end or fails.
+bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs)
+{
+    if (ancestors.size() >= kMaxDepth ||
+        (!dir.root && std::count(ancestors.begin(), ancestors.end(), dir.icb) > 0))
+        return unreadableDirectory();
+    ancestors.push_back(dir.root ? ~0ull : dir.icb);
+
+    udf_dirent_t *handle = nullptr;
+    if (dir.root) {
+        handle = udf_get_root(udf, true, 0);
+    } else {
+        // udf_opendir() wants the parent's handle standing at the entry; what it reads of it is the
+        // entry's file identifier (where its file entry lies) and its name.
+        std::vector<std::uint8_t> block(kBlock);
+        if (udf_read_sectors(udf, block.data(), lsn_t(udfPartitionStart + dir.icb), 1) != DRIVER_OP_SUCCESS ||
+            !udfEntrySound(*reinterpret_cast<const udf_file_entry_t *>(block.data())))
+            return unreadableDirectory();
+        udf_fileid_desc_t identifier{};
+        identifier.icb.loc.lba = dir.icb;
+        auto parent = std::make_unique<udf_dirent_t>();
+        parent->psz_name = const_cast<char *>("");
+        parent->b_dir = true;
+        parent->p_udf = udf;
+        parent->fid = &identifier;
+        handle = udf_opendir(parent.get());
+    }
+    if (!handle)
+        return unreadableDirectory();
+    const quint64 blocks = quint64(handle->i_loc_end) - handle->i_loc + 1;
+    if (handle->fe.tag.id != TAGID_FILE_ENTRY || handle->dir_left > kMaxDirectoryBytes ||
+        handle->dir_left > blocks * kBlock) {
+        udf_dirent_free(handle);
+        return unreadableDirectory();
+    }
+    if (handle->dir_left > 0 && beyondEnd(quint64(handle->i_part_start) + handle->i_loc, blocks)) {
+        udf_dirent_free(handle);
+        return cutShort(relative.empty() ? std::string("/") : relative);
+    }
+
+    const quint32 partitionStart = handle->i_part_start;
+    const quint64 bytes = blocks * kBlock;
+    const quint64 size = handle->dir_left;
+    if (size > 0) {
+        // The first identifier is decoded as soon as libudf has read the directory: it is checked first.
+        std::vector<std::uint8_t> first(kBlock);
+        const auto *identifier = reinterpret_cast<const udf_fileid_desc_t *>(first.data());
+        if (udf_read_sectors(udf, first.data(), handle->i_part_start + handle->i_loc, 1) !=
+                DRIVER_OP_SUCCESS ||
+            sizeof *identifier + identifier->u.i_imp_use + identifier->i_file_id > bytes) {
+            udf_dirent_free(handle);
+            return unreadableDirectory();
+        }
+    }
+    for (;;) {
+        const bool atEnd = handle->dir_left == 0;
+        if (!atEnd && handle->fid && !identifierInside(*handle, nextIdentifier(*handle->fid), bytes)) {
+            udf_dirent_free(handle);
+            return unreadableDirectory();
+        }
+        udf_dirent_t *entry = udf_readdir(handle);
+        if (!entry)
+            return atEnd || unreadableDirectory();
+        if (!identifierInside(*entry, entry->fid, bytes) || entry->dir_left > size) {
+            udf_dirent_free(entry);
+            return unreadableDirectory();
+        }
+        const quint8 characteristics = entry->fid->file_characteristics;
+        if (characteristics & (UDF_FILE_PARENT | UDF_FILE_DELETED | UDF_FILE_HIDDEN))
+            continue;
+        // libudf copies 8-bit names as they are: Latin-1 bytes, made UTF-8 here.
+        const std::uint8_t *identifier = entry->fid->u.imp_use.data + entry->fid->u.i_imp_use;
+        std::string name = entry->psz_name ? entry->psz_name : "";
+        if (entry->fid->i_file_id > 0 && identifier[0] == 8)
+            name = QString::fromLatin1(name.data(), static_cast<qsizetype>(name.size())).toStdString();
+        if (name.empty() || name.front() == '.')
+            continue;
+        const quint8 type = entry->fe.icb_tag.file_type;
+        if (entry->fe.tag.id == TAGID_EFE ||
+            (type == ICBTAG_FILE_TYPE_DIRECTORY && udfDataInEntry(entry->fe))) {
+            const QString why = entry->fe.tag.id == TAGID_EFE ? kExtendedEntries : kDirectoriesInEntries;
+            udf_dirent_free(entry);
+            return unsupported(why);
+        }
+        if (entry->fe.tag.id != TAGID_FILE_ENTRY) {
+            udf_dirent_free(entry);
+            return unreadableDirectory();
+        }
+        if (type == ICBTAG_FILE_TYPE_DIRECTORY) {
+            subdirs.push_back({std::move(name), entry->fid->icb.loc.lba, false});
+        } else if (type == ICBTAG_FILE_TYPE_REGULAR) {
+            if (!udfExtentsInside(entry->fe, partitionStart)) {
+                udf_dirent_free(entry);
+                return cutShort(relative + name);
+            }
+            const std::time_t modified = fromUdfTime(entry->fe.modification_time);
+            found.push_back({std::move(name), udf_get_file_length(entry), modified, modified});
+        }
+    }
+}

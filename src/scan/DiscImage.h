@@ -1,0 +1,72 @@
+#pragma once
+// Lists a disc image file without mounting it, exactly as the directory walker lists the same disc
+// mounted: the same records (label, name, "LABEL: dir/file", size in bytes, times in the general date
+// form) in the same order (depth first, the files of a directory before its subdirectories, names in
+// NameOrder), hidden names (a leading '.') left out, only regular files and real directories (symbolic
+// links, devices and FIFOs are neither listed nor followed), and the same observer calls and yields.
+//
+// Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660), and UDF (libudf). An image may hold more
+// than one file tree; the one listed is
+//   1. Rock Ridge where the image has it: what fuseiso and the kernel show for such an image;
+//   2. else UDF where the image has it: full names, sizes beyond 4 GiB, and what the system mounts a
+//      disc holding UDF and plain ISO 9660 as;
+//   3. else Joliet;
+//   4. else the plain ISO 9660 names as fuseiso and the kernel show them (lower case, no ";1").
+// Times are those the image records: Rock Ridge's modification time (else the directory record's
+// recording time) and Rock Ridge's creation time where recorded; UDF's modification time. A file with
+// no creation time of its own gets its modification time, as on a mounted disc.
+//
+//     DiscImage image;
+//     if (!image.Open(path) || !image.List(files, observer, image.VolumeLabel()))
+//         report(image.ErrorText()); // image.FilesListed() records were added before the failure
+//
+// Where it differs from the walker: directoryListed() is given the image's path, '/' and the
+// directory's path in the image ("/home/ann/disc.iso/SETUP/"); driveNotReady() is never called; and any
+// fault ends the whole listing with a sentence in ErrorText(), because an image that cannot be read to
+// its end is damaged and a part of it is no list of the disc.
+
+#include "catalogue/clsFileColl.h"
+#include "scan/DirectoryWalker.h"
+
+#include <QString>
+
+#include <memory>
+
+class DiscImage
+{
+public:
+    enum class Tree { None, RockRidge, Udf, Joliet, Iso9660 };
+
+    DiscImage();
+    ~DiscImage();
+    DiscImage(const DiscImage &) = delete;
+    DiscImage &operator=(const DiscImage &) = delete;
+
+    // Opens a disc image file (or a disc's device node), closing the one open before. False, with
+    // ErrorText() set, when it cannot be read or holds no file system that can be listed.
+    bool Open(const QString &imagePath);
+    void Close();
+    bool IsOpen() const;
+
+    // The disc's volume label, as GetVolumeLabel gives it for the disc mounted from a device: Joliet's
+    // (or UDF's) label in preference to the primary descriptor's, "(no label)" when blank.
+    QString VolumeLabel() const;
+    // Which of the image's file trees is listed, and its name ("ISO 9660 with Rock Ridge", "UDF", ...).
+    Tree ListedTree() const;
+    QString TreeName() const;
+
+    // Lists every file of the open image into files, each record with the given label, telling
+    // observer as the walker does. True when the whole image was listed. False when it could not be:
+    // ErrorText() says why, and the FilesListed() records added before the failure (the first ones in
+    // the walk's order) stay at the end of files for the caller to keep or drop.
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label);
+    // Records added to the list by the last List().
+    qint64 FilesListed() const;
+
+    // One sentence on what went wrong in the last Open() or List(); empty after a success.
+    QString ErrorText() const;
+
+private:
+    struct State;
+    std::unique_ptr<State> m_state;
+};
