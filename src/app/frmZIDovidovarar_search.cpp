@@ -2,8 +2,7 @@
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/TextForms.h"
-#include "db/CDatabase.h"
-#include "search/CatalogueSearch.h"
+#include "search/SearchCommand.h"
 #include "search/SearchPhrase.h"
 #include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
@@ -16,11 +15,6 @@
 #include <QToolButton>
 #include <QTreeView>
 
-struct frmZIDovidovarar::SearchPart
-{
-    SearchResultModel *model = nullptr; // the rows of lvwFileSearch, owned by the window
-};
-
 namespace {
 
 const QString kSearchCaption = QStringLiteral("Quillary - File Search in progress...");
@@ -31,13 +25,6 @@ QString filesFound(qint64 count)
     return QStringLiteral("Files Found: ") + QString::number(count);
 }
 
-// Why the search failed, in the words the save uses for the same faults of the catalogue.
-QString searchFailedMessage(const CDatabaseError &error)
-{
-    return QStringLiteral("The catalogue could not be searched.\r\n") +
-           DescribeCatalogueError(error, modFunction::DefaultDatabasePath(), CatalogueTask::Reading);
-}
-
 // What the label shows of a name: only that part is decoded (a name may be megabytes long).
 QString shownText(std::string_view text)
 {
@@ -46,10 +33,50 @@ QString shownText(std::string_view text)
 
 } // namespace
 
+// Shows the search in the search tab: rows go to the list as they are read; the bar and the two labels
+// reach the screen only at a yield, so they are given their values there (the same picture as setting
+// them for every row, at a fraction of the cost).
+struct frmZIDovidovarar::SearchPart : SearchObserver
+{
+    explicit SearchPart(frmZIDovidovarar &window) : w(window), model(new SearchResultModel(&window)) {}
+
+    void RowsFound(qint64 count) override
+    {
+        // The count is known before the first row is read: the bar's range is set once.
+        w.display().setBarRange(w.pgbrFileSearch, 0, count);
+        if (model->heldRows() > 0)
+            model->clear();
+        model->reserve(count);
+        model->setGrowing(true);
+    }
+
+    void RowRead(qint64 n, const std::array<std::string_view, ListColumns::kCount> &texts) override
+    {
+        model->appendRow(n, texts);
+    }
+
+    void Yield(qint64 n, std::string_view fileName) override
+    {
+        showRow(n, shownText(fileName));
+        w.display().yield();
+        if (const auto &hook = TestSeams::AfterSearchYield())
+            hook();
+    }
+
+    void showRow(qint64 n, const QString &fileName)
+    {
+        w.display().setBarValue(w.pgbrFileSearch, n);
+        w.display().setText(w.lblFileSearchMsg, fileName);
+        w.display().setText(w.lblFileSerached, filesFound(n));
+    }
+
+    frmZIDovidovarar &w;
+    SearchResultModel *model; // the rows of lvwFileSearch, owned by the window
+};
+
 void frmZIDovidovarar::initSearchPart()
 {
-    m_search = std::make_shared<SearchPart>();
-    m_search->model = new SearchResultModel(this);
+    m_search = std::make_shared<SearchPart>(*this);
     lvwFileSearch->setModel(m_search->model);
     display().watchModel(m_search->model);
 }
@@ -73,69 +100,12 @@ void frmZIDovidovarar::cmdSearch_Click()
     }
 
     setHourglass(true);
+    SearchCommand search(*m_search);
+    const auto outcome =
+        search.Run(modFunction::DefaultDatabasePath(), SearchPhrase::TrimBlanks(txtSearchList->text()));
     SearchResultModel *model = m_search->model;
-    auto yieldNow = [this] {
-        m_display.yield();
-        if (const auto &hook = TestSeams::AfterSearchYield())
-            hook();
-    };
-    CDatabaseError failure;
-    bool nothingFound = false;
-    {
-        CDatabase db(modFunction::DefaultDatabasePath());
-        CatalogueSearch search(db.IsOpen() ? db.Handle() : nullptr);
-        const QString phrase = SearchPhrase::TrimBlanks(txtSearchList->text());
-        if (!db.IsOpen()) {
-            failure = db.LastError();
-        } else if (!search.find(phrase)) {
-            failure = search.error();
-        } else if (search.count() == 0) {
-            nothingFound = true;
-        } else {
-            // The count is known before the first row is read: the bar's range is set once.
-            const qint64 total = search.count();
-            m_display.setBarRange(pgbrFileSearch, 0, total);
-            if (model->heldRows() > 0)
-                model->clear();
-            model->reserve(total);
-            model->setGrowing(true);
-            // The labels and the bar reach the screen only at a yield, so they are given their
-            // values there: the same picture as setting them for every row, at a fraction of the cost.
-            auto showRow = [&](qint64 n, const QString &fileName) {
-                m_display.setBarValue(pgbrFileSearch, n);
-                m_display.setText(lblFileSearchMsg, fileName);
-                m_display.setText(lblFileSerached, filesFound(n));
-            };
-            qint64 listed = 0;
-            qint64 lastYield = 1;
-            for (qint64 n = 1; n <= total; ++n) {
-                if (!search.next()) {
-                    failure = search.error();
-                    break;
-                }
-                model->appendRow(n, {search.field(0), search.field(1), search.field(2), search.field(3),
-                                     search.field(4), search.field(5)});
-                listed = n;
-                if (n - lastYield == 50) {
-                    showRow(n, shownText(search.field(ListColumns::FileName)));
-                    yieldNow();
-                    lastYield = n;
-                }
-            }
-            model->setGrowing(false);
-            if (!failure.isSet()) {
-                showRow(listed, shownText(search.field(ListColumns::FileName)));
-                yieldNow();
-            } else if (listed > 0) {
-                // The failed read left no current row: the last name listed is the list's own.
-                showRow(listed, model->heldRows() > 0
-                                    ? model->text(model->heldRows() - 1, ListColumns::FileName)
-                                    : QString());
-            }
-        }
-    }
-
-    if (nothingFound) {
+    model->setGrowing(false);
+    if (outcome == SearchCommand::Outcome::NothingFound) {
         setHourglass(false);
         m_display.setText(lblFileSearchMsg, QString());
         if (model->heldRows() > 0)
@@ -144,11 +114,15 @@ void frmZIDovidovarar::cmdSearch_Click()
         m_display.setText(lblFileSerached, filesFound(0));
         m_display.flush();
         quillary::ShowMessage(this, kNothingFound);
-    } else if (failure.isSet()) {
-        // Rows listed before the failure stay; the window returns to idle as after a search.
+    } else if (outcome == SearchCommand::Outcome::Failed) {
+        // Rows listed before the failure stay, the last of them shown; the window returns to idle as
+        // after a search.
+        if (search.RowsRead() > 0)
+            m_search->showRow(search.RowsRead(), model->text(model->heldRows() - 1, ListColumns::FileName));
         setHourglass(false);
         m_display.flush();
-        quillary::ShowMessage(this, searchFailedMessage(failure));
+        quillary::ShowMessage(this, QStringLiteral("The catalogue could not be searched.\r\n") +
+                                        search.FailureText());
     }
     endCommand(cmdSearch);
 }
