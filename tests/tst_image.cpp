@@ -146,6 +146,42 @@ private Q_SLOTS:
         QCOMPARE(fromImage.events, fromDisc.events);
     }
 
+    void isoImageWithoutRockRidge_namesAsFuseisoShowsThem_data()
+    {
+        QTest::addColumn<QStringList>("options");
+        QTest::addColumn<QString>("tree");
+        QTest::newRow("Joliet") << QStringList{"--norock", "-J"} << "ISO 9660 with Joliet";
+        QTest::newRow("plain") << QStringList{"--norock"} << "ISO 9660";
+    }
+    void isoImageWithoutRockRidge_namesAsFuseisoShowsThem()
+    {
+        QFETCH(QStringList, options);
+        QFETCH(QString, tree);
+        IsoImage disc("PLAIN");
+        disc.setFileSystems(options);
+        // Letters of three bytes in UTF-8 but two in Joliet, also in a directory's name.
+        for (const char *file :
+             {"日本語のフォルダ/日本語のファイル名.txt", "Mixed Case.TXT", "README", ".hidden"})
+            QVERIFY(disc.addFile(file, "x"));
+        const bool mounted = disc.buildAndMount();
+        if (!QFileInfo::exists(disc.imagePath()))
+            QSKIP(qPrintable(disc.skipReason()));
+        DiscImage image;
+        QVERIFY(image.Open(disc.imagePath()));
+        QCOMPARE(image.TreeName(), tree);
+        Recorder fromImage(disc.imagePath() + '/');
+        QVERIFY(image.List(fromImage.files, fromImage, "PLAIN"));
+        if (options.contains("-J"))
+            QVERIFY(fromImage.paths().contains("PLAIN: 日本語のフォルダ/日本語のファイル名.txt"));
+        if (!mounted)
+            QSKIP(qPrintable("listed without the mounted disc to compare: " + disc.skipReason()));
+        Recorder fromDisc(disc.root());
+        DirectoryWalker walker(fromDisc.files, fromDisc);
+        walker.setLabel("PLAIN");
+        walker.ScanDirectory(disc.root());
+        QCOMPARE(fromImage.events, fromDisc.events);
+    }
+
     void udfImage_listedWithItsNamesSizesAndTimes()
     {
         if (QStandardPaths::findExecutable("genisoimage").isEmpty())

@@ -216,6 +216,36 @@ bool udfRootSound(const udf_t *udf)
     return !udfTagIs(entry.tag, TAGID_FILE_ENTRY) || udfEntrySound(entry);
 }
 
+// libiso9660 cuts a Joliet name to as many bytes of UTF-8 as it had bytes of UCS-2, which loses the end
+// of names in scripts that take three bytes a letter; so for a Joliet tree the names are decoded again
+// from the directory's records, taken in the order libiso9660 takes them. Empty when they cannot be.
+std::vector<std::string> jolietNames(const iso9660_t *iso, quint64 location, quint64 bytes)
+{
+    const quint64 blocks = (bytes + kBlock - 1) / kBlock;
+    std::vector<std::uint8_t> records(blocks * kBlock);
+    if (records.empty() || location + blocks > 0x7FFFFFFF ||
+        iso9660_iso_seek_read(iso, records.data(), lsn_t(location), long(blocks)) != long(records.size()))
+        return {};
+    std::vector<std::string> names;
+    for (std::size_t offset = 0; offset < records.size();) {
+        const std::size_t length = records[offset];
+        if (length == 0 || (offset + length - 1) / kBlock != offset / kBlock) {
+            offset += kBlock - offset % kBlock; // the rest of the block is unused
+            continue;
+        }
+        const std::size_t nameLength = length > 33 ? records[offset + 32] : 0;
+        if (length < 34 || 33 + nameLength > length)
+            return {};
+        const std::uint8_t *name = records.data() + offset + 33;
+        QString text;
+        for (std::size_t i = 0; i + 1 < nameLength; i += 2)
+            text.append(QChar(char16_t(name[i] << 8 | name[i + 1])));
+        names.push_back(nameLength == 1 ? std::string(".") : text.toStdString()); // "." and ".." are one byte
+        offset += length;
+    }
+    return names;
+}
+
 struct IsoListFree
 {
     void operator()(CdioList_t *list) const { iso9660_filelist_free(list); }
@@ -582,8 +612,16 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
         return unreadableDirectory();
 
     const quint8 jolietLevel = tree == Tree::Joliet ? iso9660_ifs_get_joliet_level(iso) : 0;
+    std::vector<std::string> joliet;
+    if (jolietLevel > 0) {
+        joliet = jolietNames(iso, dir.location, dir.bytes);
+        if (joliet.size() != _cdio_list_length(list.get()))
+            joliet.clear();
+    }
     const char *previousFile = nullptr;
-    for (CdioListNode_t *node = _cdio_list_begin(list.get()); node; node = _cdio_list_node_next(node)) {
+    std::size_t index = 0;
+    for (CdioListNode_t *node = _cdio_list_begin(list.get()); node;
+         node = _cdio_list_node_next(node), ++index) {
         const auto *entry = static_cast<const iso9660_stat_t *>(_cdio_list_node_data(node));
         const bool rock = entry->rr.b3_rock == yep;
         const mode_t type = rock ? (entry->rr.st_mode & S_IFMT) : 0;
@@ -597,7 +635,9 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
             continue;
         }
         previousFile = nullptr;
-        std::string name = rock ? std::string(entry->filename) : translatedName(entry->filename, jolietLevel);
+        std::string name = rock             ? std::string(entry->filename)
+                           : joliet.empty() ? translatedName(entry->filename, jolietLevel)
+                                            : translatedName(joliet[index].c_str(), jolietLevel);
         if (name.empty() || name.front() == '.' || !(isFile || isDir))
             continue;
         if (isDir) {

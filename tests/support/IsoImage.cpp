@@ -50,9 +50,10 @@ bool IsoImage::addFile(const QString &relativePath, const QByteArray &content, c
 
 bool IsoImage::build()
 {
-    const QString error = run(
-        "xorriso", {"-as", "mkisofs", "-quiet", "-R", "-J", "-V", m_label, "-o", imagePath(), sourceDir()},
-        m_dir.path() + "/xorriso.log");
+    const QString error = run("xorriso",
+                              QStringList{"-as", "mkisofs", "-quiet"} + m_options +
+                                  QStringList{"-V", m_label, "-o", imagePath(), sourceDir()},
+                              m_dir.path() + "/xorriso.log");
     return error.isEmpty() || fail("cannot make a disc image: " + error);
 }
 

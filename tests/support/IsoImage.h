@@ -16,6 +16,7 @@
 // user's home stays untouched; CTest runs tests in a private mount namespace where it can.
 
 #include <QDateTime>
+#include <QStringList>
 #include <QTemporaryDir>
 
 class IsoImage
@@ -29,6 +30,8 @@ public:
     // Parent directories are made; a valid modified becomes the file's modification time.
     bool addFile(const QString &relativePath, const QByteArray &content = {}, const QDateTime &modified = {});
 
+    // The file systems the image gets, as mkisofs options: Rock Ridge and Joliet ("-R", "-J") unless set.
+    void setFileSystems(const QStringList &options) { m_options = options; }
     bool build();         // makes imagePath() from sourceDir()
     bool buildAndMount(); // and mounts it on root()
     bool unmount();       // true when nothing stays mounted
@@ -45,6 +48,7 @@ private:
 
     QTemporaryDir m_dir;
     QString m_label;
+    QStringList m_options{"-R", "-J"};
     QString m_skipReason;
     bool m_mounted = false;
 };
