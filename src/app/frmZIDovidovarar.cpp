@@ -340,6 +340,29 @@ void frmZIDovidovarar::setHourglass(bool on)
         unsetCursor();
 }
 
+bool frmZIDovidovarar::beginCommand(QAbstractButton *button, const QString &caption)
+{
+    if (m_blnBusy)
+        return false;
+    button->setEnabled(false);
+    m_blnBusy = true;
+    if (!caption.isEmpty())
+        setWindowTitle(caption);
+    return true;
+}
+
+bool frmZIDovidovarar::refuseWithoutCatalogue(QAbstractButton *button)
+{
+    if (!modFunction::DefaultDatabasePath().isEmpty())
+        return false;
+    m_display.flush();
+    quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
+    setWindowTitle(modConstant::kAppTitle);
+    button->setEnabled(true);
+    m_blnBusy = false;
+    return true;
+}
+
 void frmZIDovidovarar::endCommand(QAbstractButton *button)
 {
     m_display.flush();

@@ -56,6 +56,12 @@ private:
     // Back to idle after a long command: exact display, default pointer, caption "Quillary",
     // the command's button enabled, blnBusy false.
     void endCommand(QAbstractButton *button);
+    // The start of each long command: false (nothing done) while another command runs; otherwise the
+    // command's button is disabled, blnBusy set and, when given, the command's caption shown.
+    bool beginCommand(QAbstractButton *button, const QString &caption = {});
+    // When the catalogue is missing: the database-missing message, then back to idle with the pointer
+    // and everything else as it was; true then.
+    bool refuseWithoutCatalogue(QAbstractButton *button);
 
     // Drives (frmZIDovidovarar_drives.cpp)
     void LoadDriveList();

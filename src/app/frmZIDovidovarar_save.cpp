@@ -51,18 +51,9 @@ void frmZIDovidovarar::initSavePart()
 void frmZIDovidovarar::cmdAddToDB_Click()
 {
     // A scan or a search in progress: the save waits for the user to try again.
-    if (m_blnBusy)
+    if (!beginCommand(cmdAddToDB, QStringLiteral("Quillary - Saving file information to database...")) ||
+        refuseWithoutCatalogue(cmdAddToDB))
         return;
-    cmdAddToDB->setEnabled(false);
-    m_blnBusy = true;
-    setWindowTitle(QStringLiteral("Quillary - Saving file information to database..."));
-
-    if (modFunction::DefaultDatabasePath().isEmpty()) {
-        m_display.flush();
-        quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
-        endCommand(cmdAddToDB);
-        return;
-    }
     if (objScannedFiles().Count() == 0) {
         m_display.flush();
         quillary::ShowMessage(

@@ -98,17 +98,8 @@ void frmZIDovidovarar::cmdTakeBackup_Click()
 {
     // A save or a search in progress: the scan waits for the user to try again, so it never empties
     // the list under a running save.
-    if (m_blnBusy)
+    if (!beginCommand(cmdTakeBackup) || refuseWithoutCatalogue(cmdTakeBackup))
         return;
-    cmdTakeBackup->setEnabled(false);
-    m_blnBusy = true;
-
-    if (modFunction::DefaultDatabasePath().isEmpty()) {
-        m_display.flush();
-        quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
-        endCommand(cmdTakeBackup);
-        return;
-    }
 
     lngFileCount = 0;
     setHourglass(true);

@@ -83,21 +83,9 @@ void frmZIDovidovarar::initSearchPart()
 
 void frmZIDovidovarar::cmdSearch_Click()
 {
-    if (m_blnBusy)
+    // The tab keeps its previous result when the catalogue is missing, and the pointer never changes.
+    if (!beginCommand(cmdSearch, kSearchCaption) || refuseWithoutCatalogue(cmdSearch))
         return;
-    m_blnBusy = true;
-    cmdSearch->setEnabled(false);
-    setWindowTitle(kSearchCaption);
-
-    if (modFunction::DefaultDatabasePath().isEmpty()) {
-        // The tab keeps its previous result, and the pointer never changes.
-        m_display.flush();
-        quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
-        setWindowTitle(modConstant::kAppTitle);
-        m_blnBusy = false;
-        cmdSearch->setEnabled(true);
-        return;
-    }
 
     setHourglass(true);
     SearchCommand search(*m_search);
