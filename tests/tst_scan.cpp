@@ -174,9 +174,14 @@ private Q_SLOTS:
         QCOMPARE(Walk(root, "w/", EACCES).run(), QStringList({"a", "b", "B1", "x1", "x2", "z1", "y1"}));
         // A directory the drive cannot read gives the not-ready message; while the root can still be read,
         // the walk goes on with the next directory.
-        Walk ioError(root, "X/", EIO);
-        QCOMPARE(ioError.run(), QStringList({"a", "b", "B1", "w1", "y1"}));
-        QCOMPARE(ioError.events.count("not ready"), 1);
+        // Every error that means the disc is gone counts so, and only those.
+        for (const int error : {EIO, ENOMEDIUM, EMEDIUMTYPE, ENXIO, ENODEV, ENOTCONN, ESTALE}) {
+            Walk gone(root, "X/", error);
+            QCOMPARE(gone.run(), QStringList({"a", "b", "B1", "w1", "y1"}));
+            QCOMPARE(gone.events.count("not ready"), 1);
+        }
+        for (const int error : {EACCES, ENOENT, ENOTDIR, ELOOP, EMFILE})
+            QCOMPARE(Walk(root, "X/", error).events.count("not ready"), 0);
         // The disc taken out before X is read: one message, and the walk ends there.
         Walk pulled(root);
         TestSeams::WalkFault() = [&root](std::string_view relative) {
@@ -304,6 +309,31 @@ private Q_SLOTS:
         }
         QCOMPARE(m_messages.mid(2),
                  QStringList({kNotReady, kNotReady, modConstant::DatabaseMissingMessage()}));
+    }
+
+    // While the walk runs, what it has done so far reaches the screen at its yields: the count, the file
+    // bar, the file's name and the rows.
+    void window_showsProgressAtYields()
+    {
+        const QString root = m_dir->path() + "/disc";
+        QStringList files;
+        for (int i = 0; i < 250; ++i)
+            files << QStringLiteral("D/f%1").arg(i, 3, 10, QLatin1Char('0'));
+        QVERIFY(makeFiles(root, files));
+        frmZIDovidovarar &w = openWindow(root);
+        w.display().setInterval(0);
+        QStringList atYields; // "count|bar|file|rows" at each turn of the event loop during the walk
+        QTimer poll;
+        connect(&poll, &QTimer::timeout, this, [&] {
+            atYields << control<QLabel>("lblFilesFound")->text() + '|' +
+                            QString::number(control<QProgressBar>("pgbrFile")->value()) + '|' +
+                            control<QLabel>("lblFile")->text() + '|' +
+                            QString::number(control<QTreeView>("lvwListFile")->model()->rowCount());
+        });
+        poll.start(0);
+        listFiles();
+        QVERIFY2(atYields.contains("Files Found: 101|101| f100|101"), qPrintable(atYields.join('\n')));
+        QVERIFY(atYields.contains("Files Found: 201|201| f200|201"));
     }
 
     void window_duringWalk()
