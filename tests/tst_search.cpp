@@ -2,6 +2,7 @@
 #include "app/MessageBox.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueIndex.h"
+#include "db/Sqlite.h"
 #include "search/CatalogueSearch.h"
 #include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
@@ -32,10 +33,10 @@ struct Catalogue
     {
         if (*script ? CatalogueFile::CreateFromScript(path, script)
                     : CatalogueFile::CreateFromSchemaFile(path, kSchemaFile))
-            sqlite3_open(QFile::encodeName(path).constData(), &db);
+            connection = SqliteConnection(path);
+        db = connection.handle();
     }
-    ~Catalogue() { sqlite3_close(db); }
-    bool exec(const QString &s) { return !sqlite3_exec(db, qUtf8Printable(s), nullptr, nullptr, nullptr); }
+    bool exec(const QString &s) { return connection.exec(qUtf8Printable(s)); }
     bool add(QStringList names, int numbered = 0) // files of disc DISC01, then file1.txt, file2.txt, ...
     {
         for (int i = 1; i <= numbered; ++i)
@@ -58,6 +59,7 @@ struct Catalogue
         return all.filter(QRegularExpression(pattern, QRegularExpression::CaseInsensitiveOption |
                                                           QRegularExpression::DotMatchesEverythingOption));
     }
+    SqliteConnection connection;
     sqlite3 *db = nullptr;
 };
 

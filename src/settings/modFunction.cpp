@@ -7,6 +7,7 @@
 #include <QCoreApplication>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QRegularExpression>
 #include <QSaveFile>
 #include <QStringDecoder>
@@ -22,6 +23,10 @@
 
 // The profile format is kept by hand: QSettings rewrites the whole file, escapes backslashes and
 // reorders keys, where other sections, keys and comments must stay byte for byte.
+
+// Where a setting that could not be stored leaves a trace (off by default; QT_LOGGING_RULES=
+// "quillary.settings.info=true" shows it).
+Q_LOGGING_CATEGORY(lcSettings, "quillary.settings", QtWarningMsg)
 
 namespace {
 
@@ -228,16 +233,16 @@ Location locate(const QByteArray &data, const QList<Line> &lines, const QString 
 
 // Writes over the file in place, for when a replacement could not keep the file's owner: the new
 // bytes first, then the file cut to their length.
-void writeInPlace(const QString &filePath, const QByteArray &data)
+bool writeInPlace(const QString &filePath, const QByteArray &data)
 {
     const int fd =
         ::open(QFile::encodeName(filePath).constData(), O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (fd < 0)
-        return;
+        return false;
     const FdCloser closer{fd};
     struct stat info;
     if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
-        return;
+        return false;
     qsizetype written = 0;
     while (written < data.size()) {
         const ssize_t put =
@@ -245,39 +250,37 @@ void writeInPlace(const QString &filePath, const QByteArray &data)
         if (put < 0 && errno == EINTR)
             continue;
         if (put <= 0)
-            return;
+            return false;
         written += put;
     }
-    if (::ftruncate(fd, data.size()) == 0)
-        ::fsync(fd);
+    return ::ftruncate(fd, data.size()) == 0 && ::fsync(fd) == 0;
 }
 
 // Replaces the file at once (a link's target is written and the link stays). The new file gets the
 // old one's owner, group and permissions (existing: its status); where that owner cannot be given
 // to it, the old file is written over in place instead. Failures are silent.
-void writeSettingsFile(const QString &filePath, const QByteArray &data, const struct stat *existing)
+bool writeSettingsFile(const QString &filePath, const QByteArray &data, const struct stat *existing)
 {
     if (data.size() > kMaxFileSize)
-        return; // it could never be read back
+        return false; // it could never be read back
     QSaveFile out(filePath);
     out.setDirectWriteFallback(true);
     if (!out.open(QIODevice::WriteOnly))
-        return;
+        return false;
     if (existing) {
         const int fd = out.handle();
         if (fd < 0 || ::fchown(fd, existing->st_uid, existing->st_gid) != 0) {
             out.cancelWriting();
-            writeInPlace(filePath, data);
-            return;
+            return writeInPlace(filePath, data);
         }
         // After the owner: changing the owner clears the set-user and set-group bits.
         if (::fchmod(fd, existing->st_mode & 07777) != 0) {
             out.cancelWriting();
-            return;
+            return false;
         }
     }
     out.write(data);
-    out.commit();
+    return out.commit();
 }
 
 } // namespace
@@ -309,8 +312,11 @@ void modFunction::WriteIniValue(const QString &filePath, const QString &section,
     QByteArray raw;
     struct stat info;
     const Found found = readSettingsFile(QFile::encodeName(filePath), &raw, &info);
-    if (found == Found::Unusable)
+    if (found == Found::Unusable) {
+        qCInfo(lcSettings, "%s is not a settings file that can be written: %s not stored",
+               qUtf8Printable(filePath), qUtf8Printable(key));
         return;
+    }
     SettingsText text = decodeSettings(raw);
     QByteArray &data = text.utf8;
     const QList<Line> lines = splitLines(data);
@@ -332,7 +338,9 @@ void modFunction::WriteIniValue(const QString &filePath, const QString &section,
             data += eol;
         data += '[' + section.toUtf8() + ']' + eol + entry + eol;
     }
-    writeSettingsFile(filePath, encodeSettings(text), found == Found::File ? &info : nullptr);
+    if (!writeSettingsFile(filePath, encodeSettings(text), found == Found::File ? &info : nullptr))
+        qCInfo(lcSettings, "%s could not be written: %s not stored", qUtf8Printable(filePath),
+               qUtf8Printable(key));
 }
 
 QString modFunction::ProgramDirectory()
