@@ -49,6 +49,12 @@ std::unique_ptr<CDatabase> OpenCatalogue(const QString &path, bool forWriting)
     return db;
 }
 
+std::unique_ptr<CDatabase> OpenCatalogue(const Options &options, bool forWriting, QString *path)
+{
+    *path = CataloguePath(options);
+    return path->isEmpty() ? nullptr : OpenCatalogue(*path, forWriting);
+}
+
 void CatalogueError(const QString &what, const CDatabaseError &error, const QString &path, CatalogueTask task)
 {
     const QString reason = DescribeCatalogueError(error, path, task);

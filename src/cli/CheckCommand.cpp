@@ -7,10 +7,8 @@ namespace Cli {
 
 int RunCheck(const Options &options)
 {
-    const QString path = CataloguePath(options);
-    if (path.isEmpty())
-        return kTrouble;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(path, true);
+    QString path;
+    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, true, &path);
     if (!db)
         return kTrouble;
 

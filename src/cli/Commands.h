@@ -19,6 +19,9 @@ QString CataloguePath(const Options &options);
 // cannot. On failure writes why and returns null.
 std::unique_ptr<CDatabase> OpenCatalogue(const QString &path, bool forWriting);
 
+// The catalogue the options name, open, with its path in *path: CataloguePath, then OpenCatalogue.
+std::unique_ptr<CDatabase> OpenCatalogue(const Options &options, bool forWriting, QString *path);
+
 // The catalogue failure in the user's words.
 void CatalogueError(const QString &what, const CDatabaseError &error, const QString &path,
                     CatalogueTask task);

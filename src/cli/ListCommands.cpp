@@ -31,10 +31,8 @@ struct ReadTransaction
 
 int RunExport(const Options &options)
 {
-    const QString path = CataloguePath(options);
-    if (path.isEmpty())
-        return kTrouble;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(path, false);
+    QString path;
+    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be read.");
@@ -82,10 +80,8 @@ int RunExport(const Options &options)
 
 int RunDiscs(const Options &options)
 {
-    const QString path = CataloguePath(options);
-    if (path.isEmpty())
-        return kTrouble;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(path, false);
+    QString path;
+    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be read.");

@@ -8,10 +8,8 @@ namespace Cli {
 
 int RunSearch(const Options &options)
 {
-    const QString path = CataloguePath(options);
-    if (path.isEmpty())
-        return kTrouble;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(path, false);
+    QString path;
+    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be searched.");
