@@ -1,8 +1,10 @@
-// Listing a disc: the directory walker on its own, then "List Files" through the window.
+// Listing a disc: the directory walker on its own, then "List Files" through the window (and a real
+// disc listed, saved and searched).
 #include "catalogue/clsFileCollModel.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueSave.h"
 #include "scan/DirectoryWalker.h"
+#include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
 #include "support/CatalogueFiles.h"
 #include "support/IsoImage.h"
@@ -33,6 +35,7 @@ bool makeFiles(const QString &root, const QStringList &relatives)
 const QStringList kWorkedTree = {"a", "b", "X/x1", "X/Z/z1", "Y/y1"};
 const QString kFinished = "All Files on the drive '%1' have been scanned and listed.";
 const QString kNotReady = modConstant::kDriveNotReadyMessage;
+const QString kSchema = QUILLARY_SOURCE_DIR "/src/db/catalogue.sql";
 
 // Walks a tree, recording what the walker tells its observer: "dir /X/", "yield", "KEY2 x1", "not ready".
 // A fault fails that one step of the walk (see TestSeams::WalkFault).
@@ -88,7 +91,7 @@ class tst_scan : public QObject
     // A window whose program directory holds a catalogue, with the drive entry given selected.
     frmZIDovidovarar &openWindow(const QString &entry)
     {
-        QFile(m_dir->path() + '/' + modConstant::kDatabaseFileName).open(QIODevice::WriteOnly);
+        CatalogueFile::CreateFromSchemaFile(m_dir->filePath(modConstant::kDatabaseFileName), kSchema);
         TestSeams::ProgramDirectory() = m_dir->path();
         m_window = std::make_unique<frmZIDovidovarar>();
         m_window->show();
@@ -102,9 +105,9 @@ class tst_scan : public QObject
             control<QComboBox>("cboSelectDrive")->addItem(entry);
     }
     void listFiles() { control<QPushButton>("cmdTakeBackup")->click(); }
-    QStringList modelColumn(int column, int role = Qt::DisplayRole) const
+    QStringList modelColumn(int column, int role = Qt::DisplayRole, const char *view = "lvwListFile") const
     {
-        const QAbstractItemModel *model = control<QTreeView>("lvwListFile")->model();
+        const QAbstractItemModel *model = control<QTreeView>(view)->model();
         QStringList result;
         for (int row = 0; row < model->rowCount(); ++row)
             result << model->index(row, column).data(role).toString();
@@ -207,15 +210,11 @@ private Q_SLOTS:
         QStringList expected;
         for (const QString &name : names)
             expected << name + "|DISC01: " + (name == names[4] ? "Déjà/" : "") + name;
-        const QString catalogue = m_dir->path() + '/' + modConstant::kDatabaseFileName;
-        QVERIFY(CatalogueFile::CreateFromSchemaFile(catalogue, QUILLARY_SOURCE_DIR "/src/db/catalogue.sql"));
+        const QString catalogue = m_dir->filePath("names.mdb");
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(catalogue, kSchema));
         QVERIFY(CatalogueSave(walk).SaveFileList(catalogue, walk.files));
-        QCOMPARE(CatalogueFiles::value(catalogue,
-                                       "SELECT group_concat(FileName || '|' || FilePath, char(10)) "
-                                       "FROM Quillary")
-                     .toString()
-                     .split('\n'),
-                 expected);
+        const char *rows = "SELECT group_concat(FileName || '|' || FilePath, char(10)) FROM Quillary";
+        QCOMPARE(CatalogueFiles::value(catalogue, rows).toString(), expected.join('\n'));
     }
 
     void walker_bigDirectoriesListedWhole()
@@ -308,8 +307,8 @@ private Q_SLOTS:
         QCOMPARE(modelColumn(0).size(), 250);
     }
 
-    // A real disc image, mounted: listed whole, then listed again and taken out once the list shows
-    // Müsik's file.
+    // A real disc image, mounted: listed whole, saved and found by the search; then listed again and taken
+    // out once the list shows Müsik's file.
     void window_listsMountedIsoImageAndItsRemoval()
     {
         IsoImage disc("DISC01");
@@ -323,7 +322,15 @@ private Q_SLOTS:
         QCOMPARE(m_messages, QStringList({kFinished.arg(disc.root())}));
         QCOMPARE(WindowTestAccess::currentLabel(w), QStringLiteral("DISC01"));
         QCOMPARE(shown().mid(7), QStringList({paths(onDisc), "KEY0 KEY1 KEY2 KEY3"}));
+        control<QPushButton>("cmdAddToDB")->click();
+        control<QLineEdit>("txtSearchList")->setText("ärger");
+        w.cmdSearch_Click();
+        QStringList found = modelColumn(0, SearchResultModel::KeyRole, "lvwFileSearch");
+        for (int column = 0; column < 4; ++column)
+            found += modelColumn(column, Qt::DisplayRole, "lvwFileSearch");
+        QCOMPARE(found, QStringList({"KEY1", "Ärger.txt", "DISC01", "DISC01: Müsik/Ärger.txt", "1"}));
 
+        m_messages.clear();
         w.display().setInterval(0); // the list shows every row at the next yield
         QStringList listedWhenPulled;
         QTimer pull;
@@ -336,7 +343,7 @@ private Q_SLOTS:
         pull.start(0);
         listFiles();
         QCOMPARE(listedWhenPulled, QStringList({"A.TXT", "Ärger.txt"}));
-        QCOMPARE(m_messages.mid(1), QStringList({kNotReady}));
+        QCOMPARE(m_messages, QStringList({kNotReady}));
         QCOMPARE(shown().mid(0, 3), ended(2));
         QCOMPARE(modelColumn(0), listedWhenPulled);
     }

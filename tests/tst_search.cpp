@@ -1,21 +1,15 @@
 // The search tab: searching the catalogue by a phrase and clearing the result; the search index.
-#include "app/MessageBox.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueIndex.h"
-#include "db/Sqlite.h"
 #include "search/CatalogueSearch.h"
 #include "search/SearchResultModel.h"
 #include "settings/modConstant.h"
-#include "settings/modFunction.h"
 #include "support/CatalogueFiles.h"
-#include "support/IsoImage.h"
 #include "support/WindowTestAccess.h" // and the window
 #include "testing/TestSeams.h"
 
 #include <QtTest>
 #include <QtWidgets>
-
-#include <sqlite3.h>
 
 namespace {
 
@@ -318,25 +312,6 @@ private Q_SLOTS:
         QCOMPARE(list()->index(0, 2).data().toString(), ("DISC01: " + huge).left(1000) + QChar(0x2026));
         QCOMPARE(get<QLabel>("lblFileSearchMsg")->text(), shown);
         QCOMPARE(qobject_cast<SearchResultModel *>(list())->text(0, ListColumns::FileName), huge);
-    }
-
-    void findsTheFilesOfASavedDisc()
-    {
-        IsoImage disc(QStringLiteral("DISC01"));
-        for (const char *file : {"README.TXT", "SETUP/DATA/FILE1.CAB", "SETUP/setup.exe", "Müsik/Ärger.txt"})
-            QVERIFY(disc.addFile(file, QByteArray(100, 'x')));
-        if (!disc.buildAndMount())
-            QSKIP(qPrintable(disc.skipReason()));
-        // List the disc and save it, as a user would.
-        QVERIFY(CatalogueFile::CreateFromSchemaFile(path(), kSchemaFile));
-        get<QTabWidget>("tabApplication")->setCurrentIndex(1);
-        auto *drives = get<QComboBox>("cboSelectDrive");
-        drives->setCurrentIndex(drives->findText(disc.root(), Qt::MatchStartsWith));
-        get<QPushButton>("cmdTakeBackup")->click();
-        get<QPushButton>("cmdAddToDB")->click();
-        QVERIFY(!w->blnBusy() && disc.unmount()); // the catalogue alone answers from now on
-        run("ärger");
-        QCOMPARE(row(0, 4), "KEY1 | Ärger.txt | DISC01 | DISC01: Müsik/Ärger.txt | 100");
     }
 };
 
