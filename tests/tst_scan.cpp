@@ -51,14 +51,14 @@ struct Walk : ScanObserver, SaveObserver
     QStringList run() // the names listed, in order
     {
         walker.ScanDirectory(root);
-        return events.filter(QRegularExpression("^KEY"))
-            .replaceInStrings(QRegularExpression("^KEY\\d+ "), "");
+        return names;
     }
     void directoryListed(const QString &path) override { events << "dir /" + path.mid(rootLength + 1); }
     void filesStarting(qint64) override {}
     void fileStarting(qint64, std::string_view) override {}
     void fileListed(const clsFile &r, qint64 k) override
     {
+        names << r.FileName();
         events << QString("KEY%1 ").arg(k) + r.FileName();
     }
     void subdirectoryStarting(qint64, qint64) override {}
@@ -69,7 +69,7 @@ struct Walk : ScanObserver, SaveObserver
 
     QString root;
     int rootLength = int(root.size()) - root.endsWith('/');
-    QStringList events;
+    QStringList events, names;
     clsFileColl files;
     DirectoryWalker walker{files, *this};
 };
@@ -232,8 +232,8 @@ private Q_SLOTS:
 
     void window_listsTwiceThenRefuses()
     {
-        const QString first = m_dir->path() + "/fir<st"; // a mount point may be named so
-        const QString second = m_dir->path() + "/second";
+        // A mount point may be named so.
+        const QString first = m_dir->path() + "/fir<st", second = m_dir->path() + "/second";
         QVERIFY(makeFiles(first, kWorkedTree + QStringList{"X/Z/.hidden"}) &&
                 makeFiles(second, {"only/one.txt", "two.txt"}));
         // The label in brackets is no part of the drive.
@@ -281,7 +281,9 @@ private Q_SLOTS:
         QVERIFY(makeFiles(root, files));
         frmZIDovidovarar &w = openWindow(root);
         w.display().setInterval(0);
-        QStringList seen; // then "count|file|bar|rows" at each turn of the event loop during the walk
+        // Caption, button and list size at the first yield, then "count|file|bar|rows" at each turn of
+        // the event loop during the walk.
+        QStringList seen;
         QTimer poll;
         connect(&poll, &QTimer::timeout, this, [&] {
             const QStringList now = shown();
