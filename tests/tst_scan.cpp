@@ -270,12 +270,12 @@ private Q_SLOTS:
     // While the walk runs, what it has done so far reaches the screen at its yields (after every hundred
     // files of a directory): the count, the file label and bar, and the rows. The other commands are
     // refused (a second scan would empty the list under the first). Once D is listed the disc is taken out:
-    // E meets the empty drive, one message, and as the drive stays empty the walk ends there, without the
-    // message that all files were listed. What was listed stays.
+    // E meets the empty drive, one message, and as the drive stays empty the walk ends there (F is not
+    // tried), without the message that all files were listed. What was listed stays.
     void window_duringWalk()
     {
         const QString root = m_dir->path() + "/disc";
-        QStringList files = {"E/e"};
+        QStringList files = {"E/e", "F/f"};
         for (int i = 0; i < 250; ++i)
             files << QStringLiteral("D/f%1").arg(i, 3, 10, QLatin1Char('0'));
         QVERIFY(makeFiles(root, files));
@@ -310,11 +310,12 @@ private Q_SLOTS:
     }
 
     // A real disc image, mounted: listed whole, saved and found by the search; then listed again and taken
-    // out once the list shows Müsik's file.
+    // out once the list shows Müsik's file: SETUP meets the empty drive and the walk ends (ZIP not tried).
     void window_listsMountedIsoImageAndItsRemoval()
     {
         IsoImage disc("DISC01");
-        const QStringList onDisc = {"A.TXT", "Müsik/Ärger.txt", "SETUP/F2.TXT", "SETUP/DATA/FILE1.CAB"};
+        const QStringList onDisc = {"A.TXT", "Müsik/Ärger.txt", "SETUP/F2.TXT", "SETUP/DATA/FILE1.CAB",
+                                    "ZIP/Z.TXT"};
         for (const QString &file : onDisc)
             QVERIFY(disc.addFile(file, "x"));
         if (!disc.buildAndMount())
@@ -323,7 +324,7 @@ private Q_SLOTS:
         listFiles();
         QCOMPARE(m_messages, QStringList({kFinished.arg(disc.root())}));
         QCOMPARE(WindowTestAccess::currentLabel(w), QStringLiteral("DISC01"));
-        QCOMPARE(shown().mid(7), QStringList({paths(onDisc), "KEY0 KEY1 KEY2 KEY3"}));
+        QCOMPARE(shown().mid(7), QStringList({paths(onDisc), "KEY0 KEY1 KEY2 KEY3 KEY4"}));
         control<QPushButton>("cmdAddToDB")->click();
         control<QLineEdit>("txtSearchList")->setText("ärger");
         w.cmdSearch_Click();
