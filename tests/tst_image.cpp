@@ -140,8 +140,6 @@ private Q_SLOTS:
             const QString time = timeText(modified), dateOnly = timeText(midnight);
             QCOMPARE(fromImage.records.value(label + "README.TXT"),
                      "Bücher 2021|README.TXT|" + label + "README.TXT|3000|" + time + '|' + time);
-            QCOMPARE(fromImage.records.value(label + "Dir/empty.dat").section('|', 3, 3),
-                     QStringLiteral("0"));
             QCOMPARE(fromImage.records.value(label + "Dir/midnight.txt").section('|', 4),
                      dateOnly + '|' + dateOnly);
             QVERIFY(!dateOnly.contains(':'));
@@ -206,18 +204,14 @@ private Q_SLOTS:
             QFile(path).resize(bytes < 0 ? QFileInfo(from).size() / 2 : bytes);
             return path;
         };
-        QFile text(dir.path() + "/notes.iso");
-        QVERIFY(text.open(QIODevice::WriteOnly) && text.write(QByteArray(100'000, 'n')) && text.flush());
 
         // Each case: the path, a pattern of its message, the tree being listed when the damage was found.
         const QString cutShort =
-                          "'%1' is damaged: it is cut short \\('[ab]/[a-z]+\\.bin' lies beyond its end\\)\\.",
-                      notImage = "'%1' is not a disc image \\(ISO 9660 or UDF\\)\\.";
+            "'%1' is damaged: it is cut short \\('[ab]/[a-z]+\\.bin' lies beyond its end\\)\\.";
         QList<QStringList> cases = {
             {dir.path() + "/missing.iso", "'%1' cannot be read: No such file or directory\\."},
             {dir.path(), "'%1' is a directory, not a disc image file\\."},
-            {text.fileName(), notImage},
-            {cut(good.imagePath(), "empty.iso", 0), notImage},
+            {cut(good.imagePath(), "empty.iso", 0), "'%1' is not a disc image \\(ISO 9660 or UDF\\)\\."},
             // The last files' data is missing; then the directories too.
             {cut(good.imagePath(), "half.iso", -1), cutShort, "ISO 9660 with Rock Ridge"},
             {cut(good.imagePath(), "head.iso", 18 * 2048),

@@ -42,17 +42,14 @@ private Q_SLOTS:
     void init()
     {
         QVERIFY(m_dir.isValid());
-        m_ini = m_dir.filePath(QStringLiteral("Quillary.ini"));
         QFile::remove(m_ini);
     }
 
-    // A new file gets the section; a value reads back as written, cut to 259 characters, and a line
-    // break in it cannot add a key.
+    // A value reads back as written, cut to 259 characters; a line break in it cannot add a key.
     void valueReadsBack_data()
     {
         QTest::addColumn<QString>("value");
         QTest::addColumn<QString>("readBack");
-        QTest::newRow("path") << QString("/opt/q/ZODidozode.mdb") << "/opt/q/ZODidozode.mdb";
         QTest::newRow("empty") << QString() << "";
         QTest::newRow("long") << QString(300, 'v') << QString(259, 'v');
         QTest::newRow("long, not ASCII") << QString(300, QChar(0xe9)) << QString(259, QChar(0xe9));
@@ -66,8 +63,6 @@ private Q_SLOTS:
         write(value);
         QCOMPARE(read(), readBack);
         QCOMPARE(read("SaveLastSetting"), QString());
-        if (value.size() < 259 && !value.contains('\n'))
-            QCOMPARE(readAll(m_ini), "[QUILLARY]\nDBPATH=" + value.toUtf8() + '\n');
     }
 
     // The value is read from the first matching key of the section, names ignoring case, spaces
@@ -208,7 +203,7 @@ private:
     }
 
     QTemporaryDir m_dir;
-    QString m_ini;
+    const QString m_ini = m_dir.filePath("Quillary.ini");
 };
 
 QTEST_GUILESS_MAIN(SettingsTest)

@@ -200,8 +200,7 @@ private Q_SLOTS:
             QTimer::singleShot(0, [&] {
                 auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
                 QVERIFY(about);
-                QCOMPARE(about->windowTitle(), QString("About Quillary"));
-                QCOMPARE(about->size(), QSize(280, 130));
+                QVERIFY(about->windowTitle() == "About Quillary" && about->size() == QSize(280, 130));
                 texts << about->findChild<QLabel *>("lblAboutMsg")->text();
                 if (i == 0)
                     about->findChild<QPushButton *>("cmdOK")->click();
@@ -213,11 +212,12 @@ private Q_SLOTS:
         }
         QCOMPARE(texts.size(), 2);
         QCOMPARE(texts[0], texts[1]);
+        // Name and version, the authors, where to read more, with a blank line between.
         const QStringList lines = texts[0].split('\n');
         QCOMPARE(lines.size(), 5);
-        QVERIFY(lines[0].startsWith("Quillary") && lines[0].contains(QUILLARY_VERSION));
-        QVERIFY(lines[1].isEmpty() && lines[3].isEmpty());
-        QVERIFY(lines[2].contains("the Quillary authors") && lines[4].contains("README"));
+        QVERIFY(lines[0].startsWith("Quillary") && lines[0].contains(QUILLARY_VERSION) &&
+                lines[1].isEmpty() && lines[2].contains("the Quillary authors") && lines[3].isEmpty() &&
+                lines[4].contains("README"));
     }
 
 private:
