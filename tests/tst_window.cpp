@@ -6,52 +6,15 @@
 #include "support/WindowTestAccess.h"
 #include "testing/TestSeams.h"
 
-#include <QAbstractButton>
-#include <QCheckBox>
-#include <QComboBox>
-#include <QFile>
-#include <QGroupBox>
-#include <QHeaderView>
-#include <QLabel>
-#include <QLineEdit>
-#include <QMenuBar>
-#include <QPushButton>
-#include <QTabBar>
-#include <QTabWidget>
-#include <QTemporaryDir>
-#include <QTimer>
-#include <QToolButton>
-#include <QTreeView>
 #include <QtTest>
+#include <QtWidgets>
 
 namespace {
-
+// A control's caption: its text, or a frame's title.
 QString widgetText(QWidget *w)
 {
-    if (auto *l = qobject_cast<QLabel *>(w))
-        return l->text();
-    if (auto *b = qobject_cast<QAbstractButton *>(w))
-        return b->text();
-    if (auto *e = qobject_cast<QLineEdit *>(w))
-        return e->text();
-    if (auto *g = qobject_cast<QGroupBox *>(w))
-        return g->title();
-    return {};
+    return w->property(qobject_cast<QGroupBox *>(w) ? "title" : "text").toString();
 }
-
-void writeFile(const QString &path, const QByteArray &data)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(data);
-}
-
-QByteArray readFile(const QString &path)
-{
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 } // namespace
 
 class WindowTest : public QObject
@@ -70,74 +33,86 @@ private Q_SLOTS:
         TestSeams::EndProgram() = [this] { ++m_ended; };
     }
 
-    void everyControlNamedAndPlaced()
+    void layoutCaptionsAndMenu()
     {
         frmZIDovidovarar w;
         w.show();
         auto *tab = w.findChild<QTabWidget *>("tabApplication");
-        QVERIFY(tab);
         QWidget *client = w.centralWidget();
         using WindowLayout::Container;
+        // Each control's name, kind, text and place, against the table it is built from.
+        const auto describe = [](auto... parts) {
+            QString text;
+            (QDebug(&text) << ... << parts);
+            return text;
+        };
         for (const WindowLayout::Control &row : WindowLayout::kControls) {
             QWidget *c = w.findChild<QWidget *>(row.name);
             QVERIFY2(c, row.name);
-            QCOMPARE(QString(c->metaObject()->className()), QString(row.kind));
-            if (row.text)
-                QCOMPARE(widgetText(c), QString(row.text));
-            const QRect expected(row.left / 15, row.top / 15, row.width / 15, row.height / 15);
             QWidget *base = row.container == Container::Client       ? client
                             : row.container == Container::TabControl ? static_cast<QWidget *>(tab)
                                                                      : c->parentWidget();
             QVERIFY2(base->isAncestorOf(c), row.name);
-            const QRect actual(c->mapTo(base, QPoint(0, 0)), c->size());
-            QVERIFY2(actual == expected, qPrintable(QStringLiteral("%1 at %2,%3 %4x%5")
-                                                        .arg(row.name)
-                                                        .arg(actual.x())
-                                                        .arg(actual.y())
-                                                        .arg(actual.width())
-                                                        .arg(actual.height())));
+            const QString text = row.text ? QString(row.text) : widgetText(c);
+            QCOMPARE(describe(row.name, c->metaObject()->className(), widgetText(c),
+                              QRect(c->mapTo(base, QPoint()), c->size())),
+                     describe(row.name, row.kind, text,
+                              QRect(row.left / 15, row.top / 15, row.width / 15, row.height / 15)));
         }
         QCOMPARE(client->size(), QSize(601, 470));
         QCOMPARE(w.windowTitle(), QString("Quillary"));
-        QVERIFY(!(w.windowFlags() & Qt::WindowMinimizeButtonHint));
-        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(!(w.windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
         QCOMPARE(w.minimumSize(), w.maximumSize());
         QVERIFY(!w.windowIcon().isNull());
         auto *search = w.findChild<QToolButton *>("cmdSearch");
-        QVERIFY(!search->icon().isNull());
-        QCOMPARE(search->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QVERIFY(!search->icon().isNull() && search->toolButtonStyle() == Qt::ToolButtonTextUnderIcon);
 
         const QList<QAction *> menu = w.menuBar()->actions();
         QCOMPARE(menu.size(), 1);
-        QCOMPARE(menu[0]->text(), QString("&About"));
-        QCOMPARE(menu[0]->objectName(), QString("mnu_About"));
-        QVERIFY(!menu[0]->menu());
-
+        QVERIFY(menu[0]->text() == "&About" && menu[0]->objectName() == "mnu_About" && !menu[0]->menu());
         QCOMPARE((QStringList{tab->tabText(0), tab->tabText(1), tab->tabText(2)}),
                  (QStringList{"Search", "Add to Database", "Options"}));
         QCOMPARE(tab->currentIndex(), 0);
-    }
 
-    void listViewsShowSixColumns()
-    {
-        frmZIDovidovarar w;
         const QStringList headers{"File Name", "CD-Label", "Path", "FileSize", "Last Updated", "Created"};
         for (const char *name : {"lvwFileSearch", "lvwListFile"}) {
             auto *view = w.findChild<QTreeView *>(name);
-            QVERIFY2(view->model(), name);
-            QCOMPARE(view->model()->columnCount(), 6);
+            QVERIFY2(view->model() && view->model()->columnCount() == 6 && !view->rootIsDecorated(), name);
             for (int c = 0; c < 6; ++c) {
                 QCOMPARE(view->model()->headerData(c, Qt::Horizontal).toString(), headers[c]);
                 QCOMPARE(view->header()->sectionSize(c), 96);
             }
-            QVERIFY(!view->rootIsDecorated());
+        }
+
+        // No caption is clipped.
+        for (QWidget *c : w.findChildren<QWidget *>()) {
+            QString text = widgetText(c).remove(QLatin1Char('&'));
+            if (text.isEmpty() || !c->isVisibleTo(&w) || qobject_cast<QLineEdit *>(c))
+                continue;
+            const int needed = c->fontMetrics().horizontalAdvance(text) +
+                               (qobject_cast<QPushButton *>(c) ? 8 : 0) +
+                               (qobject_cast<QCheckBox *>(c) ? 20 : 0);
+            QVERIFY2(needed <= c->width(),
+                     qPrintable(
+                         QString("%1 needs %2 px, has %3").arg(c->objectName()).arg(needed).arg(c->width())));
         }
     }
 
-    void optionsTabNeverSelectableAndEmpty()
+    // The options tab can be reached neither by mouse nor by keyboard, and shows nothing.
+    void keyboardOrderFirstFocusAndOptionsTab()
     {
         frmZIDovidovarar w;
         w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        QCOMPARE(QApplication::focusWidget(), w.findChild<QWidget *>("cmdCancel"));
+        // Forward from Cancel: OK, the tab control, then the "Search" page's controls by tab index.
+        for (const char *name : {"cmdOK", "tabApplication", "lvwFileSearch", "cmdSearch", "txtSearchList",
+                                 "cmdClearList", "cmdCancel"}) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            QWidget *target = w.findChild<QWidget *>(name);
+            QCOMPARE(QApplication::focusWidget(), target->focusProxy() ? target->focusProxy() : target);
+        }
+
         auto *tab = w.findChild<QTabWidget *>("tabApplication");
         QVERIFY(!tab->isTabEnabled(2));
         tab->setCurrentIndex(2);
@@ -146,92 +121,48 @@ private Q_SLOTS:
         QTest::mouseClick(bar, Qt::LeftButton, {}, bar->tabRect(2).center());
         QCOMPARE(tab->currentIndex(), 0);
         QTest::keyClick(tab, Qt::Key_Right, Qt::ControlModifier);
-        QTest::keyClick(tab, Qt::Key_Tab, Qt::ControlModifier);
-        QTest::keyClick(tab, Qt::Key_Tab, Qt::ControlModifier);
+        for (int i = 0; i < 2; ++i)
+            QTest::keyClick(tab, Qt::Key_Tab, Qt::ControlModifier);
         QVERIFY(tab->currentIndex() != 2);
         for (QWidget *c : tab->widget(2)->findChildren<QWidget *>())
             QVERIFY2(!c->isVisibleTo(tab->widget(2)), qPrintable(c->objectName()));
     }
 
-    void keyboardOrderAndFirstFocus()
-    {
-        frmZIDovidovarar w;
-        w.show();
-        QVERIFY(QTest::qWaitForWindowActive(&w));
-        QCOMPARE(QApplication::focusWidget(), w.findChild<QWidget *>("cmdCancel"));
-        // Forward from Cancel: OK, the tab control, then the "Search" page's controls by tab index.
-        const QStringList expected{"cmdOK",         "tabApplication", "lvwFileSearch", "cmdSearch",
-                                   "txtSearchList", "cmdClearList",   "cmdCancel"};
-        for (const QString &name : expected) {
-            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-            QWidget *target = w.findChild<QWidget *>(name);
-            if (target->focusProxy())
-                target = target->focusProxy();
-            QCOMPARE(QApplication::focusWidget(), target);
-        }
-    }
-
-    void noCaptionClipped()
-    {
-        frmZIDovidovarar w;
-        w.show();
-        for (QWidget *c : w.findChildren<QWidget *>()) {
-            QString text = widgetText(c);
-            if (text.isEmpty() || !c->isVisibleTo(&w) || qobject_cast<QLineEdit *>(c))
-                continue;
-            text.remove(QLatin1Char('&'));
-            const int needed = c->fontMetrics().horizontalAdvance(text) +
-                               (qobject_cast<QPushButton *>(c) ? 8 : 0) +
-                               (qobject_cast<QCheckBox *>(c) ? 20 : 0);
-            QVERIFY2(needed <= c->width(), qPrintable(QStringLiteral("%1 needs %2 px, has %3")
-                                                          .arg(c->objectName())
-                                                          .arg(needed)
-                                                          .arg(c->width())));
-        }
-    }
-
-    void startUpReadsSaveLastSetting_data()
+    // The check box follows SaveLastSetting (only "1" checks it); OK writes the catalogue found beside
+    // the program (or nothing) as DBPATH, then the box, leaving the rest of the file as it was.
+    void startUpAndOk_data()
     {
         QTest::addColumn<QByteArray>("ini");
-        QTest::addColumn<bool>("checked");
-        QTest::addColumn<QByteArray>("written");
-        QTest::newRow("no file") << QByteArray() << false << QByteArray("0");
-        QTest::newRow("1") << QByteArray("[QUILLARY]\nSaveLastSetting=1\n") << true << QByteArray("1");
-        QTest::newRow("0") << QByteArray("[QUILLARY]\nSaveLastSetting=0\n") << false << QByteArray("0");
-        QTest::newRow("2") << QByteArray("[QUILLARY]\nSaveLastSetting=2\n") << false << QByteArray("0");
-        QTest::newRow("empty") << QByteArray("[QUILLARY]\nSaveLastSetting=\n") << false << QByteArray("0");
-        QTest::newRow("not a number")
-            << QByteArray("[QUILLARY]\nSaveLastSetting=yes\n") << false << QByteArray("0");
+        QTest::addColumn<QByteArray>("after"); // @ stands for the catalogue beside the program
+        QTest::newRow("no file") << QByteArray() << QByteArray("[QUILLARY]\nDBPATH=\nSaveLastSetting=0\n");
+        for (const char *value : {"0", "2", "", "yes"})
+            QTest::newRow(qPrintable(QString("SaveLastSetting=") + value))
+                << "[QUILLARY]\nSaveLastSetting=" + QByteArray(value) + "\n"
+                << QByteArray("[QUILLARY]\nSaveLastSetting=0\nDBPATH=\n");
+        QTest::newRow("1, catalogue beside")
+            << QByteArray("; keep me\n[QUILLARY]\nSaveLastSetting=1\n")
+            << QByteArray("; keep me\n[QUILLARY]\nSaveLastSetting=1\nDBPATH=@\n");
     }
-    void startUpReadsSaveLastSetting()
+    void startUpAndOk()
     {
         QFETCH(QByteArray, ini);
-        QFETCH(bool, checked);
-        QFETCH(QByteArray, written);
-        if (!ini.isNull())
-            writeFile(m_dir->filePath("Quillary.ini"), ini);
+        QFETCH(QByteArray, after);
+        const QString db = m_dir->filePath("ZODidozode.mdb");
+        QFile iniFile(m_dir->filePath("Quillary.ini"));
+        QVERIFY(ini.isNull() || (iniFile.open(QIODevice::WriteOnly) && iniFile.write(ini) == ini.size()));
+        iniFile.close();
+        QVERIFY(!after.contains('@') || QFile(db).open(QIODevice::WriteOnly));
         const QString iniPath = modFunction::SettingsFilePath();
         frmZIDovidovarar w;
-        QCOMPARE(w.findChild<QCheckBox *>("chkSaveSettings")->isChecked(), checked);
-        QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), QString());
+        QCOMPARE(w.findChild<QCheckBox *>("chkSaveSettings")->isChecked(),
+                 ini.contains("SaveLastSetting=1\n"));
+        QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), after.contains('@') ? db : QString());
         QCOMPARE(w.findChild<QComboBox *>("cboSelectDrive")->count(), 0);
-        w.cmdOK_Click();
-        QCOMPARE(m_ended, 1);
-        QCOMPARE(modFunction::ReadIniValue(iniPath, "QUILLARY", "SaveLastSetting"), QString(written));
-        QCOMPARE(modFunction::ReadIniValue(iniPath, "QUILLARY", "DBPATH"), QString());
-    }
-
-    void okWritesDatabasePathThenSetting()
-    {
-        const QString db = m_dir->filePath("ZODidozode.mdb");
-        writeFile(db, "");
-        writeFile(m_dir->filePath("Quillary.ini"), "; keep me\n[QUILLARY]\nSaveLastSetting=1\n");
-        frmZIDovidovarar w;
-        QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), db);
         w.findChild<QPushButton *>("cmdOK")->click();
         QCOMPARE(m_ended, 1);
-        QCOMPARE(readFile(m_dir->filePath("Quillary.ini")),
-                 "; keep me\n[QUILLARY]\nSaveLastSetting=1\nDBPATH=" + db.toUtf8() + "\n");
+        QFile written(iniPath);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        QCOMPARE(written.readAll(), after.replace('@', db.toUtf8()));
     }
 
     // While a command runs, OK and Cancel only move the focus to the tab control and closing is
@@ -250,8 +181,7 @@ private Q_SLOTS:
             QVERIFY(QApplication::focusWidget() == tab || tab->isAncestorOf(QApplication::focusWidget()));
             QVERIFY(!tab->currentWidget()->isAncestorOf(QApplication::focusWidget()));
         }
-        QVERIFY(!w.close());
-        QVERIFY(w.isVisible());
+        QVERIFY(!w.close() && w.isVisible());
         WindowTestAccess::setBusy(w, false);
         QVERIFY(w.close());
         w.show();
@@ -270,8 +200,7 @@ private Q_SLOTS:
             QTimer::singleShot(0, [&] {
                 auto *about = qobject_cast<frmAbout *>(QApplication::activeModalWidget());
                 QVERIFY(about);
-                QCOMPARE(about->windowTitle(), QString("About Quillary"));
-                QCOMPARE(about->size(), QSize(280, 130));
+                QVERIFY(about->windowTitle() == "About Quillary" && about->size() == QSize(280, 130));
                 texts << about->findChild<QLabel *>("lblAboutMsg")->text();
                 if (i == 0)
                     about->findChild<QPushButton *>("cmdOK")->click();
@@ -283,12 +212,12 @@ private Q_SLOTS:
         }
         QCOMPARE(texts.size(), 2);
         QCOMPARE(texts[0], texts[1]);
+        // Name and version, the authors, where to read more, with a blank line between.
         const QStringList lines = texts[0].split('\n');
         QCOMPARE(lines.size(), 5);
-        QVERIFY(lines[0].startsWith("Quillary") && lines[0].contains(QUILLARY_VERSION));
-        QVERIFY(lines[1].isEmpty() && lines[3].isEmpty());
-        QVERIFY(lines[2].contains("the Quillary authors"));
-        QVERIFY(lines[4].contains("README"));
+        QVERIFY(lines[0].startsWith("Quillary") && lines[0].contains(QUILLARY_VERSION) &&
+                lines[1].isEmpty() && lines[2].contains("the Quillary authors") && lines[3].isEmpty() &&
+                lines[4].contains("README"));
     }
 
 private:
