@@ -20,7 +20,6 @@ namespace {
 
 const QString kSchema = QStringLiteral(QUILLARY_SOURCE_DIR "/src/db/catalogue.sql");
 const QString kProgram = QStringLiteral(QUILLARY_BINARY_DIR "/quillary-cli");
-const QString kNotImage = QStringLiteral("' is not a disc image (ISO 9660 or UDF).");
 
 struct Run
 {
@@ -336,15 +335,12 @@ private Q_SLOTS:
         QCOMPARE(catalogueRows(windows).size(), 106);
         const QString label = modFunction::GetVolumeLabel(disc.root());
         QVERIFY(windowSave(windows, disc.root(), label) && windowSave(windows, disc.root(), label));
-        checkFailed(
-            run({"add", "-c", cli, gone, empty, tree + '/', damaged, m_catalogue, disc.imagePath(),
-                 disc.root()}),
-            {gone + ": ", "no files", "'" + damaged + "' is damaged: ", "'" + m_catalogue + kNotImage});
+        checkFailed(run({"add", "-c", cli, gone, empty, tree + '/', damaged, m_catalogue, disc.imagePath(),
+                         disc.root()}),
+                    {gone + ": ", "no files", "'" + damaged + "' is damaged: ",
+                     "'" + m_catalogue + "' is not a disc image (ISO 9660 or UDF)."});
         if (!QStandardPaths::findExecutable("genisoimage").isEmpty()) {
-            QCOMPARE(run({"-quiet", "-input-charset", "utf-8", "-udf", "-V", "UDFDISC", "-o", udf, tree},
-                         "genisoimage")
-                         .status,
-                     0);
+            QVERIFY(run({"-input-charset", "utf-8", "-udf", "-o", udf, tree}, "genisoimage").status == 0);
             QCOMPARE(run({"add", "-c", cli, "--label", "OTHER", udf}).said(), QByteArray("0 "));
             QVERIFY(windowSave(windows, disc.root(), "OTHER"));
         }
@@ -362,15 +358,12 @@ private Q_SLOTS:
         }
     }
 
+    // After the searches, which found the catalogue half indexed.
     void check()
     {
-        const QString path = newCatalogue("check.mdb");
-        QVERIFY(CatalogueFiles::exec(
-            path, "INSERT INTO Quillary (CDLabel, FileName) VALUES ('D', 'a'), ('D', 'b')"));
-        QCOMPARE(run({"check", "-c", path}).said(),
-                 QByteArray("0 integrity: ok\nsearch index: brought up to date\n"));
-        QCOMPARE(run({"check", "-c", path}).said(),
-                 QByteArray("0 integrity: ok\nsearch index: up to date\n"));
+        for (const char *index : {"brought up to date", "up to date"})
+            QCOMPARE(run({"check", "-c", m_catalogue}).said(),
+                     "0 integrity: ok\nsearch index: " + QByteArray(index) + '\n');
     }
 
     void help()
