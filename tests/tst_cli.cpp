@@ -196,7 +196,8 @@ private Q_SLOTS:
         }
     }
 
-    // The program lists exactly what the window's search lists, in every format.
+    // The program lists exactly what the window's search lists, in every format, with the exit status
+    // telling whether it found anything.
     void search_data()
     {
         QTest::addColumn<QString>("phrase");
