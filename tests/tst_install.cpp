@@ -96,25 +96,23 @@ struct Home
 };
 
 // In the role of the installed program (run as the ordinary user): starts up as main() does, then
-// searches, tries to save and presses OK, printing what it saw as seen() lines.
+// searches, tries to save and presses OK, printing what it sees as seen() lines.
 int runAsInstalledProgram()
 {
+    const auto say = [](const QString &key, const QString &value) {
+        std::puts(qPrintable(seen(key, value)));
+    };
     TestSeams::ProgramDirectory() = qEnvironmentVariable(kChildProgramDir);
-    const auto prepared = ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory());
-    QStringList lines{seen("prepared", QString::number(int(prepared)))};
-    TestSeams::MessageBox() = [&lines](QWidget *, const QString &text) { lines << seen("message", text); };
-    bool ended = false;
-    TestSeams::EndProgram() = [&ended] { ended = true; };
-    {
-        frmZIDovidovarar w;
-        w.show();
-        lines << seen("databasePath", w.findChild<QLineEdit *>("txtDatabasepath")->text());
-        w.findChild<QToolButton *>("cmdSearch")->click(); // an empty phrase lists the whole catalogue
-        w.findChild<QPushButton *>("cmdAddToDB")->click();
-        w.findChild<QPushButton *>("cmdOK")->click();
-    }
-    lines << seen("ended", QString::number(ended));
-    std::fputs(qPrintable(lines.join('\n') + '\n'), stdout);
+    say("prepared",
+        QString::number(int(ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory()))));
+    TestSeams::MessageBox() = [&](QWidget *, const QString &text) { say("message", text); };
+    TestSeams::EndProgram() = [&] { say("ended", "1"); };
+    frmZIDovidovarar w;
+    w.show();
+    say("databasePath", w.findChild<QLineEdit *>("txtDatabasepath")->text());
+    w.findChild<QToolButton *>("cmdSearch")->click(); // an empty phrase lists the whole catalogue
+    w.findChild<QPushButton *>("cmdAddToDB")->click();
+    w.findChild<QPushButton *>("cmdOK")->click();
     return 0;
 }
 
