@@ -11,7 +11,6 @@
 #include "search/CatalogueSearch.h"
 #include "search/SearchPhrase.h"
 #include "settings/modConstant.h"
-#include "support/CatalogueFiles.h"
 #include "support/IsoImage.h"
 
 #include <QtTest>
@@ -172,7 +171,6 @@ class TestCli : public QObject
 private Q_SLOTS:
     void initTestCase()
     {
-        QVERIFY(QFileInfo(kProgram).isExecutable());
         // A catalogue of awkward names on three discs (the last row a first disc's): half of it indexed, half
         // added afterwards, so the search reads both through the index and from the table.
         m_catalogue = newCatalogue("search.mdb");
@@ -247,10 +245,10 @@ private Q_SLOTS:
     void quoting()
     {
         const QString path = newCatalogue("quoting.mdb");
-        QVERIFY(CatalogueFiles::exec(path, "INSERT INTO Quillary (FileName, CDLabel, FilePath, FileSize, "
-                                           "CreateDate, LastUpdateDate) VALUES ('a\"b,c' || char(10) || 'd' "
-                                           "|| char(1) || 'e\\', CAST(x'41ff42' AS TEXT), 'D: x', '1', ' ', "
-                                           "NULL)"));
+        QVERIFY(SqliteConnection(path).exec("INSERT INTO Quillary (FileName, CDLabel, FilePath, FileSize, "
+                                            "CreateDate, LastUpdateDate) VALUES ('a\"b,c' || char(10) || 'd' "
+                                            "|| char(1) || 'e\\', CAST(x'41ff42' AS TEXT), 'D: x', '1', ' ', "
+                                            "NULL)"));
         const QByteArray csv = run({"export", "-c", path, "-f", "csv"}).out;
         QCOMPARE(csv.mid(csv.indexOf("\r\n") + 2), QByteArray("\"a\"\"b,c\nd\x01"
                                                               "e\\\",A\xff"

@@ -163,8 +163,6 @@ private Q_SLOTS:
 
     void windowRebuildsListOnEveryVisitOfTab1()
     {
-        QTemporaryDir programDir;
-        TestSeams::ProgramDirectory() = programDir.path();
         FakeMachine m(true);
         frmZIDovidovarar w;
         auto *tabs = w.findChild<QTabWidget *>("tabApplication");
