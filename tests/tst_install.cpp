@@ -10,29 +10,20 @@
 #include "support/CatalogueFiles.h"
 #include "testing/TestSeams.h"
 
-#include <QApplication>
-#include <QDirIterator>
-#include <QLineEdit>
-#include <QProcess>
-#include <QPushButton>
-#include <QRegularExpression>
-#include <QStandardPaths>
-#include <QTemporaryDir>
-#include <QToolButton>
 #include <QtTest>
+#include <QtWidgets>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 
 namespace {
 
-// Set in the environment of the copy of this program that plays the installed program.
-const char kChildMode[] = "TST_INSTALL_AS_PROGRAM";
+// Set (to the installed bin directory) for the copy of this program that plays the installed program.
 const char kChildProgramDir[] = "TST_INSTALL_PROGRAM_DIR";
 
 constexpr uid_t kNobody = 65534;
-constexpr uid_t kAnotherUser = 65533;
 const QString kShipped = QStringLiteral("share/quillary/ZODidozode.mdb");
 const QString kScanFirst = QStringLiteral("Please scan a CD and then save the file list to the database.");
 
@@ -59,12 +50,8 @@ Run run(const QStringList &command, const QProcessEnvironment &env = QProcessEnv
     p.setProcessEnvironment(env);
     p.setWorkingDirectory(workingDirectory);
     p.start(command.first(), command.mid(1));
-    Run r;
-    if (p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit)
-        r.exitCode = p.exitCode();
-    r.out = p.readAllStandardOutput();
-    r.err = p.readAllStandardError();
-    return r;
+    const bool ended = p.waitForFinished(600000) && p.exitStatus() == QProcess::NormalExit;
+    return {ended ? p.exitCode() : -1, p.readAllStandardOutput(), p.readAllStandardError()};
 }
 
 // The command as run by an ordinary user: through setpriv when the tests run as root, else as the
@@ -84,25 +71,16 @@ QByteArray readFile(const QString &path)
     return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
 }
 
-// The entries under root, relative to it and sorted: only the regular files, or with details every
-// entry with its size, time and permissions, so that any write shows.
-QStringList entriesUnder(const QString &root, bool details = false)
+// What find prints for the entries under root, sorted; with kDetails, every entry with its size,
+// time and mode, so that any write shows.
+QStringList find(const QString &root, const QStringList &expression)
 {
-    QStringList entries;
-    const QDir::Filters filters = details ? QDir::AllEntries | QDir::NoDotAndDotDot : QDir::Files;
-    QDirIterator it(root, filters | QDir::Hidden | QDir::System, QDirIterator::Subdirectories);
-    while (it.hasNext()) {
-        const QFileInfo fi = it.nextFileInfo();
-        entries << QDir(root).relativeFilePath(fi.filePath());
-        if (details)
-            entries.last() += QStringLiteral(" %1 %2 %3")
-                                  .arg(fi.size())
-                                  .arg(fi.lastModified().toMSecsSinceEpoch())
-                                  .arg(int(fi.permissions()));
-    }
-    entries.sort();
-    return entries;
+    QStringList lines =
+        QString::fromUtf8(run(QStringList{"find", root} + expression).out).split('\n', Qt::SkipEmptyParts);
+    lines.sort();
+    return lines;
 }
+const QStringList kDetails{"-printf", "%P %s %T@ %m\n"};
 
 // One "key=value" line of what the installed program saw.
 QString seen(const QString &key, QString value)
@@ -113,32 +91,28 @@ QString seen(const QString &key, QString value)
 // An ordinary user's empty home, and the environment a desktop session would give them.
 struct Home
 {
-    QString path;
-    QString dataDir;   // where the user's catalogue belongs
-    QString configDir; // where the user's settings file belongs
+    QString path, dataDir, configDir; // the home, where the catalogue and the settings file belong
     QProcessEnvironment env;
 };
 
 // In the role of the installed program (run as the ordinary user): starts up as main() does, then
-// searches, tries to save and presses OK, printing what it saw as seen() lines.
+// searches, tries to save and presses OK, printing what it sees as seen() lines.
 int runAsInstalledProgram()
 {
+    const auto say = [](const QString &key, const QString &value) {
+        std::puts(qPrintable(seen(key, value)));
+    };
     TestSeams::ProgramDirectory() = qEnvironmentVariable(kChildProgramDir);
-    const auto prepared = ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory());
-    QStringList lines{seen("prepared", QString::number(int(prepared)))};
-    TestSeams::MessageBox() = [&lines](QWidget *, const QString &text) { lines << seen("message", text); };
-    bool ended = false;
-    TestSeams::EndProgram() = [&ended] { ended = true; };
-    {
-        frmZIDovidovarar w;
-        w.show();
-        lines << seen("databasePath", w.findChild<QLineEdit *>("txtDatabasepath")->text());
-        w.findChild<QToolButton *>("cmdSearch")->click(); // an empty phrase lists the whole catalogue
-        w.findChild<QPushButton *>("cmdAddToDB")->click();
-        w.findChild<QPushButton *>("cmdOK")->click();
-    }
-    lines << seen("ended", QString::number(ended));
-    std::fputs(qPrintable(lines.join('\n') + '\n'), stdout);
+    say("prepared",
+        QString::number(int(ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory()))));
+    TestSeams::MessageBox() = [&](QWidget *, const QString &text) { say("message", text); };
+    TestSeams::EndProgram() = [&] { say("ended", "1"); };
+    frmZIDovidovarar w;
+    w.show();
+    say("databasePath", w.findChild<QLineEdit *>("txtDatabasepath")->text());
+    w.findChild<QToolButton *>("cmdSearch")->click(); // an empty phrase lists the whole catalogue
+    w.findChild<QPushButton *>("cmdAddToDB")->click();
+    w.findChild<QPushButton *>("cmdOK")->click();
     return 0;
 }
 
@@ -159,12 +133,10 @@ private:
         Home h;
         h.path = m_root.filePath(QStringLiteral("home%1").arg(++m_homes));
         const QString runtime = h.path + "/runtime";
-        if (!QDir().mkpath(runtime) ||
-            !QFile::setPermissions(runtime, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner))
-            qFatal("cannot make a home");
         for (const QString &dir : {h.path, runtime})
-            if (::geteuid() == 0 && ::chown(QFile::encodeName(dir).constData(), uid, uid) != 0)
-                qFatal("cannot give a home to its user");
+            if (!QDir().mkpath(dir) || ::chmod(QFile::encodeName(dir).constData(), 0700) != 0 ||
+                (::geteuid() == 0 && ::chown(QFile::encodeName(dir).constData(), uid, uid) != 0))
+                qFatal("cannot make a home for its user");
         h.env.insert("HOME", h.path);
         h.env.insert("XDG_RUNTIME_DIR", runtime);
         h.env.insert("QT_QPA_PLATFORM", "offscreen");
@@ -176,8 +148,8 @@ private:
             h.env.insert("XDG_DATA_HOME", base + "my data");
             h.env.insert("XDG_CONFIG_HOME", base + "my settings");
         }
-        h.dataDir = xdg == "set" ? h.path + "/my data/quillary" : h.path + "/.local/share/quillary";
-        h.configDir = xdg == "set" ? h.path + "/my settings/quillary" : h.path + "/.config/quillary";
+        h.dataDir = h.path + (xdg == "set" ? "/my data" : "/.local/share") + "/quillary";
+        h.configDir = h.path + (xdg == "set" ? "/my settings" : "/.config") + "/quillary";
         return h;
     }
 
@@ -190,35 +162,20 @@ private:
         p.setWorkingDirectory(home.path);
         const QStringList command = asUser(uid, {prefix + "/bin/quillary"});
         p.start(command.first(), command.mid(1));
-        if (!p.waitForStarted(60000))
-            return "did not start: " + p.errorString().toUtf8();
         QDeadlineTimer deadline(120000);
-        while (!QFileInfo(home.configDir).isDir() && p.state() == QProcess::Running && !deadline.hasExpired())
+        while (!QFileInfo(home.configDir).isDir() && p.state() != QProcess::NotRunning &&
+               !deadline.hasExpired())
             p.waitForFinished(50);
         QTest::qWait(500); // a moment of the running window, to see it does not fall over
-        QByteArray failure;
-        if (p.state() != QProcess::Running)
-            failure = "ended early:\n" + p.readAllStandardError();
-        else if (!QFileInfo(home.configDir).isDir())
-            failure = "never loaded its window";
+        const QByteArray failure =
+            p.state() != QProcess::Running
+                ? "ended early: " + p.errorString().toUtf8() + '\n' + p.readAllStandardError()
+            : QFileInfo(home.configDir).isDir() ? QByteArray()
+                                                : "never loaded its window";
         p.terminate();
         if (!p.waitForFinished(60000))
             p.kill(); // and the destructor waits for it
         return failure;
-    }
-
-    // Runs this test program as the user in the role of the installed program: the seen() lines it
-    // printed, and its errors if it did not end well.
-    QStringList runWindowAsInstalledProgram(const QString &programDir, uid_t uid, const Home &home)
-    {
-        QProcessEnvironment env = home.env;
-        env.insert(kChildMode, "1");
-        env.insert(kChildProgramDir, programDir);
-        const Run r = run(asUser(uid, {m_asProgram}), env, home.path);
-        QStringList lines = QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts);
-        if (r.exitCode != 0)
-            lines << seen("failed", QString::fromUtf8(r.err));
-        return lines;
     }
 
 private Q_SLOTS:
@@ -226,9 +183,7 @@ private Q_SLOTS:
     {
         QVERIFY(m_root.isValid());
         // The ordinary user must reach the install and the homes below it.
-        QVERIFY(QFile::setPermissions(m_root.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                         QFile::ReadGroup | QFile::ExeGroup |
-                                                         QFile::ReadOther | QFile::ExeOther));
+        QVERIFY(::chmod(QFile::encodeName(m_root.path()).constData(), 0755) == 0);
         m_prefix = m_root.filePath("prefix");
         m_incomplete = m_root.filePath("incomplete");
         m_asProgram = m_root.filePath("tst_install");
@@ -242,7 +197,7 @@ private Q_SLOTS:
 
     void installPutsEveryFileInPlace()
     {
-        QCOMPARE(entriesUnder(m_prefix), kInstalledFiles); // their modes: see the package's listing
+        QCOMPARE(find(m_prefix, {"-type", "f", "-printf", "%P\n"}), kInstalledFiles);
         // The menu entry starts the program by the name it has in bin/ and shows the installed icon;
         // the metainfo names that entry.
         const char desktop[] = "/share/applications/org.quillary.Quillary.desktop";
@@ -270,9 +225,9 @@ private Q_SLOTS:
 
     // Started as an ordinary user with an empty home, the installed program finds no catalogue
     // beside itself, copies the shipped one into the user's data folder, keeps what the user saved
-    // there on the next start, and on OK writes its settings into the user's configuration folder.
-    // Without a shipped catalogue it still starts, makes no catalogue of its own, and its commands
-    // give the database-missing message. Nothing under the prefix changes.
+    // there on the next start (this test program in its role), and on OK writes its settings into the
+    // user's configuration folder. Without a shipped catalogue it still starts, makes no catalogue of
+    // its own, and its commands give the database-missing message. Nothing under the prefix changes.
     void installedCopyKeepsFilesInUserFolders_data()
     {
         QTest::addColumn<uint>("uid");
@@ -281,7 +236,7 @@ private Q_SLOTS:
         QTest::newRow("XDG variables unset") << uint(kNobody) << "unset" << true;
         QTest::newRow("XDG variables set") << uint(kNobody) << "set" << true;
         QTest::newRow("XDG variables relative") << uint(kNobody) << "relative" << true;
-        QTest::newRow("another user") << uint(kAnotherUser) << "unset" << true;
+        QTest::newRow("another user") << uint(65533) << "unset" << true;
         QTest::newRow("no shipped catalogue") << uint(kNobody) << "unset" << false;
     }
     void installedCopyKeepsFilesInUserFolders()
@@ -291,52 +246,53 @@ private Q_SLOTS:
         QFETCH(bool, shipped);
         const QString prefix = shipped ? m_prefix : m_incomplete;
         const Home home = makeHome(uid, xdg);
-        const QStringList before = entriesUnder(prefix, true);
-        const QString catalogue = home.dataDir + "/ZODidozode.mdb";
-        const QString settings = home.configDir + "/Quillary.ini";
+        const QStringList before = find(prefix, kDetails);
+        const QString catalogue = home.dataDir + "/ZODidozode.mdb",
+                      settings = home.configDir + "/Quillary.ini";
+        const QString dbPath = shipped ? catalogue : QString();
+        const auto prepared =
+            shipped ? ProgramFiles::Preparation::AlreadyThere : ProgramFiles::Preparation::NothingShipped;
 
         const QByteArray failure = startAndStopInstalledProgram(prefix, uid, home);
         QVERIFY2(failure.isEmpty(), failure.constData());
-        QStringList expected{QDir(home.path).relativeFilePath(settings)};
+        QStringList files{settings},
+            lines{seen("prepared", QString::number(int(prepared))), seen("databasePath", dbPath)};
         if (shipped) {
             QCOMPARE(readFile(catalogue), readFile(prefix + '/' + kShipped));
             QVERIFY(QFileInfo(catalogue).permissions() & QFile::WriteOwner);
-            if (::geteuid() == 0)
-                QCOMPARE(QFileInfo(catalogue).ownerId(), uid);
-            // A disc the user saved stays: the next start does not copy over it.
+            QVERIFY(::geteuid() != 0 || QFileInfo(catalogue).ownerId() == uid);
             QVERIFY(CatalogueFiles::exec(catalogue,
                                          "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, "
                                          "CreateDate, LastUpdateDate) VALUES ('DISC01', 'kept.txt', "
                                          "'DISC01: kept.txt', '1', '', '')"));
-            expected << QDir(home.path).relativeFilePath(catalogue);
+            files << catalogue;
+            lines << seen("message", kScanFirst); // the search finds the saved disc; the save wants a scan
+        } else {
+            lines << QStringList(2, seen("message", modConstant::DatabaseMissingMessage()));
         }
-        const auto prepared =
-            shipped ? ProgramFiles::Preparation::AlreadyThere : ProgramFiles::Preparation::NothingShipped;
-        const QString dbPath = shipped ? catalogue : QString();
-        // With a catalogue the search finds the saved disc; without, search and save both say so.
-        QStringList lines{seen("prepared", QString::number(int(prepared))), seen("databasePath", dbPath)};
-        const QString missing = seen("message", modConstant::DatabaseMissingMessage());
-        lines << (shipped ? QStringList{seen("message", kScanFirst)} : QStringList{missing, missing});
-        QCOMPARE(runWindowAsInstalledProgram(prefix + "/bin", uid, home), lines << "ended=1");
-        if (shipped)
-            QCOMPARE(CatalogueFiles::value(catalogue, "SELECT FileName FROM Quillary"),
-                     QVariant(QString("kept.txt")));
+        QProcessEnvironment env = home.env;
+        env.insert(kChildProgramDir, prefix + "/bin");
+        const Run r = run(asUser(uid, {m_asProgram}), env, home.path);
+        QVERIFY2(r.exitCode == 0, r.err.constData());
+        QCOMPARE(QString::fromUtf8(r.out).split('\n', Qt::SkipEmptyParts), lines << "ended=1");
+        QCOMPARE(CatalogueFiles::value(catalogue, "SELECT FileName FROM Quillary"),
+                 shipped ? QVariant(QString("kept.txt")) : QVariant());
         QCOMPARE(readFile(settings), "[QUILLARY]\nDBPATH=" + dbPath.toUtf8() + "\nSaveLastSetting=0\n");
-        if (::geteuid() == 0)
-            QCOMPARE(QFileInfo(settings).ownerId(), uid);
+        QVERIFY(::geteuid() != 0 || QFileInfo(settings).ownerId() == uid);
         QCOMPARE(QFileInfo::exists(home.dataDir), shipped);
-        QCOMPARE(entriesUnder(prefix, true), before);
-        expected.sort();
-        QCOMPARE(entriesUnder(home.path).filter(QRegularExpression("(ZODidozode|Quillary)")), expected);
+        QCOMPARE(find(prefix, kDetails), before);
+        files.sort();
+        QCOMPARE(find(home.path, {"-name", "ZODidozode*", "-o", "-name", "Quillary*"}), files);
     }
 
-    // A copy with the catalogue or the settings file beside its executable keeps using that folder,
-    // even with a shipped catalogue where an install would have one; a directory of that name does
-    // not count as the file.
+    // A copy with the catalogue or the settings file beside its executable (the build directory is
+    // one) keeps using that folder, even with a shipped catalogue where an install would have one; a
+    // directory of that name does not count as the file.
     void portableCopyUsesFilesBesideIt_data()
     {
         QTest::addColumn<QString>("beside");
         QTest::addColumn<bool>("portable");
+        QTest::newRow("build directory") << QString() << true;
         QTest::newRow("catalogue") << "ZODidozode.mdb" << true;
         QTest::newRow("settings") << "Quillary.ini" << true;
         QTest::newRow("directory named like the catalogue") << "ZODidozode.mdb/" << false;
@@ -345,51 +301,23 @@ private Q_SLOTS:
     {
         QFETCH(QString, beside);
         QFETCH(bool, portable);
-        const QString copy = m_root.filePath("copy-") + QTest::currentDataTag();
-        const QString bin = copy + "/bin";
-        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(copy + "/share/quillary"));
-        QVERIFY(QFile::copy(m_prefix + '/' + kShipped, copy + '/' + kShipped));
-        QFile file(bin + '/' + beside);
-        if (beside.endsWith('/'))
-            QVERIFY(QDir().mkpath(file.fileName()));
-        else
-            QVERIFY(file.open(QIODevice::WriteOnly) &&
-                    file.write(beside == "Quillary.ini" ? "[QUILLARY]\nSaveLastSetting=1\n"
-                                                        : readFile(copy + '/' + kShipped)) > 0);
-        file.close();
+        const QString copy = m_root.filePath(QTest::currentDataTag());
+        const QString bin = beside.isEmpty() ? QUILLARY_BINARY_DIR : copy + "/bin";
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(copy + "/share/quillary") &&
+                QFile::copy(m_prefix + '/' + kShipped, copy + '/' + kShipped));
+        if (!beside.isEmpty())
+            QVERIFY(beside.endsWith('/') ? QDir().mkpath(bin + '/' + beside)
+                                         : QFile(bin + '/' + beside).open(QIODevice::WriteOnly));
         qputenv("XDG_DATA_HOME", (copy + "/user-data").toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", (copy + "/user-config").toLocal8Bit());
-        TestSeams::ProgramDirectory() = bin;
-
-        QCOMPARE(ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory()),
+        QCOMPARE(ProgramFiles::PrepareUserCatalogue(bin),
                  portable ? ProgramFiles::Preparation::Portable : ProgramFiles::Preparation::Copied);
-        const QString catalogue =
-            portable ? bin + "/ZODidozode.mdb" : copy + "/user-data/quillary/ZODidozode.mdb";
-        const QString settings =
-            portable ? bin + "/Quillary.ini" : copy + "/user-config/quillary/Quillary.ini";
-        const QString dbPath = beside == "ZODidozode.mdb" || !portable ? catalogue : QString();
-        int ended = 0;
-        TestSeams::EndProgram() = [&ended] { ++ended; };
-        {
-            frmZIDovidovarar w;
-            QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), dbPath);
-            w.findChild<QPushButton *>("cmdOK")->click();
-        }
-        QCOMPARE(ended, 1);
-        const QByteArray dbLine = "DBPATH=" + dbPath.toUtf8() + "\n";
-        QCOMPARE(readFile(settings), beside == "Quillary.ini"
-                                         ? "[QUILLARY]\nSaveLastSetting=1\n" + dbLine
-                                         : "[QUILLARY]\n" + dbLine + "SaveLastSetting=0\n");
+        QCOMPARE(ProgramFiles::CataloguePath(bin),
+                 (portable ? bin : copy + "/user-data/quillary") + "/ZODidozode.mdb");
+        QCOMPARE(ProgramFiles::SettingsFilePath(bin),
+                 (portable ? bin : copy + "/user-config/quillary") + "/Quillary.ini");
         QCOMPARE(QFileInfo::exists(copy + "/user-data") || QFileInfo::exists(copy + "/user-config"),
                  !portable);
-        TestSeams::ProgramDirectory() = QString();
-
-        // The build directory is such a copy: its program uses the catalogue the build put beside it.
-        QVERIFY(ProgramFiles::IsPortable(QUILLARY_BINARY_DIR));
-        QCOMPARE(ProgramFiles::CataloguePath(QUILLARY_BINARY_DIR),
-                 QString(QUILLARY_BINARY_DIR "/ZODidozode.mdb"));
-        QCOMPARE(ProgramFiles::SettingsFilePath(QUILLARY_BINARY_DIR),
-                 QString(QUILLARY_BINARY_DIR "/Quillary.ini"));
     }
 
     // The package is built from the same install rules, with the files in /usr and the
@@ -417,18 +345,12 @@ private Q_SLOTS:
             QVERIFY2(control.contains(dependency), qPrintable(control));
 
         // Every installed file, owned by root, executable only in bin/.
-        QStringList files, expected;
-        for (const QString &line :
-             QString::fromUtf8(run({"dpkg-deb", "-c", deb}).out).split('\n', Qt::SkipEmptyParts)) {
-            const QStringList columns = line.simplified().split(' ');
-            if (!columns.first().startsWith('d'))
-                files << columns.first() + ' ' + columns.value(1) + ' ' + columns.last();
-        }
+        QStringList files =
+            QString::fromUtf8(run({"dpkg-deb", "-c", deb}).out).split('\n').filter(QRegularExpression("^-"));
+        files.replaceInStrings(QRegularExpression("^(\\S+) (\\S+) .* \\./usr/(.*)$"), "\\3 \\1 \\2").sort();
+        QStringList expected;
         for (const QString &file : kInstalledFiles)
-            expected << QString(file.startsWith("bin/") ? "-rwxr-xr-x" : "-rw-r--r--") + " root/root ./usr/" +
-                            file;
-        files.sort();
-        expected.sort();
+            expected << file + (file.startsWith("bin/") ? " -rwxr-xr-x" : " -rw-r--r--") + " root/root";
         QCOMPARE(files, expected);
     }
 };
@@ -436,7 +358,7 @@ private Q_SLOTS:
 int main(int argc, char *argv[])
 {
     QApplication app(argc, argv);
-    if (qEnvironmentVariableIsSet(kChildMode))
+    if (qEnvironmentVariableIsSet(kChildProgramDir))
         return runAsInstalledProgram();
     InstallTest test;
     QTEST_SET_MAIN_SOURCE_PATH
