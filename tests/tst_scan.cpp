@@ -245,7 +245,7 @@ private Q_SLOTS:
         // Saved, the catalogue's rows hold the same texts.
         struct : SaveObserver
         {
-            void RecordStarting(qint32, const QString &) override {}
+            void RecordStarting(qint32, const clsFile &) override {}
             void RecordDone(qint32) override {}
         } quiet;
         const QString catalogue = m_dir->path() + '/' + modConstant::kDatabaseFileName;
