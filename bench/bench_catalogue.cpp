@@ -298,6 +298,11 @@ void timeSearch(const QString &path, const QString &phrase, Catalogued &result)
         ++rows;
     result.search = seconds(timer);
     result.found = rows;
+    if (qEnvironmentVariableIsSet("BENCH_DEBUG")) {
+        const CatalogueIndex::Status st = CatalogueIndex::Examine(db.Handle());
+        std::fprintf(stderr, "search: method %d usable %d sound %d watermark %lld changed %lld\n",
+                     int(search.method()), st.usable, st.sound, (long long)st.watermark, (long long)st.changed);
+    }
 }
 
 // Lets the window run until the search index covers every row of the catalogue.
@@ -397,6 +402,12 @@ int main(int argc, char **argv)
     if (!copyFile(shipped, catalogue))
         die(QStringLiteral("cannot copy the catalogue"));
     catalogueThroughWindow(window, bigTree, bigFiles); // warms the window's path and lists the rows
+    if (qEnvironmentVariableIsSet("BENCH_ONCE")) {
+        copyFile(shipped, catalogue);
+        const Catalogued once = catalogueThroughWindow(window, bigTree, bigFiles);
+        std::printf("once: list %.3f save %.3f\n", once.list, once.save);
+        return 0;
+    }
     qint64 expected = 0;
     const QString phrase = selectivePhrase(objScannedFiles(), &expected);
     const std::vector<std::string> values = rowsOf(objScannedFiles());
@@ -424,12 +435,32 @@ int main(int argc, char **argv)
             Catalogued result = catalogueThroughWindow(window, bigTree, bigFiles);
             QElapsedTimer upkeep;
             upkeep.start();
+            if (qEnvironmentVariableIsSet("BENCH_STEPS")) {
+                copyFile(catalogue, "/tmp/steps.mdb");
+                copyFile(catalogue, "/tmp/refresh.mdb");
+                QElapsedTimer t;
+                t.start();
+                CatalogueIndex::Upkeep u("/tmp/steps.mdb");
+                int steps = 0;
+                CatalogueIndex::Step st;
+                while ((st = u.step(30)) == CatalogueIndex::Step::More)
+                    ++steps;
+                std::fprintf(stderr, "direct upkeep: %d steps, %.3f s, end %d\n", steps, seconds(t), int(st));
+                t.restart();
+                {
+                    CDatabase db(QStringLiteral("/tmp/refresh.mdb"));
+                    CatalogueIndex::Refresh(db.Handle());
+                }
+                std::fprintf(stderr, "refresh: %.3f s\n", seconds(t));
+            }
             timeSearch(catalogue, phrase, result); // before the index covers the new rows, most likely
             waitForIndex(catalogue);
             result.upkeep = seconds(upkeep);
             Catalogued indexed;
             timeSearch(catalogue, phrase, indexed);
             result.indexedSearch = indexed.search;
+            if (qEnvironmentVariableIsSet("BENCH_DEBUG"))
+                QFile::copy(catalogue, QStringLiteral("/tmp/after-%1.mdb").arg(line.name));
             if (indexed.found != result.found)
                 die(QStringLiteral("the search found %1 rows, then %2").arg(result.found).arg(indexed.found));
             if (result.total < line.best.total)

@@ -300,6 +300,10 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
     return false;
 }
 
+namespace {
+constexpr int kMaxUpkeepCacheBytes = 64 << 20;
+} // namespace
+
 CatalogueIndex::Upkeep::Upkeep(const QString &path) : m_path(path) {}
 
 CatalogueIndex::Upkeep::~Upkeep()
@@ -323,6 +327,9 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
             return Step::Failed;
         // Never waits for a lock: a step that meets one is tried again later.
         m_connection.setLockAllowance(0);
+        // The transaction's pages stay in memory until it commits: a page written to the file before
+        // that would take the catalogue from its readers until the work is done.
+        m_connection.exec("PRAGMA cache_spill = OFF");
         if (!m_connection.exec("BEGIN IMMEDIATE")) {
             m_connection = SqliteConnection();
             return Step::Busy;
@@ -338,8 +345,15 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
                       ? Caught::Done
                       : catchUp(db, status, {}, deadline);
     }
-    if (outcome == Caught::More)
+    if (outcome == Caught::More) {
+        // What is done so far is committed once it holds much memory; the next step goes on.
+        int used = 0;
+        int highest = 0;
+        if (sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
+            used > kMaxUpkeepCacheBytes)
+            pause();
         return Step::More;
+    }
     // Finished: the whole catch-up is committed at once (an FTS5 index grows much faster in one
     // transaction than in many small ones).
     if (outcome == Caught::Done && m_connection.exec("COMMIT")) {
