@@ -91,7 +91,7 @@ SaveTimings directSave(const QString &path)
 {
     struct Yielding : SaveObserver
     {
-        void RecordStarting(qint32, const QString &) override {}
+        void RecordStarting(qint32, const clsFile &) override {}
         void RecordDone(qint32) override { QCoreApplication::processEvents(); }
         void Working() override { QCoreApplication::processEvents(); }
     } observer;

@@ -139,7 +139,7 @@ struct Quiet : ScanObserver, SaveObserver
     void subdirectoryStarting(qint64, qint64) override {}
     void driveNotReady() override {}
     void yield() override {}
-    void RecordStarting(qint32, const QString &) override {}
+    void RecordStarting(qint32, const clsFile &) override {}
     void RecordDone(qint32) override {}
 };
 

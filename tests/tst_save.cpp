@@ -4,7 +4,9 @@
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueFile.h"
+#include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
+#include "search/CatalogueSearch.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
 #include "support/CatalogueFiles.h"
@@ -61,7 +63,7 @@ QStringList scan(int n, int nameLength = 0)
 // Kills the process when the save is about to store record 300.
 struct Killer : SaveObserver
 {
-    void RecordStarting(qint32 position, const QString &) override
+    void RecordStarting(qint32 position, const clsFile &) override
     {
         if (position == 300)
             ::raise(SIGKILL);
@@ -257,7 +259,7 @@ private Q_SLOTS:
         if (holdMs < 5000) {
             QCOMPARE(m_messages, QStringList());
             QCOMPARE(rows, list);
-            QCOMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), rows.size());
+            QTRY_COMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), rows.size());
         } else {
             QVERIFY2(elapsed < 7500, qPrintable(QString::number(elapsed))); // the 5 s allowance, in all
             QCOMPARE(m_messages.size(), 1);
@@ -269,6 +271,61 @@ private Q_SLOTS:
             QCOMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), 0);
         }
         QVERIFY(idle());
+    }
+
+    // The window leaves the search index to the time it is idle: a search right after a save, before
+    // any index work, while the work is half done, and after it, finds exactly the rows saved; a
+    // second save while the work is under way is not held off by it, and the index ends up covering
+    // every row.
+    void searchIsExactBeforeDuringAndAfterTheIndexWork()
+    {
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
+        const QStringList list = scan(30000);
+        click();
+        QCOMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), 0);
+        const QStringList phrases{"file1234", "FILE2_5.", "%", "le29999.t"};
+        auto searchesAreExact = [&](int saves) {
+            for (const QString &phrase : phrases) {
+                const QString pattern =
+                    QRegularExpression::escape(phrase).replace("_", ".").replace("%", ".*");
+                const QRegularExpression like(pattern, QRegularExpression::CaseInsensitiveOption);
+                QStringList expected;
+                for (int save = 0; save < saves; ++save) {
+                    for (const QString &row : list) {
+                        if (like.match(row.section(u'|', 1, 1)).hasMatch())
+                            expected << row.section(u'|', 1, 1);
+                    }
+                }
+                CDatabase db(m_path, SqliteConnection::Access::ReadOnly);
+                CatalogueSearch search(db.Handle());
+                QVERIFY(search.find(phrase));
+                QStringList found;
+                while (search.next())
+                    found << QString::fromUtf8(search.field(0));
+                QCOMPARE(found.size(), search.count());
+                expected.sort();
+                found.sort();
+                QCOMPARE(found, expected);
+            }
+        };
+        searchesAreExact(1);
+        int steps = 0;
+        int saves = 1;
+        while (value(m_path, "SELECT Watermark FROM QuillarySearchState").toInt() < list.size()) {
+            QVERIFY(++steps < 10000);
+            QCoreApplication::processEvents();
+            searchesAreExact(saves);
+            if (steps == 1) {
+                click(); // the index work is under way: the save goes first
+                searchesAreExact(++saves);
+            }
+        }
+        QCOMPARE(m_messages, QStringList());
+        QTRY_COMPARE(value(m_path, "SELECT Watermark FROM QuillarySearchState"), 2 * list.size());
+        searchesAreExact(2);
+        CDatabase db(m_path);
+        const CatalogueIndex::Status status = CatalogueIndex::Examine(db.Handle());
+        QVERIFY(status.usable && status.sound && status.changed == 0);
     }
 
 private:

@@ -64,7 +64,7 @@ struct Walk : ScanObserver, SaveObserver
     void subdirectoryStarting(qint64, qint64) override {}
     void driveNotReady() override { events << "not ready"; }
     void yield() override { events << "yield"; }
-    void RecordStarting(qint32, const QString &) override {}
+    void RecordStarting(qint32, const clsFile &) override {}
     void RecordDone(qint32) override {}
 
     QString root;

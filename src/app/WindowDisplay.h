@@ -29,6 +29,8 @@ public:
     // The command's yield: pushes pending values when 50 ms have passed since the last push,
     // then lets the window process its pending events.
     void yield();
+    // Whether the next yield pushes the values (so a command can make its texts just before).
+    bool pushDue() const { return m_sincePush.elapsed() >= m_intervalMs; }
 
     // The interval between two pushes (tests may shorten it).
     void setInterval(int milliseconds) { m_intervalMs = milliseconds; }

@@ -344,6 +344,7 @@ bool frmZIDovidovarar::beginCommand(QAbstractButton *button, const QString &capt
 {
     if (m_blnBusy)
         return false;
+    pauseIndexUpkeep();
     button->setEnabled(false);
     m_blnBusy = true;
     if (!caption.isEmpty())

@@ -74,6 +74,8 @@ private:
     void initScanPart();
     void initSearchPart();
     void initSavePart();
+    // The search index is brought up to date while the window is idle; a command pauses that work.
+    void pauseIndexUpkeep();
     std::shared_ptr<ScanPart> m_scan;
     std::shared_ptr<SavePart> m_save;
     std::shared_ptr<SearchPart> m_search;

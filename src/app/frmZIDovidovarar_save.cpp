@@ -3,6 +3,7 @@
 
 #include "app/MessageBox.h"
 #include "catalogue/clsFileColl.h"
+#include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
 #include "settings/modConstant.h"
@@ -12,36 +13,124 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTimer>
 
 #include <exception>
 
+namespace {
+// The search index is brought up to date after a save while the window has nothing else to do, in
+// steps short enough that input is never kept waiting long.
+constexpr int kIndexStepMs = 30;
+constexpr int kIndexRetryWhileBusyMs = 200; // a command of the window runs
+constexpr int kIndexRetryLockedMs = 1000;   // another program holds the catalogue
+} // namespace
+
 // Shows the save's progress in the window: the bar at the record's position, its file name, and
-// the number stored so far; yields once per record.
+// the number stored so far; yields once per record. The texts are made only when the display is
+// about to show them, and once more at the end, so the per-record work stays small.
 struct frmZIDovidovarar::SavePart : SaveObserver
 {
-    explicit SavePart(frmZIDovidovarar &window) : w(window) {}
-
-    void RecordStarting(qint32 position, const QString &fileName) override
+    explicit SavePart(frmZIDovidovarar &window) : w(window)
     {
-        w.display().setBarValue(w.pgbrFile, position);
-        w.display().setText(w.lblFile, QStringLiteral(" ") + fileName);
+        // Rows that another program added, or that a save left for later, are indexed once the
+        // window is idle.
+        m_indexStep.setSingleShot(true);
+        QObject::connect(&m_indexStep, &QTimer::timeout, &w, [this] { indexStep(); });
+        m_indexStep.start(0);
+    }
+
+    void RecordStarting(qint32 position, const clsFile &record) override
+    {
+        m_position = position;
+        m_record = &record; // stays put until the save yields, after RecordDone
     }
 
     void RecordDone(qint32 savedCount) override
     {
-        showSaved(savedCount);
+        m_saved = savedCount;
+        if (w.display().pushDue())
+            show();
+        m_record = nullptr;
         w.display().yield();
     }
 
     void Working() override { w.display().yield(); }
 
-    void showSaved(qint32 savedCount)
+    void start()
     {
-        w.display().setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(savedCount));
+        m_position = 0;
+        m_saved = 0;
+        m_record = nullptr;
+    }
+
+    // The exact values once the save has returned: the last record started and the rows stored.
+    void finish(const clsFileColl &files, qint32 savedCount)
+    {
+        m_saved = savedCount;
+        if (m_position >= 1 && m_position <= files.Count())
+            m_record = &files.Item(m_position);
+        show();
+        m_record = nullptr;
+        m_indexStep.start(0);
+    }
+
+    void show()
+    {
+        if (m_position > 0)
+            w.display().setBarValue(w.pgbrFile, m_position);
+        if (m_record)
+            w.display().setText(w.lblFile, QStringLiteral(" ") + m_record->FileName());
+        w.display().setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(m_saved));
+    }
+
+    // Starts or goes on with bringing the search index up to date, a step at a time.
+    void indexStep()
+    {
+        if (w.blnBusy()) {
+            m_indexStep.start(kIndexRetryWhileBusyMs);
+            return;
+        }
+        if (!m_upkeep) {
+            const QString path = modFunction::DefaultDatabasePath();
+            if (path.isEmpty())
+                return;
+            m_upkeep = std::make_unique<CatalogueIndex::Upkeep>(path);
+        }
+        switch (m_upkeep->step(kIndexStepMs)) {
+        case CatalogueIndex::Step::More:
+            m_indexStep.start(0);
+            return;
+        case CatalogueIndex::Step::Busy:
+            m_indexStep.start(kIndexRetryLockedMs);
+            return;
+        case CatalogueIndex::Step::UpToDate:
+        case CatalogueIndex::Step::Failed:
+            m_upkeep.reset();
+            return;
+        }
+    }
+
+    // Before a command: the index work lets go of the catalogue (it goes on when the window is idle).
+    void pauseIndexUpkeep()
+    {
+        if (m_upkeep) {
+            m_upkeep.reset();
+            m_indexStep.start(kIndexRetryWhileBusyMs);
+        }
     }
 
     frmZIDovidovarar &w;
+    qint32 m_position = 0;
+    qint32 m_saved = 0;
+    const clsFile *m_record = nullptr;
+    QTimer m_indexStep;
+    std::unique_ptr<CatalogueIndex::Upkeep> m_upkeep;
 };
+
+void frmZIDovidovarar::pauseIndexUpkeep()
+{
+    m_save->pauseIndexUpkeep();
+}
 
 void frmZIDovidovarar::initSavePart()
 {
@@ -74,9 +163,11 @@ void frmZIDovidovarar::cmdAddToDB_Click()
 
     // SaveFileList and SaveFileRecord: one connection for the whole list, one row per record.
     SaveSettings settings;
+    settings.updateIndex = false; // done while the window is idle afterwards
     settings.commitIntervalMs = TestSeams::CommitIntervalMs().value_or(settings.commitIntervalMs);
     settings.lockAllowanceMs = TestSeams::LockAllowanceMs().value_or(settings.lockAllowanceMs);
     CatalogueSave save(*m_save, settings);
+    m_save->start();
     QString failure;
     try {
         if (!save.SaveFileList(modFunction::DefaultDatabasePath(), objScannedFiles()))
@@ -85,7 +176,7 @@ void frmZIDovidovarar::cmdAddToDB_Click()
         failure = QString::fromLocal8Bit(e.what());
     }
     // The label ends at the number of rows that are really in the catalogue.
-    m_save->showSaved(save.SavedCount());
+    m_save->finish(objScannedFiles(), save.SavedCount());
 
     if (failure.isEmpty()) {
         // Its result is not shown: a catalogue that could not be compacted is still complete.

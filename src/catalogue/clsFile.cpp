@@ -239,6 +239,21 @@ QString clsFile::FilePath() const
     return result;
 }
 
+std::string_view clsFile::CDLabelNameUtf8() const
+{
+    return labels().utf8(m_label);
+}
+
+std::string_view clsFile::FilePathUtf8(std::string &buffer) const
+{
+    if (!(m_flags & PathAfterLabel))
+        return piece(Path);
+    buffer.assign(labels().utf8(m_label));
+    buffer += kLabelSeparator;
+    buffer += piece(Path);
+    return buffer;
+}
+
 void clsFile::setAll(const QString &strCDLabelName, const QString &strFileName, const QString &strFilePath,
                      const QString &strFileSize, const QString &strCreateDate,
                      const QString &strLastUpdateDate)

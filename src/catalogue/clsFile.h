@@ -6,6 +6,7 @@
 #include <array>
 #include <ctime>
 #include <memory>
+#include <string>
 #include <string_view>
 
 class clsFile
@@ -24,6 +25,15 @@ public:
     QString FileSize() const;
     QString CreateDate() const;
     QString LastUpdateDate() const;
+
+    // The same texts in UTF-8, read where the record holds them (valid while the record lives and is
+    // not assigned to); the path is put together in a buffer of the caller's.
+    std::string_view CDLabelNameUtf8() const;
+    std::string_view FileNameUtf8() const { return piece(Name); }
+    std::string_view FilePathUtf8(std::string &buffer) const;
+    std::string_view FileSizeUtf8() const { return piece(Size); }
+    std::string_view CreateDateUtf8() const { return piece(Create); }
+    std::string_view LastUpdateDateUtf8() const { return piece(Update); }
 
     // All six at once (a record is filled once and then only read).
     void setAll(const QString &strCDLabelName, const QString &strFileName, const QString &strFilePath,

@@ -70,7 +70,7 @@ public:
     void yield() override { showListing(false); }
 
     // The save.
-    void RecordStarting(qint32, const QString &) override {}
+    void RecordStarting(qint32, const clsFile &) override {}
     void RecordDone(qint32 savedCount) override
     {
         if ((savedCount & 255) == 0)

@@ -1,7 +1,8 @@
 #include "db/CatalogueIndex.h"
 
 #include "db/NameFolding.h"
-#include "db/Sqlite.h"
+
+#include <QDeadlineTimer>
 
 #include <string>
 #include <vector>
@@ -164,11 +165,15 @@ bool foldedCopyAgrees(sqlite3 *db, qint64 watermark)
     return true;
 }
 
-bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::function<void()> &yield)
+enum class Caught { Failed, Done, More };
+
+// Indexes what the index lacks, in the open transaction, until the deadline has passed.
+Caught catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::function<void()> &yield,
+               const QDeadlineTimer &deadline)
 {
     IndexWriter writer(db);
     if (!writer.isValid())
-        return false;
+        return Caught::Failed;
     int sinceYield = 0;
     auto maybeYield = [&] {
         if (yield && ++sinceYield == 2000) {
@@ -185,7 +190,7 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
             !exec(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')") ||
             !exec(db, "DELETE FROM QuillarySearchDirty") || !exec(db, "DELETE FROM QuillarySearchState") ||
             !exec(db, "INSERT INTO QuillarySearchState (Watermark) VALUES (0)"))
-            return false;
+            return Caught::Failed;
         from = CatalogueIndex::Status{true, true, 0, 0};
     }
 
@@ -193,51 +198,60 @@ bool catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::funct
     if (from.changed > 0) {
         std::vector<qint64> ids;
         if (!CatalogueIndex::ChangedRows(db, &ids))
-            return false;
+            return Caught::Failed;
         SqliteStatement current(db, "SELECT FileName FROM Quillary WHERE rowid = ?");
         if (!current.isValid())
-            return false;
+            return Caught::Failed;
         for (qint64 id : ids) {
             if (!writer.remove(id))
-                return false;
+                return Caught::Failed;
             current.bind(1, id);
             const int rc = current.step();
             if (rc == SQLITE_ROW && !current.isNull(0) && !writer.add(id, current.text(0)))
-                return false;
+                return Caught::Failed;
             if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-                return false;
+                return Caught::Failed;
             current.reset();
             maybeYield();
         }
         if (!exec(db, "DELETE FROM QuillarySearchDirty"))
-            return false;
+            return Caught::Failed;
     }
 
     // Rows added above the watermark.
     SqliteStatement tail(db, "SELECT rowid, FileName FROM Quillary WHERE rowid > ? ORDER BY rowid");
     if (!tail.isValid())
-        return false;
+        return Caught::Failed;
     tail.bind(1, from.watermark);
     qint64 watermark = from.watermark;
     int rc;
+    int sinceClock = 0;
+    bool more = false;
     while ((rc = tail.step()) == SQLITE_ROW) {
         const qint64 id = tail.int64(0);
         if (!tail.isNull(1) && !writer.add(id, tail.text(1)))
-            return false;
+            return Caught::Failed;
         watermark = id;
         maybeYield();
+        if (++sinceClock == 256) {
+            sinceClock = 0;
+            if (deadline.hasExpired()) {
+                more = true;
+                break;
+            }
+        }
     }
-    if (rc != SQLITE_DONE)
-        return false;
+    if (!more && rc != SQLITE_DONE)
+        return Caught::Failed;
     if (watermark != from.watermark) {
         SqliteStatement update(db, "UPDATE QuillarySearchState SET Watermark = ?");
         if (!update.isValid())
-            return false;
+            return Caught::Failed;
         update.bind(1, watermark);
         if (update.step() != SQLITE_DONE)
-            return false;
+            return Caught::Failed;
     }
-    return true;
+    return more ? Caught::More : Caught::Done;
 }
 
 } // namespace
@@ -274,7 +288,7 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
     if (!exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
         return false;
     const Status status = Examine(db);
-    const bool done = status.usable && catchUp(db, status, yield);
+    const bool done = status.usable && catchUp(db, status, yield, QDeadlineTimer::Forever) == Caught::Done;
     if (done && exec(db, own ? "COMMIT" : "RELEASE quillary_index"))
         return true;
     if (own) {
@@ -284,6 +298,73 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
         exec(db, "RELEASE quillary_index");
     }
     return false;
+}
+
+namespace {
+constexpr int kMaxUpkeepCacheBytes = 64 << 20;
+} // namespace
+
+CatalogueIndex::Upkeep::Upkeep(const QString &path) : m_path(path) {}
+
+CatalogueIndex::Upkeep::~Upkeep()
+{
+    pause();
+}
+
+void CatalogueIndex::Upkeep::pause()
+{
+    if (m_connection.inTransaction() && !m_connection.exec("COMMIT"))
+        m_connection.exec("ROLLBACK"); // a reader holds the file: the work is done again later
+    m_connection = SqliteConnection();
+}
+
+CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
+{
+    const QDeadlineTimer deadline(budgetMs);
+    if (!m_connection.inTransaction()) {
+        m_connection = SqliteConnection(m_path);
+        if (!m_connection.isOpen())
+            return Step::Failed;
+        // Never waits for a lock: a step that meets one is tried again later.
+        m_connection.setLockAllowance(0);
+        // The transaction's pages stay in memory until it commits: a page written to the file before
+        // that would take the catalogue from its readers until the work is done.
+        m_connection.exec("PRAGMA cache_spill = OFF");
+        if (!m_connection.exec("BEGIN IMMEDIATE")) {
+            m_connection = SqliteConnection();
+            return Step::Busy;
+        }
+    }
+    sqlite3 *db = m_connection.handle();
+    const Status status = Examine(db);
+    bool ok = false;
+    const qint64 highest = singleInt64(db, "SELECT ifnull(max(rowid), 0) FROM Quillary", &ok);
+    Caught outcome = Caught::Failed;
+    if (status.usable && ok) {
+        outcome = status.sound && status.changed == 0 && highest <= status.watermark
+                      ? Caught::Done
+                      : catchUp(db, status, {}, deadline);
+    }
+    if (outcome == Caught::More) {
+        // What is done so far is committed once it holds much memory; the next step goes on.
+        int used = 0;
+        int highest = 0;
+        if (sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
+            used > kMaxUpkeepCacheBytes)
+            pause();
+        return Step::More;
+    }
+    // Finished: the whole catch-up is committed at once (an FTS5 index grows much faster in one
+    // transaction than in many small ones).
+    if (outcome == Caught::Done && m_connection.exec("COMMIT")) {
+        m_connection = SqliteConnection();
+        return Step::UpToDate;
+    }
+    const int code = sqlite3_errcode(db) & 0xFF;
+    m_connection.exec("ROLLBACK");
+    m_connection = SqliteConnection();
+    return outcome == Caught::Done && (code == SQLITE_BUSY || code == SQLITE_LOCKED) ? Step::Busy
+                                                                                     : Step::Failed;
 }
 
 bool CatalogueIndex::ChangedRows(sqlite3 *db, std::vector<qint64> *ids)

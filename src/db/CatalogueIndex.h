@@ -10,12 +10,13 @@
 // every other row from the table itself, so it finds the same rows with or without the index.
 // Whoever adds rows to the table brings the index up to date afterwards (Refresh).
 
+#include "db/Sqlite.h"
+
+#include <QString>
 #include <QtGlobal>
 
 #include <functional>
 #include <vector>
-
-struct sqlite3;
 
 namespace CatalogueIndex {
 
@@ -24,6 +25,37 @@ namespace CatalogueIndex {
 // index, or any failure, leaves the catalogue as it was. yield, when given, is called now and then
 // while many rows are indexed. True when the index is up to date afterwards.
 bool Refresh(sqlite3 *db, const std::function<void()> &yield = {});
+
+enum class Step {
+    UpToDate, // the index covers the table (the work is committed)
+    More,     // the step ended at its budget: call again
+    Busy,     // another connection holds the catalogue: try again later
+    Failed    // no index, or it cannot be written
+};
+
+// Brings the index of the catalogue at path up to date a little at a time, for a front end that does
+// it while it has nothing else to do. The steps share one write transaction, committed when the index
+// is up to date or when the front end pauses the work: until then no other connection can write the
+// catalogue, so a front end pauses before it writes itself. A lock held by another program is never
+// waited for: the step says Busy and the work is tried again later.
+class Upkeep
+{
+public:
+    explicit Upkeep(const QString &path);
+    ~Upkeep(); // pauses
+    Upkeep(const Upkeep &) = delete;
+    Upkeep &operator=(const Upkeep &) = delete;
+
+    // Indexes rows for about budgetMs.
+    Step step(int budgetMs);
+    // Commits what the steps have done so far and lets go of the catalogue.
+    void pause();
+    bool holdsCatalogue() const { return m_connection.inTransaction(); }
+
+private:
+    QString m_path;
+    SqliteConnection m_connection;
+};
 
 struct Status
 {

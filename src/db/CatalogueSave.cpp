@@ -1,5 +1,6 @@
 #include "db/CatalogueSave.h"
 
+#include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueIndex.h"
@@ -56,6 +57,9 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     if (!db.IsOpen())
         return fail(db.LastError());
     db.Connection().setLockAllowance(m_settings.lockAllowanceMs);
+    // A page cache that holds a commit group: with SQLite's default of 2 MB, pages spill to the file in
+    // the middle of a group, each spill syncing the journal first.
+    db.Execute("PRAGMA cache_size = -32768");
     SqliteStatement insert = db.Prepare(kInsert);
     if (!insert.isValid())
         return fail(db.LastError());
@@ -67,7 +71,7 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     try {
         for (qint32 i = 1; i <= n && !failed(); ++i) {
             const clsFile &record = files.Item(i);
-            m_observer.RecordStarting(i, record.FileName());
+            m_observer.RecordStarting(i, record);
             if (!db.InTransaction() && !beginGroup())
                 break;
             if (SaveFileRecord(record)) {
@@ -92,7 +96,8 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     timer.restart();
     // The new rows are searchable at once. This step is silent: a catalogue without the index, or a
     // failure in it, leaves the stored rows as they are. After a failed save nothing more is done.
-    if (m_saved > 0 && !failed() && !CatalogueIndex::Refresh(db.Handle(), [this] { m_observer.Working(); }))
+    if (m_saved > 0 && !failed() && m_settings.updateIndex &&
+        !CatalogueIndex::Refresh(db.Handle(), [this] { m_observer.Working(); }))
         qCInfo(lcCatalogue, "the search index of %s was not brought up to date: %s", qUtf8Printable(path),
                qUtf8Printable(SqliteError(db.Handle()).text));
     m_timings.indexNs = timer.nsecsElapsed();
@@ -136,11 +141,21 @@ bool CatalogueSave::SaveFileRecord(const clsFile &record)
 
 CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
 {
-    // An empty text is stored as a single blank: no column ever receives an empty text.
-    const QString values[] = {record.CDLabelName(), record.FileName(),   record.FilePath(),
-                              record.FileSize(),    record.CreateDate(), record.LastUpdateDate()};
-    for (int column = 0; column < 6; ++column)
-        m_insert->bind(column + 1, values[column].isEmpty() ? QStringLiteral(" ") : values[column]);
+    // An empty text is stored as a single blank: no column ever receives an empty text. The record's
+    // own UTF-8 is bound where it lies (it stays put until the row is stored); a piece that is not
+    // valid UTF-8 is stored as its text form, as the record shows it.
+    const std::string_view values[] = {record.CDLabelNameUtf8(),        record.FileNameUtf8(),
+                                       record.FilePathUtf8(m_filePath), record.FileSizeUtf8(),
+                                       record.CreateDateUtf8(),         record.LastUpdateDateUtf8()};
+    for (int column = 0; column < 6; ++column) {
+        const std::string_view value = values[column];
+        if (value.empty())
+            m_insert->bindUnowned(column + 1, " ");
+        else if (TextForms::isUtf8(value))
+            m_insert->bindUnowned(column + 1, value);
+        else
+            m_insert->bind(column + 1, TextForms::fromUtf8(value));
+    }
     // A failed INSERT is undone by SQLite on its own (statement rollback), leaving the rows of the
     // transaction before it in place.
     const int rc = m_insert->step();

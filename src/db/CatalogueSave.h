@@ -7,6 +7,8 @@
 #include <QList>
 #include <QString>
 
+#include <string>
+
 class clsFile;
 class clsFileColl;
 class CDatabase;
@@ -17,8 +19,8 @@ class SaveObserver
 {
 public:
     virtual ~SaveObserver() = default;
-    // The record at position (from 1), with this file name, is about to be stored.
-    virtual void RecordStarting(qint32 position, const QString &fileName) = 0;
+    // The record at position (from 1) is about to be stored.
+    virtual void RecordStarting(qint32 position, const clsFile &record) = 0;
     // The record has been handled; savedCount records have been stored so far. The save yields here.
     virtual void RecordDone(qint32 savedCount) = 0;
     // Called now and then during the work after the last record (bringing the search index up to
@@ -30,13 +32,16 @@ struct SaveSettings
 {
     int commitIntervalMs = 500; // the longest time rows wait for their commit
     int lockAllowanceMs = 5000; // how long the save waits, in all, for locks other programs hold
+    // Whether the save brings the search index up to date before it returns. A front end that does it
+    // later (CatalogueIndex::CatchUp) saves that time; searches are exact either way.
+    bool updateIndex = true;
 };
 
 // Where the time of the last save went (for the benchmark).
 struct SaveTimings
 {
     qint64 rowsNs = 0;  // storing and committing the rows, with the front end's progress and yields
-    qint64 indexNs = 0; // bringing the search index up to date
+    qint64 indexNs = 0; // bringing the search index up to date (when the save does it)
 };
 
 class CatalogueSave
@@ -51,7 +56,7 @@ public:
     // and not counted, and the save goes on with the next. Rows are committed in groups (at least
     // every commitIntervalMs, and at the end); a crash loses at most the group in progress, and once
     // the save has returned every row it counts is on the disk. Then the search index is brought up
-    // to date on the same connection.
+    // to date on the same connection, unless the settings leave that for later.
     // Returns false when a failure ended the save (a catalogue that cannot be opened or written, no
     // table Quillary, a full disk, a lock held too long); Failure() says what went wrong, the rows
     // counted before it stay stored, and nothing else is done.
@@ -82,6 +87,7 @@ private:
     CDatabase *m_db = nullptr;
     SqliteStatement *m_insert = nullptr;
     QString m_path;
+    std::string m_filePath; // the record's FilePath in UTF-8, bound until its row is stored
     qint32 m_saved = 0;
     QList<qint32> m_pending; // positions stored since the last commit
     bool m_storingAgain = false;

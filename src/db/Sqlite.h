@@ -76,6 +76,11 @@ public:
         sqlite3_bind_text(m_stmt, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
     }
     void bind(int index, const QString &text);
+    // Binds text that stays valid and unchanged until the statement is reset (not copied).
+    void bindUnowned(int index, std::string_view utf8)
+    {
+        sqlite3_bind_text(m_stmt, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_STATIC);
+    }
 
     // SQLITE_ROW, SQLITE_DONE or an error code.
     int step() { return sqlite3_step(m_stmt); }
