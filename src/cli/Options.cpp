@@ -193,6 +193,8 @@ QString HelpText(const QString &command)
                            "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
                            "the volume label for a mounted disc or an image, else the directory's name.\n"
                            "A SOURCE that fails is reported and the next one is still catalogued.\n"
+                           "The search index is brought up to date once more than 250,000 files wait\n"
+                           "for it (and by check); until then searches read those files from the table.\n"
                            "\n"
                            "Options:\n"
                            "  -l, --label=LABEL      catalogue the files under LABEL instead\n");

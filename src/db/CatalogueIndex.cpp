@@ -4,6 +4,7 @@
 
 #include <QDeadlineTimer>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -365,6 +366,18 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
     m_connection = SqliteConnection();
     return outcome == Caught::Done && (code == SQLITE_BUSY || code == SQLITE_LOCKED) ? Step::Busy
                                                                                      : Step::Failed;
+}
+
+qint64 CatalogueIndex::Backlog(sqlite3 *db)
+{
+    const Status status = Examine(db);
+    bool ok = false;
+    const qint64 highest = singleInt64(db, "SELECT ifnull(max(rowid), 0) FROM Quillary", &ok);
+    if (!status.usable || !ok)
+        return -1;
+    if (!status.sound) // built afresh by the next refresh
+        return highest;
+    return std::max<qint64>(0, highest - status.watermark) + status.changed;
 }
 
 bool CatalogueIndex::ChangedRows(sqlite3 *db, std::vector<qint64> *ids)

@@ -70,6 +70,11 @@ struct Status
 // sampled across the folded copy) present and equal to the table's. A full count of a large table
 // costs tens of milliseconds, so the rows are sampled.
 Status Examine(sqlite3 *db);
+// How many rows a search reads from the table because the index does not cover them (rows above the
+// watermark and rows noted since, or every row when the index cannot be trusted); -1 when the
+// catalogue has no usable index.
+qint64 Backlog(sqlite3 *db);
+
 // The IDs of the indexed rows noted as added, changed or deleted since they were indexed, in order.
 bool ChangedRows(sqlite3 *db, std::vector<qint64> *ids);
 
