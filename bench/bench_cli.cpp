@@ -137,10 +137,10 @@ double timeCoreSearch(const QString &catalogue, const QString &phrase, qint64 *r
 // quillary-cli add of the image into a new copy of the empty catalogue, beside xorriso listing it.
 int benchAdd(const QString &cli, const QString &shipped, const QString &image)
 {
-    std::printf(
-        "\nquillary-cli add IMAGE (listing, saving with the window's durability, search index) into an\n"
-        "empty catalogue, beside xorriso -indev IMAGE -find / -type f (paths to /dev/null); warm,\n"
-        "median of 3; peak is the child's max RSS.\n\n");
+    std::printf("\nquillary-cli add IMAGE (listing, saving with the window's durability, search index left "
+                "to a later add or check) into an\n"
+                "empty catalogue, beside xorriso -indev IMAGE -find / -type f (paths to /dev/null); warm,\n"
+                "median of 3; peak is the child's max RSS.\n\n");
     if (!QFileInfo(image).isFile()) {
         std::printf("# no image at %s: run bench_image once to make it\n", qPrintable(image));
         return 0;
