@@ -250,7 +250,7 @@ struct Catalogued
     double total = 1e9;
     double search = 1e9;
     qint64 found = -1;
-    double upkeep = 0;        // the index work after the save, on its own thread, until it ended
+    double upkeep = 0;        // the idle window bringing the index up to date after the save
     double indexedSearch = 0; // the same search once the index covers the new rows
 };
 
