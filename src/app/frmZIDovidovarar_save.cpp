@@ -23,6 +23,7 @@ namespace {
 constexpr int kIndexStepMs = 30;
 constexpr int kIndexRetryWhileBusyMs = 200; // a command of the window runs
 constexpr int kIndexRetryLockedMs = 1000;   // another program holds the catalogue
+constexpr int kIndexLetGoMs = 50;           // the work committed so far, before it goes on
 } // namespace
 
 // Shows the save's progress in the window: the bar at the record's position, its file name, and
@@ -98,7 +99,8 @@ struct frmZIDovidovarar::SavePart : SaveObserver
         }
         switch (m_upkeep->step(kIndexStepMs)) {
         case CatalogueIndex::Step::More:
-            m_indexStep.start(0);
+            // After a step that let go of the catalogue, another program gets a moment to write.
+            m_indexStep.start(m_upkeep->holdsCatalogue() ? 0 : kIndexLetGoMs);
             return;
         case CatalogueIndex::Step::Busy:
             m_indexStep.start(kIndexRetryLockedMs);

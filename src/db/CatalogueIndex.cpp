@@ -303,6 +303,7 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
 
 namespace {
 constexpr int kMaxUpkeepCacheBytes = 64 << 20;
+constexpr int kMaxUpkeepHoldMs = 1000;
 } // namespace
 
 CatalogueIndex::Upkeep::Upkeep(const QString &path) : m_path(path) {}
@@ -335,6 +336,7 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
             m_connection = SqliteConnection();
             return Step::Busy;
         }
+        m_held.start();
     }
     sqlite3 *db = m_connection.handle();
     const Status status = Examine(db);
@@ -347,11 +349,13 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
                       : catchUp(db, status, {}, deadline);
     }
     if (outcome == Caught::More) {
-        // What is done so far is committed once it holds much memory; the next step goes on.
+        // What is done so far is committed once it holds much memory, or once other programs have
+        // been kept from writing for a while; the next step goes on.
         int used = 0;
         int highest = 0;
-        if (sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
-            used > kMaxUpkeepCacheBytes)
+        if ((sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
+             used > kMaxUpkeepCacheBytes) ||
+            m_held.hasExpired(kMaxUpkeepHoldMs))
             pause();
         return Step::More;
     }

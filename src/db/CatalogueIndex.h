@@ -12,6 +12,7 @@
 
 #include "db/Sqlite.h"
 
+#include <QElapsedTimer>
 #include <QString>
 #include <QtGlobal>
 
@@ -46,7 +47,8 @@ public:
     Upkeep(const Upkeep &) = delete;
     Upkeep &operator=(const Upkeep &) = delete;
 
-    // Indexes rows for about budgetMs.
+    // Indexes rows for about budgetMs. Now and then a step commits the work done so far and lets go of
+    // the catalogue (holdsCatalogue() is false after it), so that other programs can write.
     Step step(int budgetMs);
     // Commits what the steps have done so far and lets go of the catalogue.
     void pause();
@@ -55,6 +57,7 @@ public:
 private:
     QString m_path;
     SqliteConnection m_connection;
+    QElapsedTimer m_held; // since the transaction began
 };
 
 struct Status
