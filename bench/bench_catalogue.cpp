@@ -385,6 +385,9 @@ int main(int argc, char **argv)
     QStringList messages;
     TestSeams::MessageBox() = [&](QWidget *, const QString &text) { messages << text; };
 
+    // The window starts on the empty catalogue (nothing left for it to index from an earlier run).
+    if (!copyFile(shipped, catalogue))
+        die(QStringLiteral("cannot copy the catalogue"));
     frmZIDovidovarar window;
     window.show();
     window.findChild<QTabWidget *>(QStringLiteral("tabApplication"))->setCurrentIndex(1); // the list view
@@ -405,6 +408,8 @@ int main(int argc, char **argv)
     if (!copyFile(shipped, catalogue))
         die(QStringLiteral("cannot copy the catalogue"));
     catalogueThroughWindow(window, bigTree, bigFiles); // warms the window's path and lists the rows
+    rusage listing{};
+    getrusage(RUSAGE_SELF, &listing); // the window's own peak, before the benchmark's copies of the rows
     qint64 expected = 0;
     const QString phrase = selectivePhrase(objScannedFiles(), &expected);
     const std::vector<std::string> values = rowsOf(objScannedFiles());
@@ -479,7 +484,8 @@ int main(int argc, char **argv)
                     line.best.indexedSearch * 1000);
     std::printf("10,000-file tree (%lld files): list %.3f s, save %.3f s, total %.3f s\n",
                 static_cast<long long>(cdFiles), cd.list, cd.save, cd.total);
-    std::printf("peak memory %.0f MB\n", usage.ru_maxrss / 1024.0);
+    std::printf("peak memory %.0f MB after the first List Files + Add to Database, %.0f MB in all\n",
+                listing.ru_maxrss / 1024.0, usage.ru_maxrss / 1024.0);
     for (const Line &line : lines) {
         if (line.best.found != expected)
             std::printf("SEARCH MISMATCH in %s: found %lld, expected %lld\n", line.name,
