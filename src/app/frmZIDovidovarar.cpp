@@ -1,5 +1,7 @@
 #include "app/frmZIDovidovarar.h"
 
+#include "app/IdleIndexing.h"
+
 #include "app/MessageBox.h"
 #include "app/WindowLayout.h"
 #include "app/frmAbout.h"
@@ -143,6 +145,9 @@ frmZIDovidovarar::frmZIDovidovarar(QWidget *parent) : QMainWindow(parent)
     initScanPart();
     initSavePart();
     initSearchPart();
+    // Rows another program added, or that a save left for later, are indexed once the window is idle.
+    m_indexing = std::make_unique<IdleIndexing>([this] { return m_blnBusy; }, this);
+    m_indexing->schedule();
     Form_Load();
 }
 
@@ -344,7 +349,7 @@ bool frmZIDovidovarar::beginCommand(QAbstractButton *button, const QString &capt
 {
     if (m_blnBusy)
         return false;
-    pauseIndexUpkeep();
+    m_indexing->pause();
     button->setEnabled(false);
     m_blnBusy = true;
     if (!caption.isEmpty())

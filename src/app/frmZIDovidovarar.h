@@ -20,6 +20,7 @@ class QToolButton;
 class QTabWidget;
 class QTreeView;
 class QAction;
+class IdleIndexing;
 
 class frmZIDovidovarar : public QMainWindow
 {
@@ -74,11 +75,11 @@ private:
     void initScanPart();
     void initSearchPart();
     void initSavePart();
-    // The search index is brought up to date while the window is idle; a command pauses that work.
-    void pauseIndexUpkeep();
     std::shared_ptr<ScanPart> m_scan;
     std::shared_ptr<SavePart> m_save;
     std::shared_ptr<SearchPart> m_search;
+    // The search index, brought up to date while the window is idle; every command pauses that work.
+    std::unique_ptr<IdleIndexing> m_indexing;
 
     bool m_blnBusy = false;
     qint32 lngFileCount = 0;

@@ -1,9 +1,9 @@
 // "Add to Database": saving the scan into the catalogue.
 #include "app/frmZIDovidovarar.h"
 
+#include "app/IdleIndexing.h"
 #include "app/MessageBox.h"
 #include "catalogue/clsFileColl.h"
-#include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
 #include "settings/modConstant.h"
@@ -13,32 +13,15 @@
 #include <QLabel>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 
 #include <exception>
-
-namespace {
-// The search index is brought up to date after a save while the window has nothing else to do, in
-// steps short enough that input is never kept waiting long.
-constexpr int kIndexStepMs = 30;
-constexpr int kIndexRetryWhileBusyMs = 200; // a command of the window runs
-constexpr int kIndexRetryLockedMs = 1000;   // another program holds the catalogue
-constexpr int kIndexLetGoMs = 50;           // the work committed so far, before it goes on
-} // namespace
 
 // Shows the save's progress in the window: the bar at the record's position, its file name, and
 // the number stored so far; yields once per record. The texts are made only when the display is
 // about to show them, and once more at the end, so the per-record work stays small.
 struct frmZIDovidovarar::SavePart : SaveObserver
 {
-    explicit SavePart(frmZIDovidovarar &window) : w(window)
-    {
-        // Rows that another program added, or that a save left for later, are indexed once the
-        // window is idle.
-        m_indexStep.setSingleShot(true);
-        QObject::connect(&m_indexStep, &QTimer::timeout, &w, [this] { indexStep(); });
-        m_indexStep.start(0);
-    }
+    explicit SavePart(frmZIDovidovarar &window) : w(window) {}
 
     void RecordStarting(qint32 position, const clsFile &record) override
     {
@@ -72,7 +55,6 @@ struct frmZIDovidovarar::SavePart : SaveObserver
             m_record = &files.Item(m_position);
         show();
         m_record = nullptr;
-        m_indexStep.start(0);
     }
 
     void show()
@@ -84,55 +66,11 @@ struct frmZIDovidovarar::SavePart : SaveObserver
         w.display().setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(m_saved));
     }
 
-    // Starts or goes on with bringing the search index up to date, a step at a time.
-    void indexStep()
-    {
-        if (w.blnBusy()) {
-            m_indexStep.start(kIndexRetryWhileBusyMs);
-            return;
-        }
-        if (!m_upkeep) {
-            const QString path = modFunction::DefaultDatabasePath();
-            if (path.isEmpty())
-                return;
-            m_upkeep = std::make_unique<CatalogueIndex::Upkeep>(path);
-        }
-        switch (m_upkeep->step(kIndexStepMs)) {
-        case CatalogueIndex::Step::More:
-            // After a step that let go of the catalogue, another program gets a moment to write.
-            m_indexStep.start(m_upkeep->holdsCatalogue() ? 0 : kIndexLetGoMs);
-            return;
-        case CatalogueIndex::Step::Busy:
-            m_indexStep.start(kIndexRetryLockedMs);
-            return;
-        case CatalogueIndex::Step::UpToDate:
-        case CatalogueIndex::Step::Failed:
-            m_upkeep.reset();
-            return;
-        }
-    }
-
-    // Before a command: the index work lets go of the catalogue (it goes on when the window is idle).
-    void pauseIndexUpkeep()
-    {
-        if (m_upkeep) {
-            m_upkeep.reset();
-            m_indexStep.start(kIndexRetryWhileBusyMs);
-        }
-    }
-
     frmZIDovidovarar &w;
     qint32 m_position = 0;
     qint32 m_saved = 0;
     const clsFile *m_record = nullptr;
-    QTimer m_indexStep;
-    std::unique_ptr<CatalogueIndex::Upkeep> m_upkeep;
 };
-
-void frmZIDovidovarar::pauseIndexUpkeep()
-{
-    m_save->pauseIndexUpkeep();
-}
 
 void frmZIDovidovarar::initSavePart()
 {
@@ -179,6 +117,7 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     }
     // The label ends at the number of rows that are really in the catalogue.
     m_save->finish(objScannedFiles(), save.SavedCount());
+    m_indexing->schedule(); // the new rows, while the window is idle
 
     if (failure.isEmpty()) {
         // Its result is not shown: a catalogue that could not be compacted is still complete.

@@ -1,0 +1,52 @@
+#include "app/IdleIndexing.h"
+
+#include "settings/modFunction.h"
+
+#include <utility>
+
+namespace {
+constexpr int kStepMs = 30;
+constexpr int kRetryWhileBusyMs = 200; // a command of the window runs
+constexpr int kRetryLockedMs = 1000;   // another program holds the catalogue
+constexpr int kLetGoMs = 50;           // the work committed so far: another program may write first
+} // namespace
+
+IdleIndexing::IdleIndexing(std::function<bool()> busy, QObject *context) : m_busy(std::move(busy))
+{
+    m_timer.setSingleShot(true);
+    QObject::connect(&m_timer, &QTimer::timeout, context, [this] { step(); });
+}
+
+void IdleIndexing::pause()
+{
+    if (m_upkeep) {
+        m_upkeep.reset();
+        m_timer.start(kRetryWhileBusyMs);
+    }
+}
+
+void IdleIndexing::step()
+{
+    if (m_busy()) {
+        m_timer.start(kRetryWhileBusyMs);
+        return;
+    }
+    if (!m_upkeep) {
+        const QString path = modFunction::DefaultDatabasePath();
+        if (path.isEmpty())
+            return;
+        m_upkeep = std::make_unique<CatalogueIndex::Upkeep>(path);
+    }
+    switch (m_upkeep->step(kStepMs)) {
+    case CatalogueIndex::Step::More:
+        m_timer.start(m_upkeep->holdsCatalogue() ? 0 : kLetGoMs);
+        return;
+    case CatalogueIndex::Step::Busy:
+        m_timer.start(kRetryLockedMs);
+        return;
+    case CatalogueIndex::Step::UpToDate:
+    case CatalogueIndex::Step::Failed:
+        m_upkeep.reset();
+        return;
+    }
+}

@@ -1,0 +1,30 @@
+#pragma once
+// Brings the catalogue's search index up to date while the window has nothing else to do: after a
+// save, and for rows another program added, in steps short enough that input never waits long. A
+// command pauses the work before it starts; the work goes on once the window is idle again.
+
+#include "db/CatalogueIndex.h"
+
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+class IdleIndexing
+{
+public:
+    // busy tells whether a command of the window runs; the timer's events go through context.
+    IdleIndexing(std::function<bool()> busy, QObject *context);
+
+    // Starts (or goes on with) the work at the next turn of the event loop.
+    void schedule() { m_timer.start(0); }
+    // Commits what is done and lets go of the catalogue.
+    void pause();
+
+private:
+    void step();
+
+    std::function<bool()> m_busy;
+    QTimer m_timer;
+    std::unique_ptr<CatalogueIndex::Upkeep> m_upkeep;
+};
