@@ -85,10 +85,16 @@ void SearchText::AppendFolded(std::string_view utf8, std::string &out)
     const size_t n = utf8.size();
     size_t i = 0;
     while (i < n) {
-        const auto byte = static_cast<unsigned char>(utf8[i]);
-        if (byte < 0x80) {
-            out.push_back(kAsciiFold[byte]);
-            ++i;
+        // A run of ASCII (most names are nothing else) is folded in one go.
+        size_t run = i;
+        while (run < n && static_cast<unsigned char>(utf8[run]) < 0x80)
+            ++run;
+        if (run > i) {
+            const size_t at = out.size();
+            out.resize(at + (run - i));
+            for (size_t k = i; k < run; ++k)
+                out[at + (k - i)] = kAsciiFold[static_cast<unsigned char>(utf8[k])];
+            i = run;
             continue;
         }
         char32_t c = 0;
