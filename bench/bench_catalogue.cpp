@@ -17,6 +17,7 @@
 //
 // Usage: bench_catalogue [--dir PARENT] [--runs N]   (N runs of each, the best kept; default 1)
 #include "GeneratedCatalogue.h"
+#include "GeneratedTree.h"
 
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
@@ -42,14 +43,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <random>
 #include <string>
 #include <vector>
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
@@ -60,69 +57,6 @@ namespace {
     std::exit(1);
 }
 
-// The trees: as bench_scan makes them (same kind of names, sizes and times).
-class NameMaker
-{
-public:
-    explicit NameMaker(unsigned seed) : m_random(seed) {}
-
-    // 8 to 40 characters; about one name in eight holds letters from outside ASCII.
-    std::string next(bool withExtension)
-    {
-        static const char *const kOther[] = {"é", "ü", "ß", "Ж", "ø", "ç", "ñ", "✓", "日"};
-        static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_- ";
-        const int length = std::uniform_int_distribution<int>(8, 40)(m_random);
-        const bool other = std::uniform_int_distribution<int>(0, 7)(m_random) == 0;
-        std::string name;
-        const int body = withExtension ? length - 4 : length;
-        for (int i = 0; i < body; ++i) {
-            if (other && i % 5 == 2)
-                name += kOther[std::uniform_int_distribution<int>(0, 8)(m_random)];
-            else
-                name += kPlain[std::uniform_int_distribution<int>(0, sizeof kPlain - 2)(m_random)];
-        }
-        if (name.front() == ' ' || name.front() == '-')
-            name.front() = 'n';
-        name += std::to_string(m_counter++ % 10); // a name is never repeated in a directory
-        if (withExtension)
-            name += ".dat";
-        return name;
-    }
-    std::mt19937 &random() { return m_random; }
-
-private:
-    std::mt19937 m_random;
-    unsigned m_counter = 0;
-};
-
-struct TreeShape
-{
-    const char *name;
-    int topDirs;
-    int subDirs;    // per top directory
-    int subSubDirs; // per subdirectory
-    int filesPerDir;
-};
-
-bool makeFiles(const std::string &dir, int count, NameMaker &names)
-{
-    for (int i = 0; i < count; ++i) {
-        const std::string path = dir + '/' + names.next(true);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0)
-            continue; // a name that came out twice
-        const off_t size = std::uniform_int_distribution<off_t>(0, 5'000'000)(names.random());
-        const time_t when =
-            1'500'000'000 + std::uniform_int_distribution<time_t>(0, 157'000'000)(names.random());
-        const timeval times[2] = {{when, 0}, {when, 0}};
-        const bool ok = ::ftruncate(fd, size) == 0 && ::futimes(fd, times) == 0;
-        ::close(fd);
-        if (!ok)
-            return false;
-    }
-    return true;
-}
-
 // Makes the tree at root unless a finished one is there already.
 bool ensureTree(const QString &root, const TreeShape &shape)
 {
@@ -130,27 +64,8 @@ bool ensureTree(const QString &root, const TreeShape &shape)
     if (QFile::exists(done))
         return true;
     QDir(root).removeRecursively();
-    NameMaker names(20261207);
-    const std::string base = QFile::encodeName(root).toStdString();
-    if (::mkdir(base.c_str(), 0755) != 0)
+    if (!MakeTree(root, shape))
         return false;
-    const auto addDir = [&](const std::string &dir) {
-        return ::mkdir(dir.c_str(), 0755) == 0 && makeFiles(dir, shape.filesPerDir, names);
-    };
-    for (int t = 0; t < shape.topDirs; ++t) {
-        const std::string top = base + '/' + names.next(false);
-        if (!addDir(top))
-            return false;
-        for (int s = 0; s < shape.subDirs; ++s) {
-            const std::string sub = top + '/' + names.next(false);
-            if (!addDir(sub))
-                return false;
-            for (int u = 0; u < shape.subSubDirs; ++u) {
-                if (!addDir(sub + '/' + names.next(false)))
-                    return false;
-            }
-        }
-    }
     QFile mark(done); // a hidden name: neither find's count below nor the walker sees it
     return mark.open(QIODevice::WriteOnly);
 }
