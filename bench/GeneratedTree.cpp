@@ -2,7 +2,6 @@
 
 #include <QFile>
 
-#include <random>
 #include <string>
 
 #include <fcntl.h>
@@ -10,41 +9,29 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-namespace {
-
-class NameMaker
+std::string NameMaker::next(bool withExtension)
 {
-public:
-    explicit NameMaker(unsigned seed) : m_random(seed) {}
-
-    std::string next(bool withExtension)
-    {
-        static const char *const kOther[] = {"é", "ü", "ß", "Ж", "ø", "ç", "ñ", "✓", "日"};
-        static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_- ";
-        const int length = std::uniform_int_distribution<int>(8, 40)(m_random);
-        const bool other = std::uniform_int_distribution<int>(0, 7)(m_random) == 0;
-        std::string name;
-        const int body = withExtension ? length - 4 : length;
-        for (int i = 0; i < body; ++i) {
-            if (other && i % 5 == 2)
-                name += kOther[std::uniform_int_distribution<int>(0, 8)(m_random)];
-            else
-                name += kPlain[std::uniform_int_distribution<int>(0, sizeof kPlain - 2)(m_random)];
-        }
-        if (name.front() == ' ' || name.front() == '-')
-            name.front() = 'n';
-        name += std::to_string(m_counter++ % 10); // a name is never repeated in a directory
-        if (withExtension)
-            name += ".dat";
-        return name;
+    static const char *const kOther[] = {"é", "ü", "ß", "Ж", "ø", "ç", "ñ", "✓", "日"};
+    static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_- ";
+    const int length = std::uniform_int_distribution<int>(8, 40)(m_random) - m_shorter;
+    const bool other = std::uniform_int_distribution<int>(0, 7)(m_random) == 0;
+    std::string name;
+    const int body = withExtension ? length - 4 : length;
+    for (int i = 0; i < body; ++i) {
+        if (other && i % 5 == 2)
+            name += kOther[std::uniform_int_distribution<int>(0, 8)(m_random)];
+        else
+            name += kPlain[std::uniform_int_distribution<int>(0, sizeof kPlain - 2)(m_random)];
     }
+    if (name.front() == ' ' || name.front() == '-')
+        name.front() = 'n';
+    name += std::to_string(m_counter++ % 10); // a name is never repeated in a directory
+    if (withExtension)
+        name += ".dat";
+    return name;
+}
 
-    std::mt19937 &random() { return m_random; }
-
-private:
-    std::mt19937 m_random;
-    unsigned m_counter = 0;
-};
+namespace {
 
 // Adds count files to dir; returns how many were made, or -1.
 int makeFiles(const std::string &dir, int count, NameMaker &names)

@@ -5,6 +5,23 @@
 
 #include <QString>
 
+#include <random>
+#include <string>
+
+// The names of a tree, the same for the same seed: 8 to 40 characters (shorter by the given number).
+class NameMaker
+{
+public:
+    explicit NameMaker(unsigned seed, int shorter = 0) : m_random(seed), m_shorter(shorter) {}
+    std::string next(bool withExtension);
+    std::mt19937 &random() { return m_random; }
+
+private:
+    std::mt19937 m_random;
+    int m_shorter;
+    unsigned m_counter = 0;
+};
+
 struct TreeShape
 {
     const char *name;

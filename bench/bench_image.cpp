@@ -11,6 +11,8 @@
 //
 // Usage: bench_image [--image PATH] [--remake]
 //   PATH: where the image is kept (default: <temp>/quillary-bench-200k.iso).
+#include "GeneratedTree.h"
+
 #include "catalogue/clsFileColl.h"
 #include "scan/DiscImage.h"
 
@@ -24,7 +26,6 @@
 
 #include <algorithm>
 #include <cstdio>
-#include <random>
 #include <string>
 
 #include <fcntl.h>
@@ -39,41 +40,6 @@ constexpr int kTopDirs = 10;
 constexpr int kSubDirs = 9;      // per top directory
 constexpr int kSubSubDirs = 110; // per subdirectory: 10 + 90 + 9,900 = 10,000 directories
 constexpr int kFilesPerDir = 20; // 200,000 files
-
-class NameMaker
-{
-public:
-    explicit NameMaker(unsigned seed) : m_random(seed) {}
-
-    // 8 to 40 characters; about one name in eight holds letters from outside ASCII.
-    std::string next(bool withExtension)
-    {
-        static const char *const kOther[] = {"é", "ü", "ß", "Ж", "ø", "ç", "ñ", "✓", "日"};
-        static const char kPlain[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789_- ";
-        const int length = std::uniform_int_distribution<int>(8, 40)(m_random);
-        const bool other = std::uniform_int_distribution<int>(0, 7)(m_random) == 0;
-        std::string name;
-        const int body = (withExtension ? length - 4 : length) - 1;
-        for (int i = 0; i < body; ++i) {
-            if (other && i % 5 == 2)
-                name += kOther[std::uniform_int_distribution<int>(0, 8)(m_random)];
-            else
-                name += kPlain[std::uniform_int_distribution<int>(0, sizeof kPlain - 2)(m_random)];
-        }
-        if (name.front() == ' ' || name.front() == '-')
-            name.front() = 'n';
-        name += std::to_string(m_counter++ % 10); // a name is never repeated in a directory
-        if (withExtension)
-            name += ".dat";
-        return name;
-    }
-
-    std::mt19937 &random() { return m_random; }
-
-private:
-    std::mt19937 m_random;
-    unsigned m_counter = 0;
-};
 
 int makeDir(const std::string &dir, NameMaker &names)
 {
@@ -109,7 +75,7 @@ bool makeImage(const QString &image)
         return false;
     QElapsedTimer timer;
     timer.start();
-    NameMaker names(20261207);
+    NameMaker names(20261207, 1); // a character shorter than the listed trees' names
     const std::string root = QFile::encodeName(work.path()).toStdString() + "/disc";
     if (::mkdir(root.c_str(), 0755) != 0)
         return false;
