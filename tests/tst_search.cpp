@@ -281,6 +281,35 @@ private Q_SLOTS:
         }
     }
 
+    // The window's index work goes a step at a time and never holds another program off: a step that
+    // meets a writer changes nothing and says so; steps keep their work in a transaction of their own,
+    // committed when the work is paused or done, and searches meanwhile are exact.
+    void indexUpkeepStepsAndGivesWay()
+    {
+        Catalogue catalogue(path());
+        QVERIFY(catalogue.add({"readme.txt"}, 20000));
+        auto watermark = [&] { return CatalogueIndex::Examine(catalogue.db).watermark; };
+        auto exact = [&] {
+            return searchNames(catalogue.db, "file1999", CatalogueSearch::Method::Index) ==
+                   catalogue.bruteForce("file1999");
+        };
+        using enum CatalogueIndex::Step;
+        CatalogueIndex::Upkeep upkeep(path());
+        QVERIFY(catalogue.exec("BEGIN IMMEDIATE"));
+        QCOMPARE(upkeep.step(50), Busy);
+        QVERIFY(catalogue.exec("COMMIT") && !upkeep.holdsCatalogue());
+        QCOMPARE(upkeep.step(0), More); // the budget is spent at once: a few hundred rows
+        QVERIFY(upkeep.holdsCatalogue() && watermark() == 0 && exact());
+        upkeep.pause();
+        const qint64 partly = watermark();
+        QVERIFY2(partly > 0 && partly < 20001 && exact(), qPrintable(QString::number(partly)));
+        int steps = 0;
+        while (upkeep.step(5) == More)
+            QVERIFY(++steps < 100000);
+        QVERIFY(!upkeep.holdsCatalogue() && watermark() == 20001 && exact());
+        QCOMPARE(upkeep.step(5), UpToDate);
+    }
+
     // A catalogue written by another tool may hold a name of megabytes: the window shows only its start,
     // so the search keeps the window's gaps as short as for ordinary names. The stored text stays whole.
     void hugeNameKeepsTheWindowResponsive()
