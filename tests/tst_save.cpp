@@ -191,7 +191,8 @@ private Q_SLOTS:
         QVERIFY2(took.elapsed() < 7500, qPrintable(QString::number(took.elapsed())));
         reader.Execute("COMMIT");
         QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_busyAtMessage && idle());
+        QVERIFY(m_busyAtMessage && !m_window->blnBusy() && m_window->windowTitle() == "Quillary" &&
+                button()->isEnabled() && m_window->cursor().shape() == Qt::ArrowCursor); // given back
         const QStringList saved = stored();
         const QString said = m_messages[0], count = QString::number(saved.size());
         QVERIFY2(said == expected
@@ -281,11 +282,6 @@ private:
                 QString::asprintf("%d/%d", bar->value(), bar->maximum())};
     }
     QString label(const char *name) const { return m_window->findChild<QLabel *>(name)->text(); }
-    bool idle() const
-    {
-        return m_window->windowTitle() == QStringLiteral("Quillary") && !m_window->blnBusy() &&
-               button()->isEnabled() && m_window->cursor().shape() == Qt::ArrowCursor;
-    }
 
     std::unique_ptr<QTemporaryDir> m_dir;
     std::unique_ptr<frmZIDovidovarar> m_window;
