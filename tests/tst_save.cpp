@@ -147,8 +147,8 @@ private Q_SLOTS:
     // and then gives the window back; no file is created. A save that could not start changes nothing
     // else. After a failure the label and the message count the rows really stored (the first ones,
     // before a full disk), the catalogue stays sound and is not compacted, and nothing else (no index
-    // work) is done. Another program reading the catalogue throughout ends the save once the lock
-    // allowance (5 s) is spent in all, however often SQLite waited.
+    // work) is done. Another program reading or writing the catalogue throughout ends the save once the
+    // lock allowance (5 s) is spent in all, however often SQLite waited.
     void refusedOrFailedSaveSaysWhy_data()
     {
         QTest::addColumn<QString>("expected");
@@ -156,7 +156,8 @@ private Q_SLOTS:
         QTest::newRow("no scan") << "Please scan a CD and then save the file list to the database.";
         QTest::newRow("no table") << "has no table 'Quillary'";
         QTest::newRow("not a database") << "is not a catalogue database";
-        QTest::newRow("locked") << "locked by another program";
+        QTest::newRow("locked, reading") << "locked by another program";
+        QTest::newRow("locked, writing") << "locked by another program";
         QTest::newRow("disk full") << "disk that holds the catalogue is full";
     }
     void refusedOrFailedSaveSaysWhy()
@@ -183,13 +184,15 @@ private Q_SLOTS:
         TestSeams::CommitIntervalMs() = 0;
         const QStringList list = scan(kind == "no scan" ? 0 : 3000, 200);
         const QStringList before = state();
-        CDatabase reader(kind == "locked" ? m_path : QString());
-        QVERIFY(kind != "locked" || reader.Execute("BEGIN; SELECT count(*) FROM Quillary"));
+        const bool locked = kind.startsWith("locked");
+        CDatabase other(locked ? m_path : QString());
+        QVERIFY(!locked || other.Execute(kind.endsWith("reading") ? "BEGIN; SELECT count(*) FROM Quillary"
+                                                                  : "BEGIN EXCLUSIVE"));
         QElapsedTimer took;
         took.start();
         click();
         QVERIFY2(took.elapsed() < 7500, qPrintable(QString::number(took.elapsed())));
-        reader.Execute("COMMIT");
+        other.Execute("COMMIT");
         QCOMPARE(m_messages.size(), 1);
         QVERIFY(m_busyAtMessage && !m_window->blnBusy() && m_window->windowTitle() == "Quillary" &&
                 button()->isEnabled() && m_window->cursor().shape() == Qt::ArrowCursor); // given back
