@@ -59,7 +59,7 @@ private Q_SLOTS:
     void record()
     {
         const QString root = m_dir.path() + "/paths/";
-        // Relative path, label, size, path; the 5 GiB file is sparse.
+        // Relative path, label, size; the path is "label: relative path". The 5 GiB file is sparse.
         const QStringList files[] = {{"README.TXT", "DISC01", "6"},
                                      {"SETUP/DATA/FILE1.CAB", "DISC01", "3000"},
                                      {"EMPTY.DAT", "DISC01", "0"},
