@@ -15,14 +15,15 @@ const char *const kThinned =
     "INSERT INTO Quillary (FileName) SELECT printf('FILE%06d.DAT', i) FROM n;"
     "DELETE FROM Quillary WHERE ID % 10 <> 0;";
 
-// The file names in the order they were added.
-QStringList fileNames(CDatabase &db)
+using CatalogueFiles::exec;
+using CatalogueFiles::value;
+
+// The file names in the order they were added, read afresh.
+QStringList fileNames(const QString &path)
 {
-    QStringList names;
-    SqliteStatement rows = db.Prepare("SELECT FileName FROM Quillary ORDER BY ID");
-    while (rows.step() == SQLITE_ROW)
-        names << QString::fromUtf8(rows.text(0));
-    return names;
+    return value(path, "SELECT group_concat(FileName, char(10)) FROM (SELECT * FROM Quillary ORDER BY ID)")
+        .toString()
+        .split(u'\n', Qt::SkipEmptyParts);
 }
 
 } // namespace
@@ -30,6 +31,9 @@ QStringList fileNames(CDatabase &db)
 class DatabaseTest : public QObject
 {
     Q_OBJECT
+    std::unique_ptr<QTemporaryDir> m_dir;
+    QString m_path;
+
 private Q_SLOTS:
     void init()
     {
@@ -41,19 +45,16 @@ private Q_SLOTS:
     // are bound, so a name with quotes is stored as it is.
     void opensOnlyACatalogueThatExists()
     {
-        CDatabase missing(m_path);
-        QVERIFY(!missing.IsOpen() && missing.LastError().primaryCode() == SQLITE_CANTOPEN);
-        QVERIFY(!QFileInfo::exists(m_path));
-        QVERIFY(QFile::copy(kSchema, m_path));
-        CDatabase text(m_path);
-        QCOMPARE(text.LastError().primaryCode(), SQLITE_NOTADB);
-        QVERIFY(!text.BeginTrans());
+        QCOMPARE(CDatabase(m_path).LastError().primaryCode(), SQLITE_CANTOPEN);
+        QVERIFY(!QFileInfo::exists(m_path) && QFile::copy(kSchema, m_path));
+        QCOMPARE(CDatabase(m_path).LastError().primaryCode(), SQLITE_NOTADB);
         QVERIFY(QFile::remove(m_path) && CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
         CDatabase db(m_path);
+        const QString name = QStringLiteral("it's \"quoted\"; DROP TABLE Quillary");
         SqliteStatement insert = db.Prepare("INSERT INTO Quillary (FileName) VALUES (?)");
-        insert.bind(1, QStringLiteral("it's \"quoted\"; DROP TABLE Quillary"));
+        insert.bind(1, name);
         QVERIFY(insert.run());
-        QCOMPARE(fileNames(db), QStringList{"it's \"quoted\"; DROP TABLE Quillary"});
+        QCOMPARE(fileNames(m_path), QStringList{name});
     }
 
     // Another program holding the catalogue's lock: the waits keep the window's events going, and all
@@ -61,20 +62,16 @@ private Q_SLOTS:
     void lockWaitsShareOneAllowance()
     {
         QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
-        CDatabase other(m_path);
+        CDatabase other(m_path), db(m_path);
         QVERIFY(other.BeginTrans());
-        CDatabase db(m_path);
         db.Connection().setLockAllowance(300);
-        int ticks = 0;
         QTimer timer;
-        QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+        QSignalSpy ticks(&timer, &QTimer::timeout);
         timer.start(20);
         QElapsedTimer waited;
         waited.start();
-        QVERIFY(!db.BeginTrans());
-        QCOMPARE(db.LastError().primaryCode(), SQLITE_BUSY);
-        QVERIFY(waited.elapsed() >= 250 && ticks > 0);
-        waited.restart();
+        QVERIFY(!db.BeginTrans() && db.LastError().primaryCode() == SQLITE_BUSY);
+        QVERIFY(waited.restart() >= 250 && !ticks.isEmpty());
         QVERIFY(!db.BeginTrans() && !db.BeginTrans()); // the allowance is spent: no more waiting
         QVERIFY(waited.elapsed() < 250);
         QVERIFY(other.RollbackTrans() && db.BeginTrans() && db.RollbackTrans());
@@ -97,27 +94,19 @@ private Q_SLOTS:
                                 : CatalogueFile::CreateFromScript(m_path, table));
         CDatabase other(m_path);
         QVERIFY(other.Execute(kThinned));
-        QStringList rows = fileNames(other);
-        const qint64 freePages = CatalogueFiles::value(m_path, "PRAGMA freelist_count").toLongLong();
+        const QStringList rows = fileNames(m_path);
+        const QVariant freePages = value(m_path, "PRAGMA freelist_count");
         const qint64 sizeBefore = QFileInfo(m_path).size();
-        {
-            QVERIFY(other.Execute("BEGIN") && other.Execute("SELECT count(*) FROM Quillary"));
-            QVERIFY(!CatalogueCompaction::CompactCatalogue(m_path));
-            QVERIFY(other.Execute("COMMIT"));
-        }
-        QVERIFY(freePages > 0 && CatalogueFiles::value(m_path, "PRAGMA freelist_count") == freePages);
-
+        QVERIFY(other.Execute("BEGIN") && other.Execute("SELECT count(*) FROM Quillary"));
+        QVERIFY(!CatalogueCompaction::CompactCatalogue(m_path));
+        QVERIFY(other.Execute("COMMIT"));
+        QVERIFY(freePages.toInt() > 0 && value(m_path, "PRAGMA freelist_count") == freePages);
         QVERIFY(CatalogueCompaction::CompactCatalogue(m_path));
         QVERIFY(QFileInfo(m_path).size() < sizeBefore / 2);
-        SqliteStatement insert = other.Prepare("INSERT INTO Quillary (FileName) VALUES (?)");
-        for (int i = 0; i < 100; ++i) {
-            rows << QStringLiteral("AFTER%1").arg(i);
-            insert.bind(1, rows.last());
-            QVERIFY(insert.run());
-        }
-        CDatabase fresh(m_path);
-        QCOMPARE(fileNames(fresh), rows);
-        QCOMPARE(CatalogueFiles::value(m_path, "PRAGMA freelist_count"), 0);
+        QVERIFY(other.Execute("INSERT INTO Quillary (FileName) SELECT 'AFTER' || FileName FROM Quillary"));
+        QCOMPARE(fileNames(m_path),
+                 rows + QStringList(rows).replaceInStrings(QRegularExpression("^"), "AFTER"));
+        QCOMPARE(value(m_path, "PRAGMA freelist_count"), 0);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files), QStringList{QStringLiteral("ZODidozode.mdb")});
     }
 
@@ -126,19 +115,14 @@ private Q_SLOTS:
     {
         const QString tool = QStringLiteral(QUILLARY_BINARY_DIR "/src/make_catalogue");
         QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0);
-        QCOMPARE(CatalogueFiles::value(m_path, "SELECT count(*) FROM Quillary"), 0);
-        QVERIFY(CatalogueFiles::exec(m_path, "INSERT INTO Quillary (FileName) VALUES ('KEEP.ME')"));
+        QCOMPARE(value(m_path, "SELECT count(*) FROM Quillary"), 0);
+        QVERIFY(exec(m_path, "INSERT INTO Quillary (FileName) VALUES ('KEEP.ME')"));
         QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0);
-        QCOMPARE(CatalogueFiles::value(m_path, "SELECT FileName FROM Quillary"), "KEEP.ME");
-        QVERIFY(CatalogueFiles::exec(m_path, "DELETE FROM Quillary; DROP TRIGGER QuillarySearchOnInsert"));
+        QCOMPARE(value(m_path, "SELECT FileName FROM Quillary"), "KEEP.ME");
+        QVERIFY(exec(m_path, "DELETE FROM Quillary; DROP TRIGGER QuillarySearchOnInsert"));
         QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0); // empty: made afresh
-        QCOMPARE(CatalogueFiles::value(m_path, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'"),
-                 3);
+        QCOMPARE(value(m_path, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'"), 3);
     }
-
-private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    QString m_path;
 };
 
 QTEST_MAIN(DatabaseTest)

@@ -15,21 +15,15 @@ inline QVariant value(const QString &path, const QString &sql)
     SqliteStatement statement(db.handle(), sql.toStdString());
     if (!statement.isValid() || statement.step() != SQLITE_ROW)
         return {};
-    switch (statement.type(0)) {
-    case SQLITE_INTEGER:
+    if (statement.type(0) == SQLITE_INTEGER)
         return statement.int64(0);
-    case SQLITE_NULL:
-        return QVariant(QString());
-    default:
-        return QString::fromUtf8(statement.text(0));
-    }
+    return QString::fromUtf8(statement.text(0)); // a null text for NULL
 }
 
 // Runs statements without values on the catalogue at path.
 inline bool exec(const QString &path, const QString &sql)
 {
-    SqliteConnection db(path);
-    return db.exec(sql.toUtf8().constData());
+    return SqliteConnection(path).exec(sql.toUtf8().constData());
 }
 
 } // namespace CatalogueFiles

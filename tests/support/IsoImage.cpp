@@ -8,9 +8,11 @@
 
 namespace {
 
-// Runs a tool to its end: empty when it succeeded, else why not, with its last line of output.
-QString run(const QString &program, const QStringList &arguments, const QString &log)
+// Runs a tool to its end, its output logged in dir: empty when it succeeded, else why not, with its
+// last line of output.
+QString run(const QString &dir, const QString &program, const QStringList &arguments)
 {
+    const QString log = dir + '/' + program + ".log";
     if (QStandardPaths::findExecutable(program).isEmpty())
         return program + " is not installed";
     QProcess process;
@@ -50,10 +52,9 @@ bool IsoImage::addFile(const QString &relativePath, const QByteArray &content, c
 
 bool IsoImage::build()
 {
-    const QString error = run("xorriso",
+    const QString error = run(m_dir.path(), "xorriso",
                               QStringList{"-as", "mkisofs", "-quiet"} + m_options +
-                                  QStringList{"-V", m_label, "-o", imagePath(), sourceDir()},
-                              m_dir.path() + "/xorriso.log");
+                                  QStringList{"-V", m_label, "-o", imagePath(), sourceDir()});
     return error.isEmpty() || fail("cannot make a disc image: " + error);
 }
 
@@ -65,7 +66,7 @@ bool IsoImage::buildAndMount()
         return fail("cannot mount a disc image: no /dev/fuse on this machine (FUSE unavailable)");
     const QString mountPoint = root().chopped(1);
     QDir().mkpath(mountPoint);
-    const QString error = run("fuseiso", {"-n", imagePath(), mountPoint}, m_dir.path() + "/fuseiso.log");
+    const QString error = run(m_dir.path(), "fuseiso", {"-n", imagePath(), mountPoint});
     m_mounted = error.isEmpty();
     if (!m_mounted)
         QDir().rmdir(mountPoint);
@@ -76,8 +77,7 @@ bool IsoImage::unmount()
 {
     const QString mountPoint = root().chopped(1);
     // Lazily: a file a test still holds open on the disc does not keep it mounted.
-    if (m_mounted &&
-        run("fusermount", {"-u", "-z", mountPoint}, m_dir.path() + "/fusermount.log").isEmpty()) {
+    if (m_mounted && run(m_dir.path(), "fusermount", {"-u", "-z", mountPoint}).isEmpty()) {
         m_mounted = false;
         QDir().rmdir(mountPoint);
     }

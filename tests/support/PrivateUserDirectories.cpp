@@ -5,17 +5,13 @@
 #include <QCoreApplication>
 #include <QTemporaryDir>
 
-namespace {
-
-void usePrivateUserDirectories()
+static void usePrivateUserDirectories()
 {
     static QTemporaryDir home;
     if (!home.isValid())
         qFatal("cannot make private per-user directories for the test");
-    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
+    qputenv("XDG_DATA_HOME", home.filePath("data").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", home.filePath("config").toLocal8Bit());
 }
-
-} // namespace
 
 Q_COREAPP_STARTUP_FUNCTION(usePrivateUserDirectories)
