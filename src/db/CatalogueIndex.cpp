@@ -26,6 +26,12 @@ qint64 singleInt64(sqlite3 *db, const char *sql, bool *ok)
     return 0;
 }
 
+// The highest row ID of the table Quillary (0 when it is empty).
+qint64 highestRow(sqlite3 *db, bool *ok)
+{
+    return singleInt64(db, "SELECT ifnull(max(rowid), 0) FROM Quillary", ok);
+}
+
 // Every object of the index, and a table Quillary whose row IDs are its own column (an
 // INTEGER PRIMARY KEY), so that rebuilding the file never renumbers the rows under the index.
 bool indexObjectsPresent(sqlite3 *db)
@@ -341,7 +347,7 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
     sqlite3 *db = m_connection.handle();
     const Status status = Examine(db);
     bool ok = false;
-    const qint64 highest = singleInt64(db, "SELECT ifnull(max(rowid), 0) FROM Quillary", &ok);
+    const qint64 highest = highestRow(db, &ok);
     Caught outcome = Caught::Failed;
     if (status.usable && ok) {
         outcome = status.sound && status.changed == 0 && highest <= status.watermark
@@ -352,8 +358,8 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
         // What is done so far is committed once it holds much memory, or once other programs have
         // been kept from writing for a while; the next step goes on.
         int used = 0;
-        int highest = 0;
-        if ((sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &highest, 0) == SQLITE_OK &&
+        int peak = 0;
+        if ((sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &peak, 0) == SQLITE_OK &&
              used > kMaxUpkeepCacheBytes) ||
             m_held.hasExpired(kMaxUpkeepHoldMs))
             pause();
@@ -376,7 +382,7 @@ qint64 CatalogueIndex::Backlog(sqlite3 *db)
 {
     const Status status = Examine(db);
     bool ok = false;
-    const qint64 highest = singleInt64(db, "SELECT ifnull(max(rowid), 0) FROM Quillary", &ok);
+    const qint64 highest = highestRow(db, &ok);
     if (!status.usable || !ok)
         return -1;
     if (!status.sound) // built afresh by the next refresh
