@@ -6,6 +6,7 @@
 
 namespace {
 constexpr int kStepMs = 30;
+constexpr int kSettleMs = 100;         // after a command: its last repaints and the user's next click first
 constexpr int kRetryWhileBusyMs = 200; // a command of the window runs
 constexpr int kRetryLockedMs = 1000;   // another program holds the catalogue
 constexpr int kLetGoMs = 50;           // the work committed so far: another program may write first
@@ -15,6 +16,11 @@ IdleIndexing::IdleIndexing(std::function<bool()> busy, QObject *context) : m_bus
 {
     m_timer.setSingleShot(true);
     QObject::connect(&m_timer, &QTimer::timeout, context, [this] { step(); });
+}
+
+void IdleIndexing::schedule()
+{
+    m_timer.start(kSettleMs);
 }
 
 void IdleIndexing::pause()

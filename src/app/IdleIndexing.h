@@ -16,8 +16,8 @@ public:
     // busy tells whether a command of the window runs; the timer's events go through context.
     IdleIndexing(std::function<bool()> busy, QObject *context);
 
-    // Starts (or goes on with) the work at the next turn of the event loop.
-    void schedule() { m_timer.start(0); }
+    // Starts (or goes on with) the work shortly, once the window has shown what the last command left.
+    void schedule();
     // Commits what is done and lets go of the catalogue.
     void pause();
 
