@@ -1,26 +1,9 @@
 #pragma once
 // Trees of files for the benchmarks that list a disc: directories three levels deep, names of 8 to 40
-// characters (about one in eight with letters from outside ASCII), sizes up to 5 MB as sparse files,
-// and modification times spread over five years. The same shape always gives the same tree.
+// characters (about one in eight with letters from outside ASCII), sizes spread out (see TreeShape), and
+// modification times spread over five years. The same shape always gives the same tree.
 
 #include <QString>
-
-#include <random>
-#include <string>
-
-// The names of a tree, the same for the same seed: 8 to 40 characters (shorter by the given number).
-class NameMaker
-{
-public:
-    explicit NameMaker(unsigned seed, int shorter = 0) : m_random(seed), m_shorter(shorter) {}
-    std::string next(bool withExtension);
-    std::mt19937 &random() { return m_random; }
-
-private:
-    std::mt19937 m_random;
-    int m_shorter;
-    unsigned m_counter = 0;
-};
 
 struct TreeShape
 {
@@ -29,6 +12,7 @@ struct TreeShape
     int subDirs;    // per top directory
     int subSubDirs; // per subdirectory
     int filesPerDir;
+    int writtenBytes; // 0: sparse files of up to 5 MB; else files written out with up to this many bytes
 };
 
 struct GeneratedTree

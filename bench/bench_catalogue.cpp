@@ -276,8 +276,8 @@ int main(int argc, char **argv)
 
     const QString base = parent + QStringLiteral("/quillary-bench-catalogue");
     QDir().mkpath(base);
-    const TreeShape bigShape{"tree-200k", 16, 24, 25, 20}; // 16 + 384 + 9,600 = 10,000 directories
-    const TreeShape cdShape{"tree-10k", 10, 7, 6, 20};     // 10 + 70 + 420 = 500 directories
+    const TreeShape bigShape{"tree-200k", 16, 24, 25, 20, 0}; // 16 + 384 + 9,600 = 10,000 directories
+    const TreeShape cdShape{"tree-10k", 10, 7, 6, 20, 0};     // 10 + 70 + 420 = 500 directories
     const QString bigTree = base + '/' + bigShape.name;
     const QString cdTree = base + '/' + cdShape.name;
     QElapsedTimer making;

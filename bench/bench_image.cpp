@@ -28,42 +28,13 @@
 #include <cstdio>
 #include <string>
 
-#include <fcntl.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
-#include <sys/time.h>
 #include <unistd.h>
 
 namespace {
 
-constexpr int kTopDirs = 10;
-constexpr int kSubDirs = 9;      // per top directory
-constexpr int kSubSubDirs = 110; // per subdirectory: 10 + 90 + 9,900 = 10,000 directories
-constexpr int kFilesPerDir = 20; // 200,000 files
-
-int makeDir(const std::string &dir, NameMaker &names)
-{
-    if (::mkdir(dir.c_str(), 0755) != 0)
-        return -1;
-    static const std::string content(3000, 'x');
-    int made = 0;
-    for (int i = 0; i < kFilesPerDir; ++i) {
-        const std::string path = dir + '/' + names.next(true);
-        const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-        if (fd < 0)
-            continue; // a name that came out twice
-        const auto size = std::uniform_int_distribution<std::size_t>(0, content.size())(names.random());
-        const time_t when =
-            1'500'000'000 + std::uniform_int_distribution<time_t>(0, 157'000'000)(names.random());
-        const timeval times[2] = {{when, 0}, {when, 0}};
-        const bool ok = ::write(fd, content.data(), size) == ssize_t(size) && ::futimes(fd, times) == 0;
-        ::close(fd);
-        if (!ok)
-            return -1;
-        ++made;
-    }
-    return made;
-}
+// 10 + 90 + 9,900 = 10,000 directories of 20 files, each of up to 3,000 bytes (an image holds its files).
+constexpr TreeShape kShape{"disc", 10, 9, 110, 20, 3000};
 
 // Makes the tree in memory where the machine allows it, then the image from it; false on failure.
 bool makeImage(const QString &image)
@@ -75,32 +46,12 @@ bool makeImage(const QString &image)
         return false;
     QElapsedTimer timer;
     timer.start();
-    NameMaker names(20261207, 1); // a character shorter than the listed trees' names
-    const std::string root = QFile::encodeName(work.path()).toStdString() + "/disc";
-    if (::mkdir(root.c_str(), 0755) != 0)
+    const QString root = work.path() + QStringLiteral("/disc");
+    GeneratedTree made;
+    if (!MakeTree(root, kShape, &made))
         return false;
-    int files = 0;
-    int dirs = 0;
-    const auto add = [&](const std::string &dir) {
-        const int made = makeDir(dir, names);
-        files += std::max(made, 0);
-        ++dirs;
-        return made >= 0;
-    };
-    for (int t = 0; t < kTopDirs; ++t) {
-        const std::string top = root + '/' + names.next(false);
-        if (!add(top))
-            return false;
-        for (int s = 0; s < kSubDirs; ++s) {
-            const std::string sub = top + '/' + names.next(false);
-            if (!add(sub))
-                return false;
-            for (int u = 0; u < kSubSubDirs; ++u) {
-                if (!add(sub + '/' + names.next(false)))
-                    return false;
-            }
-        }
-    }
+    const int files = made.files;
+    const int dirs = made.dirs;
     std::fprintf(stderr, "made a tree of %d files in %d directories in %.1f s; making the image...\n", files,
                  dirs, timer.nsecsElapsed() / 1e9);
     QProcess xorriso;
@@ -108,7 +59,7 @@ bool makeImage(const QString &image)
     xorriso.setStandardOutputFile(QProcess::nullDevice());
     const QString partial = image + ".part";
     xorriso.start("xorriso", {"-as", "mkisofs", "-quiet", "-R", "-J", "-joliet-long", "-V", "BENCH200K", "-o",
-                              partial, QFile::decodeName(QByteArray::fromStdString(root))});
+                              partial, root});
     if (!xorriso.waitForFinished(-1) || xorriso.exitStatus() != QProcess::NormalExit ||
         xorriso.exitCode() != 0)
         return false;

@@ -186,8 +186,8 @@ int main(int argc, char **argv)
     work.setAutoRemove(!keep);
 
     const TreeShape shapes[] = {
-        {"cd-10k", 10, 7, 6, 20},     // 10 + 70 + 420 = 500 directories, 10,000 files
-        {"big-200k", 20, 22, 21, 20}, // 20 + 440 + 9,240 = 9,700 directories, 194,000 files
+        {"cd-10k", 10, 7, 6, 20, 0},     // 10 + 70 + 420 = 500 directories, 10,000 files
+        {"big-200k", 20, 22, 21, 20, 0}, // 20 + 440 + 9,240 = 9,700 directories, 194,000 files
     };
 
     // The program directory with its catalogue, so the command finds the database it checks for.

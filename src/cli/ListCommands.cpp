@@ -27,6 +27,21 @@ struct ReadTransaction
     bool open;
 };
 
+// Says why the catalogue at path could not be read; the command's exit status.
+int unreadable(sqlite3 *db, const QString &path)
+{
+    CatalogueError(QStringLiteral("The catalogue could not be read."), SqliteError(db), path,
+                   CatalogueTask::Reading);
+    return kTrouble;
+}
+
+// Prepares select over Quillary with its rows in the order they were added (a table without row IDs
+// in its own order).
+bool prepareInTableOrder(sqlite3 *db, const std::string &select, SqliteStatement &rows)
+{
+    return rows.prepare(db, select + " ORDER BY rowid") || rows.prepare(db, select);
+}
+
 } // namespace
 
 int RunExport(const Options &options)
@@ -35,23 +50,14 @@ int RunExport(const Options &options)
     const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    const QString what = QStringLiteral("The catalogue could not be read.");
-    ReadTransaction transaction(db->Handle());
-    if (!transaction.open) {
-        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
-        return kTrouble;
-    }
-    // The columns in the order of the list's columns; rows in the order they were added (a table
-    // without row IDs in its own order).
+    // The columns in the order of the list's columns.
     const std::string columns =
         "SELECT FileName, CDLabel, FilePath, FileSize, LastUpdateDate, CreateDate FROM Quillary";
     const std::string where = options.disc ? " WHERE CDLabel = ?1" : "";
+    ReadTransaction transaction(db->Handle());
     SqliteStatement rows;
-    if (!rows.prepare(db->Handle(), columns + where + " ORDER BY rowid") &&
-        !rows.prepare(db->Handle(), columns + where)) {
-        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
-        return kTrouble;
-    }
+    if (!transaction.open || !prepareInTableOrder(db->Handle(), columns + where, rows))
+        return unreadable(db->Handle(), path);
     if (options.disc)
         rows.bind(1, *options.disc);
 
@@ -66,8 +72,7 @@ int RunExport(const Options &options)
     }
     if (rc != SQLITE_DONE) {
         out.Flush();
-        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
-        return kTrouble;
+        return unreadable(db->Handle(), path);
     }
     if (!out.Finish())
         return kTrouble;
@@ -84,18 +89,14 @@ int RunDiscs(const Options &options)
     const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    const QString what = QStringLiteral("The catalogue could not be read.");
     ReadTransaction transaction(db->Handle());
     // One pass over the table in its order, adding up per label: the discs come in the order they
     // were first catalogued, and a catalogue of millions of rows is not sorted to group them. Sizes are
     // the stored decimal texts as integers (a blank one counts 0).
     const std::string columns = "SELECT CDLabel, CAST(FileSize AS INTEGER) FROM Quillary";
     SqliteStatement rows;
-    if (!transaction.open ||
-        (!rows.prepare(db->Handle(), columns + " ORDER BY rowid") && !rows.prepare(db->Handle(), columns))) {
-        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
-        return kTrouble;
-    }
+    if (!transaction.open || !prepareInTableOrder(db->Handle(), columns, rows))
+        return unreadable(db->Handle(), path);
     struct Disc
     {
         std::string label;
@@ -117,10 +118,8 @@ int RunDiscs(const Options &options)
         ++current->files;
         current->bytes += rows.int64(1);
     }
-    if (rc != SQLITE_DONE) {
-        CatalogueError(what, SqliteError(db->Handle()), path, CatalogueTask::Reading);
-        return kTrouble;
-    }
+    if (rc != SQLITE_DONE)
+        return unreadable(db->Handle(), path);
     OutputStream out;
     char numbers[64];
     for (const Disc &disc : discs) {
