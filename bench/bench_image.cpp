@@ -12,6 +12,7 @@
 // Usage: bench_image [--image PATH] [--remake]
 //   PATH: where the image is kept (default: <temp>/quillary-bench-200k.iso).
 #include "GeneratedTree.h"
+#include "Measuring.h"
 
 #include "catalogue/clsFileColl.h"
 #include "scan/DiscImage.h"
@@ -68,32 +69,6 @@ bool makeImage(const QString &image)
     return QFile::rename(partial, image);
 }
 
-struct Timing
-{
-    double wall = 1e9;
-    double cpu = 1e9;
-    void keepBest(const Timing &other)
-    {
-        wall = std::min(wall, other.wall);
-        cpu = std::min(cpu, other.cpu);
-    }
-};
-
-double cpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
-double peakMegabytes(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
 // xorriso's listing; its paths are counted once to be sure both saw the same files.
 Timing timeXorriso(const QString &image, qint64 *files)
 {
@@ -120,17 +95,6 @@ Timing timeXorriso(const QString &image, qint64 *files)
     }
     return timing;
 }
-
-struct NullObserver : ScanObserver
-{
-    void directoryListed(const QString &) override {}
-    void filesStarting(qint64) override {}
-    void fileStarting(qint64, std::string_view) override {}
-    void fileListed(const clsFile &, qint64) override {}
-    void subdirectoryStarting(qint64, qint64) override {}
-    void driveNotReady() override {}
-    void yield() override {}
-};
 
 Timing timeDiscImage(const QString &image, qint64 *files, QString *error)
 {

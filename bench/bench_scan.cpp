@@ -14,6 +14,7 @@
 //   PARENT: where the trees are made (default /dev/shm when writable, else the temp directory);
 //   a tree on a disk takes long to make but is listed from the cache like any other.
 #include "GeneratedTree.h"
+#include "Measuring.h"
 
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
@@ -63,26 +64,6 @@ bool makeTree(const QString &parent, const TreeShape &shape, Tree &tree)
     return true;
 }
 
-// Wall-clock and processor time (user + system) of one run.
-struct Timing
-{
-    double wall = 1e9;
-    double cpu = 1e9;
-    void keepBest(const Timing &other)
-    {
-        wall = std::min(wall, other.wall);
-        cpu = std::min(cpu, other.cpu);
-    }
-};
-
-double cpuSeconds(int who)
-{
-    rusage usage{};
-    getrusage(who, &usage);
-    return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec +
-           (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 // The files find(1) lists, counted to be sure both walks saw the same tree.
 Timing timeFind(const QString &root, qint64 *files)
 {
@@ -103,13 +84,6 @@ Timing timeFind(const QString &root, qint64 *files)
     return timing;
 }
 
-double peakMegabytes()
-{
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return usage.ru_maxrss / 1024.0;
-}
-
 double residentMegabytes()
 {
     QFile statm("/proc/self/statm");
@@ -118,17 +92,6 @@ double residentMegabytes()
     const QList<QByteArray> fields = statm.readAll().split(' ');
     return fields.size() > 1 ? fields[1].toDouble() * double(::sysconf(_SC_PAGESIZE)) / (1024.0 * 1024.0) : 0;
 }
-
-struct NullObserver : ScanObserver
-{
-    void directoryListed(const QString &) override {}
-    void filesStarting(qint64) override {}
-    void fileStarting(qint64, std::string_view) override {}
-    void fileListed(const clsFile &, qint64) override {}
-    void subdirectoryStarting(qint64, qint64) override {}
-    void driveNotReady() override {}
-    void yield() override {}
-};
 
 Timing timeWalker(const QString &root)
 {
