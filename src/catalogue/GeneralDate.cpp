@@ -142,17 +142,35 @@ public:
         m_pm[2] = m_locale.pmText().toLower().toUtf8();
         for (Day &day : m_days)
             day = Day{};
+        m_lastLength = 0;
     }
 
     std::size_t format(std::time_t seconds, char *out)
+    {
+        // Files written together share their times: the last moment's text is kept whole.
+        if (seconds == m_lastSeconds && m_lastLength > 0) {
+            std::memcpy(out, m_last, m_lastLength);
+            return m_lastLength;
+        }
+        const std::size_t length = formatAnew(seconds, out);
+        m_lastSeconds = seconds;
+        m_lastLength = length;
+        std::memcpy(m_last, out, length);
+        return length;
+    }
+
+private:
+    std::size_t formatAnew(std::time_t seconds, char *out)
     {
         // localtime_r reads the zone once per process; plain localtime checks the zone file every call.
         std::tm parts{};
         if (localtime_r(&seconds, &parts) == nullptr)
             return 0;
-        // Dates of the days met are kept: a disc's files come from a few hundred days at most.
+        // Dates of the days met are kept, each day in a slot of its own across eleven years (a disc's
+        // files may come from any number of days, but seldom from further apart).
         const long long dayKey = static_cast<long long>(parts.tm_year) * 1000 + parts.tm_yday;
-        Day &day = m_days[static_cast<std::size_t>(dayKey) % m_days.size()];
+        const long long dayNumber = static_cast<long long>(parts.tm_year) * 366 + parts.tm_yday;
+        Day &day = m_days[static_cast<std::size_t>(dayNumber) % m_days.size()];
         if (day.key != dayKey) {
             const QDate date(parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday);
             day.text = m_locale.toString(date, m_dateFormat).toUtf8().left(GeneralDate::kMaxUtf8 / 2);
@@ -171,7 +189,6 @@ public:
                                 : slowTime(parts.tm_hour, parts.tm_min, second, out + length, room));
     }
 
-private:
     std::size_t formatTime(int hour, int minute, int second, char *out, std::size_t room) const
     {
         char buffer[GeneralDate::kMaxUtf8];
@@ -248,7 +265,10 @@ private:
         long long key = -1;
         QByteArray text;
     };
-    std::array<Day, 1024> m_days;
+    std::array<Day, 4096> m_days;
+    std::time_t m_lastSeconds = 0;
+    std::size_t m_lastLength = 0;
+    char m_last[GeneralDate::kMaxUtf8];
 };
 
 Formatter &formatter()

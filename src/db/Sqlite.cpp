@@ -30,8 +30,21 @@ bool SqliteInteger(sqlite3 *db, std::string_view sql, qint64 *value)
 
 // ---------------------------------------------------------------------------------------------
 
+namespace {
+
+// SQLite keeps allocation statistics under a process-wide lock, taken for every allocation, unless it
+// is told otherwise before its first use. Nothing here reads them.
+void configureSqliteOnce()
+{
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(configured);
+}
+
+} // namespace
+
 SqliteConnection::SqliteConnection(const QString &path, Access access)
 {
+    configureSqliteOnce();
     if (path.isEmpty()) {
         // An empty name would make SQLite open a private temporary database.
         m_openError = {QStringLiteral("The catalogue file could not be found."), SQLITE_CANTOPEN};
