@@ -1,7 +1,9 @@
 #pragma once
 // Keeps the window's labels, bars and list views cheap to update during a long command.
-// Values are recorded at once but reach the widgets at most every 50 ms, at a yield;
-// flush() makes every widget show its exact value (before a message box, at a command's end).
+// Values are recorded at once but reach the widgets at most every 50 ms, at a yield; new rows reach
+// the list views less often as the views grow (a view lays out all its rows whenever rows are added),
+// every 100 ms at 200,000 rows. flush() makes every widget show its exact value and every row (before
+// a message box, at a command's end).
 
 #include <QElapsedTimer>
 #include <QHash>
@@ -36,6 +38,10 @@ public:
     void setInterval(int milliseconds) { m_intervalMs = milliseconds; }
 
 private:
+    void pushValues();
+    void publishRows();
+    bool rowsDue() const;
+
     struct BarState
     {
         bool rangeSet = false;
@@ -48,5 +54,6 @@ private:
     QHash<QProgressBar *, BarState> m_bars;
     QList<BatchedTableModel *> m_models;
     QElapsedTimer m_sincePush;
+    QElapsedTimer m_sinceRows;
     int m_intervalMs = 50;
 };
