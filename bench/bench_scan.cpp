@@ -16,6 +16,7 @@
 #include "GeneratedTree.h"
 #include "Measuring.h"
 
+#include "app/EventLoop.h"
 #include "app/MessageBox.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
@@ -129,6 +130,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
+    EventLoop::ChooseDispatcher(); // as the program does
     QApplication app(argc, argv);
 
     QString parent =

@@ -1,3 +1,4 @@
+#include "app/EventLoop.h"
 #include "app/frmZIDovidovarar.h"
 #include "settings/ProgramFiles.h"
 #include "settings/modFunction.h"
@@ -6,6 +7,7 @@
 
 int main(int argc, char *argv[])
 {
+    EventLoop::ChooseDispatcher();
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.quillary.Quillary"));
     // An installed copy gives each user a catalogue of their own on the first start.
