@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -72,5 +73,6 @@ private:
     dev_t m_rootDevice = 0;
     ino_t m_rootInode = 0;
     qint64 m_count = 0;
-    bool m_stopped = false; // the disc is gone: nothing more is walked
+    bool m_stopped = false;           // the disc is gone: nothing more is walked
+    std::unique_ptr<char[]> m_buffer; // a directory's entries as the kernel gives them
 };
