@@ -142,20 +142,26 @@ public:
         m_pm[2] = m_locale.pmText().toLower().toUtf8();
         for (Day &day : m_days)
             day = Day{};
-        m_lastLength = 0;
+        for (Moment &moment : m_moments)
+            moment.length = 0;
     }
 
     std::size_t format(std::time_t seconds, char *out)
     {
-        // Files written together share their times: the last moment's text is kept whole.
-        if (seconds == m_lastSeconds && m_lastLength > 0) {
-            std::memcpy(out, m_last, m_lastLength);
-            return m_lastLength;
+        // Files written together share their times: the texts of the last two moments are kept whole
+        // (a file's modification and creation times take turns).
+        for (Moment &moment : m_moments) {
+            if (moment.length > 0 && moment.seconds == seconds) {
+                std::memcpy(out, moment.text, moment.length);
+                return moment.length;
+            }
         }
         const std::size_t length = formatAnew(seconds, out);
-        m_lastSeconds = seconds;
-        m_lastLength = length;
-        std::memcpy(m_last, out, length);
+        Moment &older = m_moments[m_olderMoment];
+        older.seconds = seconds;
+        older.length = length;
+        std::memcpy(older.text, out, length);
+        m_olderMoment ^= 1;
         return length;
     }
 
@@ -266,9 +272,14 @@ private:
         QByteArray text;
     };
     std::array<Day, 4096> m_days;
-    std::time_t m_lastSeconds = 0;
-    std::size_t m_lastLength = 0;
-    char m_last[GeneralDate::kMaxUtf8];
+    struct Moment
+    {
+        std::time_t seconds = 0;
+        std::size_t length = 0; // 0: nothing kept
+        char text[GeneralDate::kMaxUtf8];
+    };
+    std::array<Moment, 2> m_moments;
+    std::size_t m_olderMoment = 0;
 };
 
 Formatter &formatter()
