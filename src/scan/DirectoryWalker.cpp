@@ -203,7 +203,7 @@ void DirectoryWalker::walk()
         for (ssize_t at = 0; at < filled;) {
             const auto *entry = reinterpret_cast<const dirent64 *>(m_buffer.get() + at);
             at += entry->d_reclen;
-            if (entry->d_name[0] == '.')
+            if (entry->d_ino == 0 || entry->d_name[0] == '.') // a deleted entry (as readdir skips), or hidden
                 continue;
             unsigned char type = entry->d_type;
             if (type == DT_UNKNOWN) {
