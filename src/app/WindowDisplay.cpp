@@ -96,7 +96,7 @@ void WindowDisplay::publishRows()
 bool WindowDisplay::rowsDue() const
 {
     // Laying the rows out takes a view some 30 ns a row: one more interval per 200,000 rows shown keeps
-    // that below a tenth of the command's time however long the list grows.
+    // that near a tenth of the command's time at most, however long the list grows.
     constexpr qint64 kRowsPerInterval = 200'000;
     qint64 shown = 0;
     for (const BatchedTableModel *model : m_models)

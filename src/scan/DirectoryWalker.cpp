@@ -193,7 +193,7 @@ void DirectoryWalker::walk()
     if (!m_buffer)
         m_buffer = std::make_unique<char[]>(kDirectoryBuffer);
     NameList files;
-    NameList subdirectories;
+    NameList colSubDirs;
     for (;;) {
         const ssize_t filled = ::getdents64(fd, m_buffer.get(), kDirectoryBuffer);
         if (filled < 0)
@@ -215,11 +215,11 @@ void DirectoryWalker::walk()
             if (type == DT_REG)
                 files.add(entry->d_name);
             else if (type == DT_DIR)
-                subdirectories.add(entry->d_name);
+                colSubDirs.add(entry->d_name);
         }
     }
     files.sort();
-    subdirectories.sort();
+    colSubDirs.sort();
 
     m_observer.directoryListed(m_rootText + TextForms::fromUtf8(m_text));
     m_observer.yield();
@@ -253,19 +253,20 @@ void DirectoryWalker::walk()
         }
     }
     directory.close(); // no descriptor is held open down the tree
+    files = NameList(); // only the subdirectory names are kept below this level
     m_text.resize(hereText);
 
     m_observer.yield();
 
-    const auto subdirCount = static_cast<qint64>(subdirectories.size());
+    const auto subdirCount = static_cast<qint64>(colSubDirs.size());
     for (qint64 k = 0; k < subdirCount && !m_stopped; ++k) {
         m_observer.subdirectoryStarting(k, subdirCount);
         const auto subdirectory = static_cast<std::size_t>(k);
         m_path.resize(here);
-        m_path += subdirectories.raw(subdirectory);
+        m_path += colSubDirs.raw(subdirectory);
         m_path += '/';
         m_text.resize(hereText);
-        m_text += subdirectories.text(subdirectory);
+        m_text += colSubDirs.text(subdirectory);
         m_text += '/';
         walk();
     }
