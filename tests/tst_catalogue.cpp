@@ -53,6 +53,24 @@ private Q_SLOTS:
                 QCOMPARE(GeneralDate::toText(QDateTime(QDate(2024, 2, 29), t).toSecsSinceEpoch()),
                          t == QTime(0, 0) ? day : day + ' ' + locale.toString(t, format));
         }
+        // What is kept of the days and moments met never answers for another: every day of twelve years
+        // (days eleven years apart share a place in what is kept), twice over, each after the same other
+        // moment (as a file's two times take turns).
+        const QLocale locale{QString("en_US")};
+        GeneralDate::resetForTesting(locale);
+        const QString format = locale.timeFormat(QLocale::LongFormat).remove(" t");
+        const auto expected = [&](const QDateTime &when) {
+            return locale.toString(when.date(), QLocale::ShortFormat) + ' ' +
+                   locale.toString(when.time(), format);
+        };
+        const QDateTime other(QDate(2020, 6, 1), QTime(8, 0, 1));
+        for (int pass = 0; pass < 2; ++pass) {
+            for (int days = 0; days < 12 * 366; ++days) {
+                const QDateTime when(QDate(1995, 1, 1).addDays(days), QTime(13, 7, 8));
+                QCOMPARE(GeneralDate::toText(when.toSecsSinceEpoch()), expected(when));
+                QCOMPARE(GeneralDate::toText(other.toSecsSinceEpoch()), expected(other));
+            }
+        }
         GeneralDate::resetForTesting();
     }
 
