@@ -19,7 +19,7 @@
 #include "GeneratedCatalogue.h"
 #include "GeneratedTree.h"
 
-#include "app/EventLoop.h"
+#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
@@ -260,7 +260,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    EventLoop::ChooseDispatcher(); // as the program does
+    WindowProcess::Prepare(); // as the program does
     QApplication app(argc, argv);
 
     QString parent = QDir::tempPath();

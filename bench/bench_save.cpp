@@ -5,8 +5,8 @@
 // Uses the empty catalogue the build makes beside the program (build the target quillary or
 // catalogue_file first). Run: <build>/bench/bench_save [records]
 
-#include "app/EventLoop.h"
 #include "app/MessageBox.h"
+#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
@@ -139,7 +139,7 @@ int main(int argc, char *argv[])
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    EventLoop::ChooseDispatcher(); // as the program does
+    WindowProcess::Prepare(); // as the program does
     QApplication app(argc, argv);
     const int n = argc > 1 ? std::atoi(argv[1]) : 200000;
 

@@ -16,8 +16,8 @@
 #include "GeneratedTree.h"
 #include "Measuring.h"
 
-#include "app/EventLoop.h"
 #include "app/MessageBox.h"
+#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "scan/DirectoryWalker.h"
@@ -130,7 +130,7 @@ int main(int argc, char **argv)
 {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
-    EventLoop::ChooseDispatcher(); // as the program does
+    WindowProcess::Prepare(); // as the program does
     QApplication app(argc, argv);
 
     QString parent =

@@ -1,4 +1,4 @@
-#include "app/EventLoop.h"
+#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "settings/ProgramFiles.h"
 #include "settings/modFunction.h"
@@ -7,7 +7,7 @@
 
 int main(int argc, char *argv[])
 {
-    EventLoop::ChooseDispatcher();
+    WindowProcess::Prepare();
     QApplication app(argc, argv);
     QApplication::setDesktopFileName(QStringLiteral("org.quillary.Quillary"));
     // An installed copy gives each user a catalogue of their own on the first start.

@@ -7,6 +7,7 @@
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
+#include "db/Sqlite.h"
 
 #include <QElapsedTimer>
 
@@ -119,6 +120,7 @@ private:
 
 int RunAdd(const Options &options)
 {
+    SqliteReservePageCache(); // a save for each SOURCE, one after another
     const QString path = CataloguePath(options);
     if (path.isEmpty())
         return kTrouble;

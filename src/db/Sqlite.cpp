@@ -34,43 +34,37 @@ bool SqliteInteger(sqlite3 *db, std::string_view sql, qint64 *value)
 
 namespace {
 
-// The pages of every connection's cache come from one region of memory, kept for the life of the
-// process and faulted in 2 MB at a time where the kernel allows it. A save fills its 32 MB cache with
-// new pages; taking fresh memory for them from the heap, 4 KB and one page fault at a time, cost it a
-// third of its database time. Pages beyond the region, or of a larger page size, use the heap as
-// before.
-void providePageCacheRegion()
+// Settings that SQLite takes only before its first use.
+void configureSqliteOnce()
 {
-    constexpr std::size_t kPageSize = 4096; // the catalogue's
-    constexpr std::size_t kPages = 8192;    // a save's cache (32 MB)
+    // Allocation statistics are kept under a process-wide lock, taken for every allocation; nothing
+    // here reads them.
+    static const bool configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0) == SQLITE_OK;
+    Q_UNUSED(configured);
+}
+
+} // namespace
+
+bool SqliteReservePageCache()
+{
+    constexpr std::size_t kPageSize = 4096; // the catalogue's; pages of a larger size use the heap
+    constexpr std::size_t kPages = 8192;    // a save's cache; pages beyond it use the heap
     int header = 0;
     if (sqlite3_config(SQLITE_CONFIG_PCACHE_HDRSZ, &header) != SQLITE_OK)
-        return;
+        return false;
     const std::size_t slot = (kPageSize + std::size_t(header) + 7) / 8 * 8;
     const std::size_t size = slot * kPages;
     void *region =
         ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
     if (region == MAP_FAILED)
-        return;
+        return false;
     ::madvise(region, size, MADV_HUGEPAGE); // a hint only: without it the region works in 4 KB pages
-    if (sqlite3_config(SQLITE_CONFIG_PAGECACHE, region, int(slot), int(kPages)) != SQLITE_OK)
+    if (sqlite3_config(SQLITE_CONFIG_PAGECACHE, region, int(slot), int(kPages)) != SQLITE_OK) {
         ::munmap(region, size);
+        return false;
+    }
+    return true;
 }
-
-// Settings that SQLite takes only before its first use.
-void configureSqliteOnce()
-{
-    static const bool configured = [] {
-        // Allocation statistics are kept under a process-wide lock, taken for every allocation;
-        // nothing here reads them.
-        sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-        providePageCacheRegion();
-        return true;
-    }();
-    Q_UNUSED(configured);
-}
-
-} // namespace
 
 SqliteConnection::SqliteConnection(const QString &path, Access access)
 {

@@ -1,10 +1,13 @@
-#include "app/EventLoop.h"
+#include "app/WindowProcess.h"
+
+#include "db/Sqlite.h"
 
 #include <QByteArray>
 #include <QtGlobal>
 
-void EventLoop::ChooseDispatcher()
+void WindowProcess::Prepare()
 {
     if (!qEnvironmentVariableIsSet("QT_NO_GLIB"))
         qputenv("QT_NO_GLIB", "1");
+    SqliteReservePageCache();
 }
