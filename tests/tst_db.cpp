@@ -77,6 +77,54 @@ private Q_SLOTS:
         QVERIFY(other.RollbackTrans() && db.BeginTrans() && db.RollbackTrans());
     }
 
+    // A connection reading a catalogue in file order reads it ahead, and still reads exactly what the file
+    // holds: after another connection rewrote every row in place, and in write-ahead-log mode (where the
+    // reading connection keeps its lock throughout) after a checkpoint. A catalogue that one read ahead
+    // covers whole, and one that takes many, the last cut short by the end of the file.
+    void readsAheadOnlyWhatTheFileHolds_data()
+    {
+        QTest::addColumn<int>("rows");
+        QTest::newRow("one read ahead") << 100;
+        QTest::newRow("many") << 5000;
+    }
+    void readsAheadOnlyWhatTheFileHolds()
+    {
+        QFETCH(int, rows);
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(m_path, kSchema));
+        CDatabase writer(m_path), reader(m_path);
+        const auto write = [&](const char *word) {
+            return writer.Execute(qPrintable(
+                QStringLiteral(
+                    "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < %1) "
+                    "INSERT OR REPLACE INTO Quillary (ID, FileName) SELECT i, printf('%2 %05d %.100c', "
+                    "i, 'x') FROM n")
+                    .arg(rows)
+                    .arg(word)));
+        };
+        const auto expected = [&](const char *word) {
+            QStringList names;
+            for (int i = 1; i <= rows; ++i)
+                names << QString::asprintf("%s %05d ", word, i) + QString(100, 'x');
+            return names;
+        };
+        const auto read = [&] {
+            QStringList names;
+            SqliteStatement scan = reader.Prepare("SELECT FileName FROM Quillary ORDER BY rowid");
+            while (scan.step() == SQLITE_ROW)
+                names << QString::fromUtf8(scan.text(0).data(), qsizetype(scan.text(0).size()));
+            return names;
+        };
+        QVERIFY(write("first"));
+        QCOMPARE(read(), expected("first"));
+        QVERIFY(write("second"));
+        QCOMPARE(read(), expected("second"));
+        qint64 ignored = 0;
+        QVERIFY(writer.Execute("PRAGMA journal_mode = WAL"));
+        QCOMPARE(read(), expected("second"));
+        QVERIFY(write("third") && writer.QueryInteger("PRAGMA wal_checkpoint(TRUNCATE)", &ignored));
+        QCOMPARE(read(), expected("third"));
+    }
+
     // Compaction keeps every row and gives the free pages back, in the shipped incremental mode and in
     // a catalogue made without auto-vacuum. The file is compacted where it is: a connection open across
     // the compaction keeps writing into the same catalogue and loses none of its rows. A reader holding

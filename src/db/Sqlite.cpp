@@ -1,5 +1,7 @@
 #include "db/Sqlite.h"
 
+#include "db/ReadAhead.h"
+
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QFile>
@@ -90,7 +92,7 @@ SqliteConnection::SqliteConnection(const QString &path, Access access)
         break;
     }
     sqlite3 *db = nullptr;
-    const int rc = sqlite3_open_v2(name.constData(), &db, flags, nullptr);
+    const int rc = sqlite3_open_v2(name.constData(), &db, flags, ReadAhead::VfsName());
     if (rc != SQLITE_OK) {
         m_openError = db ? SqliteError(db) : CDatabaseError{QString::fromUtf8(sqlite3_errstr(rc)), rc};
         sqlite3_close(db);
