@@ -18,8 +18,8 @@
 // Usage: bench_catalogue [--dir PARENT] [--runs N]   (N runs of each, the best kept; default 1)
 #include "GeneratedCatalogue.h"
 #include "GeneratedTree.h"
+#include "OffscreenWindow.h"
 
-#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
@@ -258,9 +258,7 @@ QString selectivePhrase(const clsFileColl &files, qint64 *expected)
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    WindowProcess::Prepare(); // as the program does
+    PrepareOffscreenWindow();
     QApplication app(argc, argv);
 
     QString parent = QDir::tempPath();

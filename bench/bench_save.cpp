@@ -5,8 +5,9 @@
 // Uses the empty catalogue the build makes beside the program (build the target quillary or
 // catalogue_file first). Run: <build>/bench/bench_save [records]
 
+#include "OffscreenWindow.h"
+
 #include "app/MessageBox.h"
-#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
@@ -137,9 +138,7 @@ double timeCompaction(const QString &path, bool *ok)
 
 int main(int argc, char *argv[])
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    WindowProcess::Prepare(); // as the program does
+    PrepareOffscreenWindow();
     QApplication app(argc, argv);
     const int n = argc > 1 ? std::atoi(argv[1]) : 200000;
 

@@ -15,9 +15,9 @@
 //   a tree on a disk takes long to make but is listed from the cache like any other.
 #include "GeneratedTree.h"
 #include "Measuring.h"
+#include "OffscreenWindow.h"
 
 #include "app/MessageBox.h"
-#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "scan/DirectoryWalker.h"
@@ -128,9 +128,7 @@ Timing timeListFiles(frmZIDovidovarar &window, const QString &root, qint64 *rows
 
 int main(int argc, char **argv)
 {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    WindowProcess::Prepare(); // as the program does
+    PrepareOffscreenWindow();
     QApplication app(argc, argv);
 
     QString parent =

@@ -6,8 +6,8 @@
 // and, for the comparison, plocate (Debian package plocate: plocate and plocate-build).
 
 #include "GeneratedCatalogue.h"
+#include "OffscreenWindow.h"
 #include "app/MessageBox.h"
-#include "app/WindowProcess.h"
 #include "app/frmZIDovidovarar.h"
 #include "settings/modFunction.h"
 #include "testing/TestSeams.h"
@@ -143,8 +143,7 @@ PlocateTiming timePlocate(const QString &database, const QString &phrase)
 
 int main(int argc, char *argv[])
 {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    WindowProcess::Prepare(); // as the program does
+    PrepareOffscreenWindow();
     QApplication app(argc, argv);
     std::vector<qint64> sizes;
     for (int i = 1; i < argc; ++i)
