@@ -261,6 +261,24 @@ private Q_SLOTS:
         QTest::newRow("two watermarks") << "INSERT INTO QuillarySearchState VALUES (3)" << -1;
         QTest::newRow("table rewritten")
             << "UPDATE Quillary SET FileName = 'Ærø ' || FileName WHERE rowid % 3 <> 0" << 2000;
+        // Changes to the index itself, which no note records: its guard tells.
+        QTest::newRow("trigram index emptied")
+            << "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')" << -1;
+        QTest::newRow("trigram rows taken out")
+            << "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) SELECT 'delete', ID, "
+               "Name "
+               "FROM QuillarySearchFold WHERE ID % 75 = 0"
+            << -1;
+        QTest::newRow("trigram row added")
+            << "INSERT INTO QuillarySearchTrigram (rowid, Name) VALUES (9999, 'x')" << -1;
+        QTest::newRow("folded names changed")
+            << "UPDATE QuillarySearchFold SET Name = 'z' WHERE ID % 75 = 0" << -1;
+        QTest::newRow("folded names deleted") << "DELETE FROM QuillarySearchFold WHERE ID % 75 = 0" << -1;
+        QTest::newRow("folded name put back")
+            << "DELETE FROM QuillarySearchFold WHERE ID = 7; UPDATE QuillarySearchGuard SET Altered = 0; "
+               "INSERT INTO QuillarySearchFold VALUES (7, 'z')"
+            << -1;
+        QTest::newRow("guard dropped") << "DROP TABLE QuillarySearchGuard" << -1;
     }
     void indexAlteredOrOutOfDate()
     {

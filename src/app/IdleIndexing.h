@@ -1,7 +1,8 @@
 #pragma once
 // Brings the catalogue's search index up to date while the window has nothing else to do: after a
 // save, and for rows another program added, in steps short enough that input never waits long. A
-// command pauses the work before it starts; the work goes on once the window is idle again.
+// command pauses the work before it starts; the work goes on once the window is idle again. Once the
+// index is up to date, the catalogue is compacted.
 
 #include "db/CatalogueIndex.h"
 
@@ -27,4 +28,5 @@ private:
     std::function<bool()> m_busy;
     QTimer m_timer;
     std::unique_ptr<CatalogueIndex::Upkeep> m_upkeep;
+    int m_retryLockedMs = 0; // the last wait for another program, 0 when there was none
 };

@@ -117,11 +117,12 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     }
     // The label ends at the number of rows that are really in the catalogue.
     m_save->finish(objScannedFiles(), save.SavedCount());
-    m_indexing->schedule(); // the new rows, while the window is idle
 
     if (failure.isEmpty()) {
-        // Its result is not shown: a catalogue that could not be compacted is still complete.
+        // Its result is not shown: a catalogue that could not be compacted is still complete. The
+        // index work for the new rows follows while the window is idle, and compacts again after it.
         CatalogueCompaction::CompactCatalogue(modFunction::DefaultDatabasePath());
+        m_indexing->schedule();
     }
 
     m_display.setText(lblDirectory, QString());

@@ -50,7 +50,13 @@ int RunCheck(const Options &options)
         out.EndLine();
         return out.Finish() ? kSuccess : kTrouble;
     }
-    const bool refreshed = CatalogueIndex::Refresh(db->Handle());
+    // The whole index against the table: one that was changed behind the program's back is built
+    // afresh, since searches would believe it.
+    QString finding;
+    const CatalogueIndex::Verdict verdict = CatalogueIndex::Verify(db->Handle(), &finding);
+    const bool rebuilt = verdict == CatalogueIndex::Verdict::Disagrees;
+    const bool refreshed =
+        rebuilt ? CatalogueIndex::Rebuild(db->Handle()) : CatalogueIndex::Refresh(db->Handle());
     const CatalogueIndex::Status after = CatalogueIndex::Examine(db->Handle());
     qint64 highest = 0;
     SqliteInteger(db->Handle(), "SELECT coalesce(max(rowid), 0) FROM Quillary", &highest);
@@ -61,8 +67,11 @@ int RunCheck(const Options &options)
         return kTrouble;
     }
     const bool wasCurrent = before.sound && before.changed == 0 && before.watermark >= highest;
-    out.Append(wasCurrent ? QStringLiteral("search index: up to date")
-                          : QStringLiteral("search index: brought up to date"));
+    if (rebuilt)
+        out.Append(QStringLiteral("search index: rebuilt (%1)").arg(finding));
+    else
+        out.Append(wasCurrent ? QStringLiteral("search index: up to date")
+                              : QStringLiteral("search index: brought up to date"));
     out.EndLine();
     return out.Finish() ? kSuccess : kTrouble;
 }

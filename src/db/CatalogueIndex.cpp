@@ -55,6 +55,64 @@ bool indexObjectsPresent(sqlite3 *db)
     return ok && keys == 1;
 }
 
+// What guards the index against changes made behind the program's back: the number of names the
+// trigram index holds (as the upkeep left it), and a mark that triggers set when anything else adds
+// an indexed name, changes one or deletes one (see catalogue.sql). A catalogue made before the guard
+// gets it when its index is built afresh; until then its index is not trusted.
+constexpr const char *kGuardSchema =
+    "CREATE TABLE IF NOT EXISTS QuillarySearchGuard (Names INTEGER NOT NULL, Altered INTEGER NOT NULL);"
+    "INSERT INTO QuillarySearchGuard (Names, Altered) SELECT 0, 1 WHERE NOT EXISTS "
+    "(SELECT 1 FROM QuillarySearchGuard);"
+    "CREATE TRIGGER IF NOT EXISTS QuillarySearchGuardOnInsert AFTER INSERT ON QuillarySearchFold "
+    "WHEN NEW.ID <= (SELECT Watermark FROM QuillarySearchState) "
+    "BEGIN UPDATE QuillarySearchGuard SET Altered = 1; END;"
+    "CREATE TRIGGER IF NOT EXISTS QuillarySearchGuardOnUpdate AFTER UPDATE ON QuillarySearchFold "
+    "BEGIN UPDATE QuillarySearchGuard SET Altered = 1; END;"
+    "CREATE TRIGGER IF NOT EXISTS QuillarySearchGuardOnDelete AFTER DELETE ON QuillarySearchFold "
+    "BEGIN UPDATE QuillarySearchGuard SET Altered = 1; END;";
+
+bool guardPresent(sqlite3 *db)
+{
+    bool ok = false;
+    const qint64 objects = singleInt64(db,
+                                       "SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = "
+                                       "'QuillarySearchGuard') OR (type = 'trigger' AND tbl_name = "
+                                       "'QuillarySearchFold' AND name IN ('QuillarySearchGuardOnInsert', "
+                                       "'QuillarySearchGuardOnUpdate', 'QuillarySearchGuardOnDelete'))",
+                                       &ok);
+    return ok && objects == 4;
+}
+
+// The number of rows the trigram index holds, as of the last commit. FTS5 keeps it at the head of its
+// averages record (row 1 of its data table, a varint in SQLite's format), so it costs one lookup where a
+// count would read the whole index; no record (the index emptied) counts as none.
+bool trigramRows(sqlite3 *db, qint64 *rows)
+{
+    SqliteStatement record(db, "SELECT block FROM QuillarySearchTrigram_data WHERE id = 1");
+    if (!record.isValid())
+        return false;
+    const int rc = record.step();
+    *rows = 0;
+    if (rc == SQLITE_DONE)
+        return true;
+    if (rc != SQLITE_ROW || record.type(0) != SQLITE_BLOB)
+        return false;
+    const std::string_view bytes = record.blob(0);
+    quint64 value = 0;
+    for (size_t i = 0; i < bytes.size() && i < 9; ++i) {
+        const auto byte = static_cast<unsigned char>(bytes[i]);
+        if (i == 8) { // the ninth byte carries eight bits
+            value = (value << 8) | byte;
+            break;
+        }
+        value = (value << 7) | (byte & 0x7F);
+        if (!(byte & 0x80))
+            break;
+    }
+    *rows = static_cast<qint64>(value);
+    return true;
+}
+
 // Adds rows to the folded copy and its trigram index.
 class IndexWriter
 {
@@ -80,12 +138,13 @@ public:
         return run(m_insertFold, id, m_folded) && run(m_insertTrigram, id, m_folded);
     }
 
-    // Takes a row out of the index, if it is there.
-    bool remove(qint64 id)
+    // Takes a row out of the index, if it is there (*found says whether it was).
+    bool remove(qint64 id, bool *found)
     {
         m_findFold.bind(1, id);
         const int rc = m_findFold.step();
         bool ok = rc == SQLITE_DONE;
+        *found = rc == SQLITE_ROW;
         if (rc == SQLITE_ROW) {
             const std::string old(m_findFold.text(0));
             ok = run(m_deleteTrigram, id, old);
@@ -174,13 +233,11 @@ bool foldedCopyAgrees(sqlite3 *db, qint64 watermark)
 
 enum class Caught { Failed, Done, More };
 
-// Indexes what the index lacks, in the open transaction, until the deadline has passed.
-Caught catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::function<void()> &yield,
+// Indexes what the index lacks, in the open transaction, until the deadline has passed. status is what
+// the index covered before (examined at the start of the transaction) and is what it covers after.
+Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<void()> &yield,
                const QDeadlineTimer &deadline)
 {
-    IndexWriter writer(db);
-    if (!writer.isValid())
-        return Caught::Failed;
     int sinceYield = 0;
     auto maybeYield = [&] {
         if (yield && ++sinceYield == 2000) {
@@ -193,13 +250,18 @@ Caught catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::fun
     // (another program rewrote the table), where starting again is quicker than mending it row by row.
     CatalogueIndex::Status from = status;
     if (!status.sound || (status.changed > 1000 && status.changed > status.watermark / 4)) {
-        if (!exec(db, "DELETE FROM QuillarySearchFold") ||
+        if (!exec(db, kGuardSchema) || !exec(db, "DELETE FROM QuillarySearchFold") ||
             !exec(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')") ||
             !exec(db, "DELETE FROM QuillarySearchDirty") || !exec(db, "DELETE FROM QuillarySearchState") ||
             !exec(db, "INSERT INTO QuillarySearchState (Watermark) VALUES (0)"))
             return Caught::Failed;
-        from = CatalogueIndex::Status{true, true, 0, 0};
+        from = CatalogueIndex::Status{true, true, 0, 0, 0};
     }
+    qint64 names = from.names;
+    // Its statements run the guard's triggers, so they are made once the guard is there.
+    IndexWriter writer(db);
+    if (!writer.isValid())
+        return Caught::Failed;
 
     // Rows noted by the triggers: take the old name out, put the current one in.
     if (from.changed > 0) {
@@ -210,12 +272,17 @@ Caught catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::fun
         if (!current.isValid())
             return Caught::Failed;
         for (qint64 id : ids) {
-            if (!writer.remove(id))
+            bool found = false;
+            if (!writer.remove(id, &found))
                 return Caught::Failed;
+            names -= found ? 1 : 0;
             current.bind(1, id);
             const int rc = current.step();
-            if (rc == SQLITE_ROW && !current.isNull(0) && !writer.add(id, current.text(0)))
-                return Caught::Failed;
+            if (rc == SQLITE_ROW && !current.isNull(0)) {
+                if (!writer.add(id, current.text(0)))
+                    return Caught::Failed;
+                ++names;
+            }
             if (rc != SQLITE_ROW && rc != SQLITE_DONE)
                 return Caught::Failed;
             current.reset();
@@ -236,8 +303,11 @@ Caught catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::fun
     bool more = false;
     while ((rc = tail.step()) == SQLITE_ROW) {
         const qint64 id = tail.int64(0);
-        if (!tail.isNull(1) && !writer.add(id, tail.text(1)))
-            return Caught::Failed;
+        if (!tail.isNull(1)) {
+            if (!writer.add(id, tail.text(1)))
+                return Caught::Failed;
+            ++names;
+        }
         watermark = id;
         maybeYield();
         if (++sinceClock == 256) {
@@ -258,6 +328,14 @@ Caught catchUp(sqlite3 *db, const CatalogueIndex::Status &status, const std::fun
         if (update.step() != SQLITE_DONE)
             return Caught::Failed;
     }
+    // The guard's figure is the upkeep's own count, and its own writes are not alterations.
+    SqliteStatement guard(db, "UPDATE QuillarySearchGuard SET Names = ?, Altered = 0");
+    if (!guard.isValid())
+        return Caught::Failed;
+    guard.bind(1, names);
+    if (guard.step() != SQLITE_DONE)
+        return Caught::Failed;
+    status = CatalogueIndex::Status{true, true, watermark, 0, names};
     return more ? Caught::More : Caught::Done;
 }
 
@@ -281,11 +359,23 @@ CatalogueIndex::Status CatalogueIndex::Examine(sqlite3 *db)
     if (!noted.isValid() || noted.step() != SQLITE_ROW || noted.int64(1) != 0)
         return status;
     status.changed = noted.int64(0);
+    // The guard: nothing else wrote the folded copy, and the trigram index holds as many names as the
+    // upkeep left in it.
+    if (!guardPresent(db))
+        return status;
+    SqliteStatement guard(db, "SELECT count(*), max(Names), max(Altered) FROM QuillarySearchGuard");
+    qint64 trigramNames = -1;
+    if (!guard.isValid() || guard.step() != SQLITE_ROW || guard.int64(0) != 1 || guard.isNull(1) ||
+        guard.int64(2) != 0 || !trigramRows(db, &trigramNames) || trigramNames != guard.int64(1))
+        return status;
+    status.names = trigramNames;
     status.sound = foldedCopyAgrees(db, status.watermark);
     return status;
 }
 
-bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
+namespace {
+
+bool refresh(sqlite3 *db, const std::function<void()> &yield, bool afresh)
 {
     if (!db)
         return false;
@@ -294,7 +384,8 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
     const bool own = sqlite3_get_autocommit(db) != 0;
     if (!exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
         return false;
-    const Status status = Examine(db);
+    CatalogueIndex::Status status = CatalogueIndex::Examine(db);
+    status.sound = status.sound && !afresh;
     const bool done = status.usable && catchUp(db, status, yield, QDeadlineTimer::Forever) == Caught::Done;
     if (done && exec(db, own ? "COMMIT" : "RELEASE quillary_index"))
         return true;
@@ -305,6 +396,84 @@ bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
         exec(db, "RELEASE quillary_index");
     }
     return false;
+}
+
+} // namespace
+
+bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
+{
+    return refresh(db, yield, false);
+}
+
+bool CatalogueIndex::Rebuild(sqlite3 *db, const std::function<void()> &yield)
+{
+    return refresh(db, yield, true);
+}
+
+CatalogueIndex::Verdict CatalogueIndex::Verify(sqlite3 *db, QString *finding)
+{
+    const Status status = Examine(db);
+    if (!status.usable)
+        return Verdict::Failed;
+    if (!status.sound) {
+        *finding = QStringLiteral("it was changed by another program");
+        return Verdict::Disagrees;
+    }
+    // Every row the index covers, against its folded name: present exactly for the rows with a name,
+    // and equal to the name folded.
+    SqliteStatement rows(db, "SELECT q.FileName, f.Name, f.ID IS NOT NULL FROM Quillary AS q LEFT JOIN "
+                             "QuillarySearchFold AS f ON f.ID = q.rowid WHERE q.rowid <= ?1 AND NOT EXISTS "
+                             "(SELECT 1 FROM QuillarySearchDirty WHERE ID = q.rowid) ORDER BY q.rowid");
+    if (!rows.isValid())
+        return Verdict::Failed;
+    rows.bind(1, status.watermark);
+    qint64 differing = 0;
+    std::string folded;
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        const bool hasName = !rows.isNull(0);
+        bool agrees = hasName == (rows.int64(2) != 0);
+        if (agrees && hasName) {
+            folded.clear();
+            SearchText::AppendFolded(rows.text(0), folded);
+            agrees = folded == rows.text(1);
+        }
+        differing += agrees ? 0 : 1;
+    }
+    if (rc != SQLITE_DONE)
+        return Verdict::Failed;
+    // Folded names whose row is gone without a note, and the guard's count against the folded copy.
+    bool ok = false;
+    SqliteStatement orphans(db,
+                            "SELECT count(*) FROM QuillarySearchFold AS f WHERE NOT EXISTS (SELECT 1 FROM "
+                            "Quillary WHERE rowid = f.ID) AND NOT EXISTS (SELECT 1 FROM "
+                            "QuillarySearchDirty WHERE ID = f.ID)");
+    if (!orphans.isValid() || orphans.step() != SQLITE_ROW)
+        return Verdict::Failed;
+    differing += orphans.int64(0);
+    const qint64 folds = singleInt64(db, "SELECT count(*) FROM QuillarySearchFold", &ok);
+    if (!ok)
+        return Verdict::Failed;
+    if (differing > 0) {
+        *finding = QStringLiteral("%1 names differed from the table").arg(differing);
+        return Verdict::Disagrees;
+    }
+    if (folds != status.names) {
+        *finding = QStringLiteral("it holds %1 names where %2 were indexed").arg(folds).arg(status.names);
+        return Verdict::Disagrees;
+    }
+    // The trigram index against the folded copy, by FTS5's own check (a rank of 1 asks it to compare the
+    // index with the content table, not only with itself).
+    if (!exec(db,
+              "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rank) VALUES ('integrity-check', "
+              "1)")) {
+        const int code = sqlite3_errcode(db) & 0xFF;
+        if (code != SQLITE_CORRUPT)
+            return Verdict::Failed;
+        *finding = QStringLiteral("its trigram index did not match the names");
+        return Verdict::Disagrees;
+    }
+    return Verdict::Agrees;
 }
 
 namespace {
@@ -319,11 +488,17 @@ CatalogueIndex::Upkeep::~Upkeep()
     pause();
 }
 
-void CatalogueIndex::Upkeep::pause()
+bool CatalogueIndex::Upkeep::pause()
 {
-    if (m_connection.inTransaction() && !m_connection.exec("COMMIT"))
-        m_connection.exec("ROLLBACK"); // a reader holds the file: the work is done again later
+    bool kept = true;
+    if (m_connection.inTransaction() && !m_connection.exec("COMMIT")) {
+        // A reader holds the file. Waiting for it with the commit pending would keep every new reader
+        // out, so the work is let go and done again once the reader is gone.
+        m_connection.exec("ROLLBACK");
+        kept = false;
+    }
     m_connection = SqliteConnection();
+    return kept;
 }
 
 CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
@@ -335,6 +510,12 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
             return Step::Failed;
         // Never waits for a lock: a step that meets one is tried again later.
         m_connection.setLockAllowance(0);
+        // Work is begun only when it could be committed now: the exclusive lock a commit needs is
+        // refused while another program reads the catalogue, and taking it for a moment tells.
+        if (!m_connection.exec("BEGIN EXCLUSIVE") || !m_connection.exec("ROLLBACK")) {
+            m_connection = SqliteConnection();
+            return Step::Busy;
+        }
         // The transaction's pages stay in memory until it commits: a page written to the file before
         // that would take the catalogue from its readers until the work is done.
         m_connection.exec("PRAGMA cache_spill = OFF");
@@ -343,16 +524,17 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
             return Step::Busy;
         }
         m_held.start();
+        // Examined once per transaction: the trigram index's own count is written at the commit.
+        m_status = Examine(m_connection.handle());
     }
     sqlite3 *db = m_connection.handle();
-    const Status status = Examine(db);
     bool ok = false;
     const qint64 highest = highestRow(db, &ok);
     Caught outcome = Caught::Failed;
-    if (status.usable && ok) {
-        outcome = status.sound && status.changed == 0 && highest <= status.watermark
+    if (m_status.usable && ok) {
+        outcome = m_status.sound && m_status.changed == 0 && highest <= m_status.watermark
                       ? Caught::Done
-                      : catchUp(db, status, {}, deadline);
+                      : catchUp(db, m_status, {}, deadline);
     }
     if (outcome == Caught::More) {
         // What is done so far is committed once it holds much memory, or once other programs have
@@ -361,8 +543,10 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
         int peak = 0;
         if ((sqlite3_db_status(db, SQLITE_DBSTATUS_CACHE_USED, &used, &peak, 0) == SQLITE_OK &&
              used > kMaxUpkeepCacheBytes) ||
-            m_held.hasExpired(kMaxUpkeepHoldMs))
-            pause();
+            m_held.hasExpired(kMaxUpkeepHoldMs)) {
+            if (!pause())
+                return Step::Busy;
+        }
         return Step::More;
     }
     // Finished: the whole catch-up is committed at once (an FTS5 index grows much faster in one

@@ -107,6 +107,16 @@ public:
         return std::string_view(data, static_cast<size_t>(sqlite3_value_bytes(value)));
     }
 
+    // The column's bytes, valid until the next step; empty for NULL.
+    std::string_view blob(int column) const
+    {
+        const void *data = sqlite3_column_blob(m_stmt, column);
+        if (!data)
+            return {};
+        return std::string_view(static_cast<const char *>(data),
+                                static_cast<size_t>(sqlite3_column_bytes(m_stmt, column)));
+    }
+
 private:
     sqlite3_stmt *m_stmt = nullptr;
 };

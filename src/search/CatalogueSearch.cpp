@@ -131,7 +131,7 @@ bool CatalogueSearch::find(const QString &phrase, Counting counting)
         m_method = Method::Everything;
         if (counting == Counting::Optional)
             m_count = -1;
-        else if (!(useIndex && countAllWithIndex(index.watermark))) {
+        else if (!(useIndex && countAllWithIndex(index))) {
             SqliteStatement count(m_db, "SELECT count(*) FROM Quillary WHERE FileName IS NOT NULL");
             if (!count.isValid() || count.step() != SQLITE_ROW)
                 return fail();
@@ -173,18 +173,19 @@ bool CatalogueSearch::find(const QString &phrase, Counting counting)
     return prepareReader();
 }
 
-bool CatalogueSearch::countAllWithIndex(qint64 watermark)
+bool CatalogueSearch::countAllWithIndex(const CatalogueIndex::Status &index)
 {
-    // The folded copy holds one row per indexed name (counted without reading a record); rows
+    // The index holds one name per indexed row (its guard's figure, read without counting); rows
     // noted as changed are counted from the table instead, and so are rows above the watermark.
-    SqliteStatement count(m_db, "SELECT (SELECT count(*) FROM QuillarySearchFold) - (SELECT count(*) FROM "
-                                "QuillarySearchDirty AS d JOIN QuillarySearchFold AS f ON f.ID = d.ID) + "
-                                "(SELECT count(*) FROM QuillarySearchDirty AS d JOIN Quillary AS q ON "
-                                "q.rowid = d.ID WHERE q.FileName IS NOT NULL) + (SELECT count(*) FROM "
-                                "Quillary WHERE rowid > ?1 AND FileName IS NOT NULL)");
+    SqliteStatement count(m_db, "SELECT ?1 - (SELECT count(*) FROM QuillarySearchDirty AS d JOIN "
+                                "QuillarySearchFold AS f ON f.ID = d.ID) + (SELECT count(*) FROM "
+                                "QuillarySearchDirty AS d JOIN Quillary AS q ON q.rowid = d.ID WHERE "
+                                "q.FileName IS NOT NULL) + (SELECT count(*) FROM Quillary WHERE rowid > ?2 "
+                                "AND FileName IS NOT NULL)");
     if (!count.isValid())
         return false;
-    count.bind(1, watermark);
+    count.bind(1, index.names);
+    count.bind(2, index.watermark);
     if (count.step() != SQLITE_ROW)
         return false;
     m_count = count.int64(0);

@@ -13,6 +13,7 @@
 
 #include "catalogue/ListColumns.h"
 #include "db/CatalogueError.h"
+#include "db/CatalogueIndex.h"
 #include "db/Sqlite.h"
 #include "search/PhraseMatcher.h"
 
@@ -68,7 +69,7 @@ public:
 
 private:
     bool fail(const QString &context = QString());
-    bool countAllWithIndex(qint64 watermark);
+    bool countAllWithIndex(const CatalogueIndex::Status &index);
     bool collectWithIndex(qint64 watermark, bool *indexUsed);
     // Adds the row IDs the statement gives (its first column) to the matching rows.
     bool collect(SqliteStatement &statement, const std::vector<qint64> *skip);
