@@ -359,6 +359,54 @@ private Q_SLOTS:
         }
     }
 
+    // A disc is never said to be added to a damaged catalogue: catalogues with bytes overwritten here and
+    // there, which SQLite's own check calls damaged, are refused before anything is written, whether
+    // or not the save's statements would have succeeded.
+    void addRefusesADamagedCatalogue()
+    {
+        const QString sound = newCatalogue("sound.mdb"), tree = m_dir.filePath("small");
+        QVERIFY(QDir().mkpath(tree + "/sub"));
+        for (const char *file : {"a.txt", "sub/b.txt"}) {
+            QFile f(tree + '/' + QString::fromUtf8(file));
+            QVERIFY(f.open(QIODevice::WriteOnly) && f.write("x") == 1);
+        }
+        for (int disc = 1; disc <= 40; ++disc)
+            QCOMPARE(run({"add", "-c", sound, "--label", QString("DISC%1").arg(disc), tree}).status, 0);
+        QVERIFY(CatalogueFiles::exec(sound,
+                                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                                     "WHERE i < 3000) INSERT INTO Quillary (CDLabel, FileName, FilePath) "
+                                     "SELECT 'BULK', 'file' || i || '.txt', 'BULK: file' || i FROM n"));
+        QCOMPARE(run({"check", "-c", sound}).status, 0);
+        QFile original(sound);
+        QVERIFY(original.open(QIODevice::ReadOnly));
+        const QByteArray bytes = original.readAll();
+        const qsizetype pageSize = 4096;
+        QVERIFY(bytes.size() > 20 * pageSize);
+
+        QRandomGenerator random(18);
+        int damagedSeen = 0;
+        for (int attempt = 0; attempt < 400 && damagedSeen < 12; ++attempt) {
+            QByteArray mutated = bytes;
+            const qsizetype page = 1 + random.bounded(mutated.size() / pageSize - 1);
+            const qsizetype at = page * pageSize + random.bounded(pageSize - 8);
+            for (int i = 0; i < 8; ++i)
+                mutated[at + i] = char(random.bounded(256));
+            const QString path = m_dir.filePath(QString("damaged%1.mdb").arg(attempt));
+            QFile file(path);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(mutated) == mutated.size());
+            file.close();
+            if (CatalogueFiles::value(path, "PRAGMA integrity_check").toString() == "ok")
+                continue;
+            ++damagedSeen;
+            const Run added = run({"add", "-c", path, "--label", "NEW", tree});
+            QVERIFY2(added.status == 2 && added.out.isEmpty() && added.err.contains(path),
+                     qPrintable(QString("%1: %2").arg(attempt).arg(added.err)));
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == mutated, qPrintable(QString("written to: %1").arg(attempt)));
+        }
+        QCOMPARE(damagedSeen, 12);
+    }
+
     // After the searches, which found the catalogue half indexed.
     void check()
     {

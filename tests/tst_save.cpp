@@ -1,4 +1,5 @@
 // "Add to Database": the window's save command on real catalogue files.
+#include "app/IdleIndexing.h"
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
@@ -14,6 +15,9 @@
 #include <QtWidgets>
 
 #include <csignal>
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -279,6 +283,64 @@ private Q_SLOTS:
         CDatabase db(m_path);
         const CatalogueIndex::Status status = CatalogueIndex::Examine(db.Handle());
         QVERIFY(status.usable && status.sound && status.changed == 0);
+    }
+
+    // While another program reads the catalogue for long (an export piped into a pager that waits), work
+    // on the index could never be committed: the idle window waits for the reader at next to no cost,
+    // brings the index up to date soon after the reader is done, and compacts the catalogue then.
+    void indexWorkWaitsForAReaderAtNoCost()
+    {
+        QVERIFY(create());
+        const int n = 30000;
+        QVERIFY(
+            CatalogueFiles::exec(m_path, QStringLiteral("WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i "
+                                                        "+ 1 FROM n WHERE i < %1) INSERT INTO Quillary "
+                                                        "(ID, CDLabel, FileName, FilePath) SELECT i, "
+                                                        "'DISC01', 'FILE' || i || '.TXT', 'DISC01: FILE' || "
+                                                        "i || '.TXT' FROM n")
+                                             .arg(n)));
+        QVERIFY(CatalogueFiles::exec(m_path, "CREATE TABLE Other (FileName);" + kFreed.arg("Other")));
+        QVERIFY(value(m_path, "PRAGMA freelist_count").toInt() > 0);
+
+        // The reader: quillary-cli export writing into a pipe that nobody reads.
+        const QString fifo = m_dir->filePath("pager");
+        QVERIFY(::mkfifo(QFile::encodeName(fifo).constData(), 0600) == 0);
+        const int pager = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        QVERIFY(pager >= 0);
+        QProcess reader;
+        reader.setStandardOutputFile(fifo);
+        reader.start(QStringLiteral(QUILLARY_BINARY_DIR "/quillary-cli"), {"export", "--catalogue", m_path});
+        const auto readerHolds = [this] {
+            SqliteConnection probe(m_path);
+            probe.setLockAllowance(0);
+            return !probe.exec("BEGIN EXCLUSIVE") || !probe.exec("ROLLBACK");
+        };
+        QTRY_VERIFY_WITH_TIMEOUT(readerHolds(), 60000);
+
+        QObject context;
+        IdleIndexing indexing([] { return false; }, &context);
+        const auto cpuMs = [] {
+            rusage usage{};
+            ::getrusage(RUSAGE_SELF, &usage);
+            return (usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1000 +
+                   (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1000;
+        };
+        const auto cpuBefore = cpuMs();
+        indexing.schedule();
+        QTest::qWait(3000);
+        // Work begun and thrown away again costs a core's worth: about 3 seconds here.
+        const auto spent = cpuMs() - cpuBefore;
+        QVERIFY2(spent < 300, qPrintable(QString::number(spent) + " ms of CPU"));
+        QVERIFY(readerHolds());
+        QCOMPARE(watermark(), 0);
+
+        ::close(pager); // the reader's next write fails, and it ends
+        QVERIFY(reader.waitForFinished(60000));
+        QTRY_COMPARE_WITH_TIMEOUT(watermark(), n, 60000);
+        QTRY_COMPARE_WITH_TIMEOUT(value(m_path, "PRAGMA freelist_count").toInt(), 0, 60000);
+        CDatabase db(m_path);
+        const CatalogueIndex::Status status = CatalogueIndex::Examine(db.Handle());
+        QVERIFY(status.usable && status.sound && status.changed == 0 && status.names == n);
     }
 
 private:
