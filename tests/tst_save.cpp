@@ -290,6 +290,7 @@ private Q_SLOTS:
     // brings the index up to date soon after the reader is done, and compacts the catalogue then.
     void indexWorkWaitsForAReaderAtNoCost()
     {
+        m_window.reset(); // the work under test is the only work of the process
         QVERIFY(create());
         const int n = 30000;
         QVERIFY(
