@@ -56,16 +56,13 @@ bool indexObjectsPresent(sqlite3 *db)
 }
 
 // What guards the index against changes made behind the program's back: the number of names the
-// trigram index holds (as the upkeep left it), and a mark that triggers set when anything else adds
-// an indexed name, changes one or deletes one (see catalogue.sql). A catalogue made before the guard
+// trigram index holds (as the upkeep left it), and a mark that triggers set when anything else
+// changes a folded name or deletes one (see catalogue.sql). A catalogue made before the guard
 // gets it when its index is built afresh; until then its index is not trusted.
 constexpr const char *kGuardSchema =
     "CREATE TABLE IF NOT EXISTS QuillarySearchGuard (Names INTEGER NOT NULL, Altered INTEGER NOT NULL);"
     "INSERT INTO QuillarySearchGuard (Names, Altered) SELECT 0, 1 WHERE NOT EXISTS "
     "(SELECT 1 FROM QuillarySearchGuard);"
-    "CREATE TRIGGER IF NOT EXISTS QuillarySearchGuardOnInsert AFTER INSERT ON QuillarySearchFold "
-    "WHEN NEW.ID <= (SELECT Watermark FROM QuillarySearchState) "
-    "BEGIN UPDATE QuillarySearchGuard SET Altered = 1; END;"
     "CREATE TRIGGER IF NOT EXISTS QuillarySearchGuardOnUpdate AFTER UPDATE ON QuillarySearchFold "
     "BEGIN UPDATE QuillarySearchGuard SET Altered = 1; END;"
     "CREATE TRIGGER IF NOT EXISTS QuillarySearchGuardOnDelete AFTER DELETE ON QuillarySearchFold "
@@ -77,10 +74,10 @@ bool guardPresent(sqlite3 *db)
     const qint64 objects = singleInt64(db,
                                        "SELECT count(*) FROM sqlite_master WHERE (type = 'table' AND name = "
                                        "'QuillarySearchGuard') OR (type = 'trigger' AND tbl_name = "
-                                       "'QuillarySearchFold' AND name IN ('QuillarySearchGuardOnInsert', "
-                                       "'QuillarySearchGuardOnUpdate', 'QuillarySearchGuardOnDelete'))",
+                                       "'QuillarySearchFold' AND name IN ('QuillarySearchGuardOnUpdate', "
+                                       "'QuillarySearchGuardOnDelete'))",
                                        &ok);
-    return ok && objects == 4;
+    return ok && objects == 3;
 }
 
 // The number of rows the trigram index holds, as of the last commit. FTS5 keeps it at the head of its
@@ -122,13 +119,12 @@ public:
           m_insertTrigram(db, "INSERT INTO QuillarySearchTrigram (rowid, Name) VALUES (?, ?)"),
           m_findFold(db, "SELECT Name FROM QuillarySearchFold WHERE ID = ?"),
           m_deleteTrigram(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) "
-                              "VALUES ('delete', ?, ?)"),
-          m_deleteFold(db, "DELETE FROM QuillarySearchFold WHERE ID = ?")
+                              "VALUES ('delete', ?, ?)")
     {}
     bool isValid() const
     {
         return m_insertFold.isValid() && m_insertTrigram.isValid() && m_findFold.isValid() &&
-               m_deleteTrigram.isValid() && m_deleteFold.isValid();
+               m_deleteTrigram.isValid();
     }
 
     bool add(qint64 id, std::string_view fileName)
@@ -138,8 +134,10 @@ public:
         return run(m_insertFold, id, m_folded) && run(m_insertTrigram, id, m_folded);
     }
 
-    // Takes a row out of the index, if it is there (*found says whether it was).
-    bool remove(qint64 id, bool *found)
+    // Takes a row's folded name out of the trigram index, if it is there (*found says whether it was).
+    // The folded copy's row is deleted by the caller, with the other changed rows in one statement:
+    // a statement that runs the guard's triggers makes FTS5 write out what it holds in memory.
+    bool unindex(qint64 id, bool *found)
     {
         m_findFold.bind(1, id);
         const int rc = m_findFold.step();
@@ -148,11 +146,6 @@ public:
         if (rc == SQLITE_ROW) {
             const std::string old(m_findFold.text(0));
             ok = run(m_deleteTrigram, id, old);
-            if (ok) {
-                m_deleteFold.bind(1, id);
-                ok = m_deleteFold.step() == SQLITE_DONE;
-                m_deleteFold.reset();
-            }
         }
         m_findFold.reset();
         return ok;
@@ -172,7 +165,6 @@ private:
     SqliteStatement m_insertTrigram;
     SqliteStatement m_findFold;
     SqliteStatement m_deleteTrigram;
-    SqliteStatement m_deleteFold;
     std::string m_folded;
 };
 
@@ -268,14 +260,18 @@ Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<
         std::vector<qint64> ids;
         if (!CatalogueIndex::ChangedRows(db, &ids))
             return Caught::Failed;
+        for (qint64 id : ids) {
+            bool found = false;
+            if (!writer.unindex(id, &found))
+                return Caught::Failed;
+            names -= found ? 1 : 0;
+        }
+        if (!exec(db, "DELETE FROM QuillarySearchFold WHERE ID IN (SELECT ID FROM QuillarySearchDirty)"))
+            return Caught::Failed;
         SqliteStatement current(db, "SELECT FileName FROM Quillary WHERE rowid = ?");
         if (!current.isValid())
             return Caught::Failed;
         for (qint64 id : ids) {
-            bool found = false;
-            if (!writer.remove(id, &found))
-                return Caught::Failed;
-            names -= found ? 1 : 0;
             current.bind(1, id);
             const int rc = current.step();
             if (rc == SQLITE_ROW && !current.isNull(0)) {

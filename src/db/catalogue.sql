@@ -64,20 +64,16 @@ BEGIN
     INSERT OR IGNORE INTO QuillarySearchDirty (ID) VALUES (OLD.rowid);
 END;
 -- The index's guard against changes made behind the program's back: the number of names the trigram
--- index holds as the program left it, and a mark that these triggers set when anything adds an
--- indexed name, changes one or deletes one. The program clears the mark after its own writes; an
--- index whose guard disagrees is not trusted, and is built afresh. (Catalogues made before the guard
--- get it then, from src/db/CatalogueIndex.cpp.)
+-- index holds as the program left it, and a mark that these triggers set when anything changes a
+-- folded name or deletes one (a folded name added by another program is never reached: the trigram
+-- index leads to the folded names, and its count would change). The program clears the mark after its
+-- own writes; an index whose guard disagrees is not trusted, and is built afresh. (Catalogues made
+-- before the guard get it then, from src/db/CatalogueIndex.cpp.)
 CREATE TABLE QuillarySearchGuard (
     Names INTEGER NOT NULL,
     Altered INTEGER NOT NULL
 );
 INSERT INTO QuillarySearchGuard (Names, Altered) VALUES (0, 0);
-CREATE TRIGGER QuillarySearchGuardOnInsert AFTER INSERT ON QuillarySearchFold
-WHEN NEW.ID <= (SELECT Watermark FROM QuillarySearchState)
-BEGIN
-    UPDATE QuillarySearchGuard SET Altered = 1;
-END;
 CREATE TRIGGER QuillarySearchGuardOnUpdate AFTER UPDATE ON QuillarySearchFold
 BEGIN
     UPDATE QuillarySearchGuard SET Altered = 1;

@@ -205,7 +205,10 @@ bool CatalogueSearch::collectWithIndex(qint64 watermark, bool *indexUsed)
     SqliteStatement candidates;
     if (runs.empty()) {
         // Nothing to look up: compare every folded name (a small table, and no folding to do).
-        candidates.prepare(m_db, "SELECT ID FROM QuillarySearchFold WHERE quillary_search_match(Name, 1)");
+        // Each folded name's row is looked up, so a name put into the folded copy by another program
+        // for a row without one (or for no row) is never taken for a match.
+        candidates.prepare(m_db, "SELECT f.ID FROM QuillarySearchFold AS f JOIN Quillary AS q ON q.rowid = "
+                                 "f.ID WHERE quillary_search_match(f.Name, 1) AND q.FileName IS NOT NULL");
     } else {
         candidates.prepare(m_db,
                            "SELECT f.ID FROM QuillarySearchTrigram AS t JOIN QuillarySearchFold AS f ON "
