@@ -280,6 +280,10 @@ private Q_SLOTS:
             << "UPDATE QuillarySearchFold SET Name = 'z' WHERE ID % 75 = 0" << -1;
         QTest::newRow("folded names deleted") << "DELETE FROM QuillarySearchFold WHERE ID % 75 = 0" << -1;
         QTest::newRow("guard dropped") << "DROP TABLE QuillarySearchGuard" << -1;
+        QTest::newRow("catalogue made before the guard") << "DROP TRIGGER QuillarySearchGuardOnUpdate; DROP "
+                                                            "TRIGGER QuillarySearchGuardOnDelete; DROP TABLE "
+                                                            "QuillarySearchGuard"
+                                                         << -1;
     }
     void indexAlteredOrOutOfDate()
     {
