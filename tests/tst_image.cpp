@@ -7,6 +7,11 @@
 
 #include <QtTest>
 
+#include <filesystem>
+#include <fstream>
+
+#include <sys/stat.h>
+
 namespace {
 
 // Everything a listing tells its observer, one line each, with directory paths below the disc's root:
@@ -59,6 +64,14 @@ bool run(const QString &program, const QStringList &arguments)
 QString timeText(const QDateTime &when)
 {
     return GeneralDate::toText(when.toSecsSinceEpoch());
+}
+
+// A file whose path is bytes, not necessarily UTF-8 (QFile would make them UTF-8); its directory exists.
+bool addRawFile(const IsoImage &disc, const QByteArray &relativePath, const QByteArray &content)
+{
+    std::ofstream file(QFile::encodeName(disc.sourceDir()).toStdString() + '/' + relativePath.toStdString(),
+                       std::ios::binary);
+    return file.write(content.constData(), content.size()) && file.flush();
 }
 
 // The observer calls the walker makes for the disc mounted.
@@ -154,6 +167,39 @@ private Q_SLOTS:
             QSKIP(qPrintable("listed without the mounted disc to compare: " + disc.skipReason()));
         QVERIFY(!options.contains("-J") || modFunction::GetVolumeLabel(disc.root()) == image.VolumeLabel());
         QCOMPARE(fromImage.events, walked(disc, image.VolumeLabel()));
+    }
+
+    // Rock Ridge names that are not UTF-8 (Latin-1 bytes, as on old discs) are made text as the walker
+    // makes the names of the disc mounted: two names stay two, and a Latin-1 name and the same name in
+    // UTF-8 keep the walker's order (by their bytes).
+    void rockRidgeNamesNotUtf8_listedAsTheWalkerListsThem()
+    {
+        IsoImage disc("LATIN1");
+        disc.setFileSystems({"-R"}); // Joliet would refuse the names
+        QVERIFY(::mkdir(QFile::encodeName(disc.sourceDir() + '/').append("d\xe9j\xe0").constData(), 0755) ==
+                0);
+        QVERIFY(addRawFile(disc, "caf\xe8.txt", "1") && addRawFile(disc, "caf\xe9.txt", "22") &&
+                addRawFile(disc, "caf\xc3\xa8.txt", "333") &&
+                addRawFile(disc, "d\xe9j\xe0/in\xfc.txt", "4444"));
+        const bool mounted = disc.buildAndMount();
+        std::filesystem::remove_all(QFile::encodeName(disc.sourceDir()).toStdString()); // Qt cannot name them
+        if (!QFileInfo::exists(disc.imagePath()))
+            QSKIP(qPrintable(disc.skipReason()));
+
+        DiscImage image;
+        QVERIFY2(image.Open(disc.imagePath()), qPrintable(image.ErrorText()));
+        QCOMPARE(image.TreeName(), QStringLiteral("ISO 9660 with Rock Ridge"));
+        Recorder fromImage(disc.imagePath() + '/');
+        QVERIFY2(image.List(fromImage.files, fromImage, "LATIN1"), qPrintable(image.ErrorText()));
+        QStringList listed;
+        for (const clsFile &record : fromImage.files)
+            listed << record.FilePath() + ' ' + record.FileSize();
+        QCOMPARE(listed, QStringList({"LATIN1: cafè.txt 3", "LATIN1: cafè.txt 1", "LATIN1: café.txt 2",
+                                      "LATIN1: déjà/inü.txt 4"}));
+
+        if (!mounted)
+            QSKIP(qPrintable("listed without the mounted disc to compare: " + disc.skipReason()));
+        QCOMPARE(fromImage.events, walked(disc, "LATIN1"));
     }
 
     void udfImage_listedWithItsNamesSizesAndTimes()

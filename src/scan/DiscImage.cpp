@@ -1,5 +1,6 @@
 #include "scan/DiscImage.h"
 
+#include "catalogue/TextForms.h"
 #include "drives/Drives.h"
 #include "scan/NameOrder.h"
 
@@ -42,7 +43,8 @@ constexpr quint64 kBlock = 2048;
 
 struct FileEntry
 {
-    std::string name; // UTF-8
+    std::string name; // as listed (UTF-8)
+    std::string raw;  // the bytes of a Rock Ridge name that is not UTF-8; empty for any other
     quint64 size = 0;
     std::time_t modified = 0;
     std::time_t created = 0;
@@ -50,8 +52,9 @@ struct FileEntry
 
 struct IsoDir
 {
-    std::string name; // as listed (UTF-8)
-    std::string raw;  // as the image spells it, for libiso9660's path lookup
+    std::string name;   // as listed (UTF-8)
+    std::string raw;    // as for FileEntry
+    std::string lookup; // as the image spells it, for libiso9660's path lookup
     quint64 location = 0;
     quint64 bytes = 0;
 };
@@ -59,6 +62,7 @@ struct IsoDir
 struct UdfDir
 {
     std::string name;
+    std::string raw; // always empty: UDF's names are text
     quint32 icb = 0; // the block of its file entry in the partition
     bool root = false;
 };
@@ -411,7 +415,7 @@ bool DiscImage::State::openIso()
         }
     }
     tree = rock ? Tree::RockRidge : (iso9660_ifs_get_joliet_level(iso) > 0 ? Tree::Joliet : Tree::Iso9660);
-    isoRoot = root ? IsoDir{{}, {}, static_cast<quint32>(root->lsn), root->size} : IsoDir{};
+    isoRoot = root ? IsoDir{{}, {}, {}, static_cast<quint32>(root->lsn), root->size} : IsoDir{};
     return true;
 }
 
@@ -530,7 +534,7 @@ bool DiscImage::List(clsFileColl &files, ScanObserver &observer, const QString &
     s.rawPath.assign(1, '/');
     s.relative.clear();
     s.ancestors.clear();
-    const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, 0, true}) : s.walk(s.isoRoot);
+    const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, {}, 0, true}) : s.walk(s.isoRoot);
     s.files = nullptr;
     s.observer = nullptr;
     return complete;
@@ -543,7 +547,11 @@ template <class Dir> bool DiscImage::State::walk(const Dir &dir)
     std::vector<Dir> subdirs;
     if (!read(dir, found, subdirs))
         return false;
-    const auto byName = [](const auto &a, const auto &b) { return NameOrder::less(a.name, b.name); };
+    // The walker's order: by the text, then by the bytes the disc holds.
+    const auto byName = [](const auto &a, const auto &b) {
+        return NameOrder::lessByText(a.name, a.raw.empty() ? a.name : a.raw, b.name,
+                                     b.raw.empty() ? b.name : b.raw);
+    };
     std::sort(found.begin(), found.end(), byName);
     std::sort(subdirs.begin(), subdirs.end(), byName);
 
@@ -586,7 +594,7 @@ template <class Dir> bool DiscImage::State::walk(const Dir &dir)
         relative += '/';
         if constexpr (std::is_same_v<Dir, IsoDir>) {
             rawPath.resize(rawHere);
-            rawPath += sub.raw;
+            rawPath += sub.lookup;
             rawPath += '/';
         }
         if (!walk(sub))
@@ -635,14 +643,22 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
             continue;
         }
         previousFile = nullptr;
-        std::string name = rock             ? std::string(entry->filename)
-                           : joliet.empty() ? translatedName(entry->filename, jolietLevel)
-                                            : translatedName(joliet[index].c_str(), jolietLevel);
+        // Rock Ridge names are bytes, made text as the walker makes the names of the disc mounted.
+        std::string name;
+        std::string raw;
+        if (rock) {
+            TextForms::appendFileName(name, entry->filename);
+            if (name != entry->filename)
+                raw = entry->filename;
+        } else {
+            name = joliet.empty() ? translatedName(entry->filename, jolietLevel)
+                                  : translatedName(joliet[index].c_str(), jolietLevel);
+        }
         if (name.empty() || name.front() == '.' || !(isFile || isDir))
             continue;
         if (isDir) {
-            subdirs.push_back(
-                {std::move(name), entry->filename, static_cast<quint32>(entry->lsn), entry->size});
+            subdirs.push_back({std::move(name), std::move(raw), entry->filename,
+                               static_cast<quint32>(entry->lsn), entry->size});
             continue;
         }
         if (beyondEnd(static_cast<quint32>(entry->lsn), entry->secsize))
@@ -651,7 +667,7 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
             rock && entry->rr.modify.b_used ? fromRockTime(entry->rr.modify) : fromLocal(entry->tm);
         const std::time_t created =
             rock && entry->rr.create.b_used ? fromRockTime(entry->rr.create) : modified;
-        found.push_back({std::move(name), entry->size, modified, created});
+        found.push_back({std::move(name), std::move(raw), entry->size, modified, created});
         previousFile = entry->filename;
     }
     return true;
@@ -783,14 +799,14 @@ bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, st
             return unreadableDirectory();
         }
         if (type == ICBTAG_FILE_TYPE_DIRECTORY) {
-            subdirs.push_back({std::move(name), entry->fid->icb.loc.lba, false});
+            subdirs.push_back({std::move(name), {}, entry->fid->icb.loc.lba, false});
         } else if (type == ICBTAG_FILE_TYPE_REGULAR) {
             if (!udfExtentsInside(entry->fe, partitionStart)) {
                 udf_dirent_free(entry);
                 return cutShort(relative + name);
             }
             const std::time_t modified = fromUdfTime(entry->fe.modification_time);
-            found.push_back({std::move(name), udf_get_file_length(entry), modified, modified});
+            found.push_back({std::move(name), {}, udf_get_file_length(entry), modified, modified});
         }
     }
 }
