@@ -47,6 +47,14 @@ struct Recorder : ScanObserver
             result << record.FilePath();
         return result;
     }
+    // "path size" of each record, in order.
+    QStringList pathsAndSizes() const
+    {
+        QStringList result;
+        for (const clsFile &record : files)
+            result << record.FilePath() + ' ' + record.FileSize();
+        return result;
+    }
     QString root;
     QStringList events;
     QMap<QString, QString> records; // label|name|path|size|created|updated by path
@@ -191,15 +199,40 @@ private Q_SLOTS:
         QCOMPARE(image.TreeName(), QStringLiteral("ISO 9660 with Rock Ridge"));
         Recorder fromImage(disc.imagePath() + '/');
         QVERIFY2(image.List(fromImage.files, fromImage, "LATIN1"), qPrintable(image.ErrorText()));
-        QStringList listed;
-        for (const clsFile &record : fromImage.files)
-            listed << record.FilePath() + ' ' + record.FileSize();
-        QCOMPARE(listed, QStringList({"LATIN1: cafè.txt 3", "LATIN1: cafè.txt 1", "LATIN1: café.txt 2",
-                                      "LATIN1: déjà/inü.txt 4"}));
+        QCOMPARE(fromImage.pathsAndSizes(), QStringList({"LATIN1: cafè.txt 3", "LATIN1: cafè.txt 1",
+                                                         "LATIN1: café.txt 2", "LATIN1: déjà/inü.txt 4"}));
 
         if (!mounted)
             QSKIP(qPrintable("listed without the mounted disc to compare: " + disc.skipReason()));
         QCOMPARE(fromImage.events, walked(disc, "LATIN1"));
+    }
+
+    // A tree deeper than ISO 9660's eight levels, as genisoimage makes it with Rock Ridge: the directories
+    // it moves to rr_moved are listed where their CL entries stand, and rr_moved's entries for them (marked
+    // RE) are not listed, as the kernel shows the disc mounted.
+    void rockRidgeRelocatedDirectories_listedWhereTheyBelong()
+    {
+        if (QStandardPaths::findExecutable("genisoimage").isEmpty())
+            QSKIP("genisoimage is not installed");
+        IsoImage source("unused"); // only its tree of files
+        QVERIFY(source.addFile("top.txt", "1") && source.addFile("a/b/c/d/e/f/g/h/mid.txt", "22") &&
+                source.addFile("a/b/c/d/e/f/g/h/i/j/leaf.txt", "333") &&
+                source.addFile("k/l/m/n/o/p/q/h/Other.txt", "4444") && source.addFile("z.txt", "55555"));
+        const QString path = source.sourceDir() + "/../deep.iso";
+        QVERIFY(run("genisoimage", {"-quiet", "-R", "-V", "DEEP", "-o", path, source.sourceDir()}));
+
+        DiscImage image;
+        QVERIFY2(image.Open(path), qPrintable(image.ErrorText()));
+        QCOMPARE(image.TreeName(), QStringLiteral("ISO 9660 with Rock Ridge"));
+        Recorder fromImage(path + '/');
+        QVERIFY2(image.List(fromImage.files, fromImage, "DEEP"), qPrintable(image.ErrorText()));
+        Recorder fromTree(source.sourceDir() + '/');
+        DirectoryWalker walker(fromTree.files, fromTree);
+        walker.setLabel("DEEP");
+        walker.ScanDirectory(source.sourceDir());
+        QCOMPARE(fromImage.pathsAndSizes(), fromTree.pathsAndSizes());
+        QCOMPARE(fromImage.pathsAndSizes().size(), 5);
+        QCOMPARE(fromImage.events.filter("rr_moved"), QStringList{"dir rr_moved/"}); // empty, as mounted
     }
 
     void udfImage_listedWithItsNamesSizesAndTimes()

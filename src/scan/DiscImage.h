@@ -5,9 +5,10 @@
 // NameOrder), hidden names (a leading '.') left out, only regular files and real directories (symbolic
 // links, devices and FIFOs are neither listed nor followed), and the same observer calls and yields.
 //
-// Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660), and UDF (libudf). An image may hold more
-// than one file tree; the one listed is
-//   1. Rock Ridge where the image has it: what fuseiso and the kernel show for such an image;
+// Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660 finds the trees; their directories are read
+// here), and UDF (libudf). An image may hold more than one file tree; the one listed is
+//   1. Rock Ridge where the image has it: what the kernel shows for such an image, names as raw bytes
+//      and directories that were relocated to keep within eight levels (rr_moved) where they belong;
 //   2. else UDF where the image has it: full names, sizes beyond 4 GiB, and what the system mounts a
 //      disc holding UDF and plain ISO 9660 as;
 //   3. else Joliet;
