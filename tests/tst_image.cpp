@@ -82,6 +82,37 @@ bool addRawFile(const IsoImage &disc, const QByteArray &relativePath, const QByt
     return file.write(content.constData(), content.size()) && file.flush();
 }
 
+// Rewrites the recorded size of the first UDF file entry of a regular file of size bytes, as a damaged
+// image would hold it, with the descriptor's checksum and CRC made to match (ECMA-167 3/7.2).
+bool setUdfFileSize(const QString &path, quint64 size, quint64 newSize)
+{
+    QFile image(path);
+    if (!image.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = image.readAll();
+    auto *data = reinterpret_cast<uchar *>(bytes.data());
+    for (qsizetype at = 0; at + 2048 <= bytes.size(); at += 2048) {
+        uchar *entry = data + at;
+        if (qFromLittleEndian<quint16>(entry) != 261 || entry[27] != 5 ||
+            qFromLittleEndian<quint64>(entry + 56) != size)
+            continue;
+        qToLittleEndian<quint64>(newSize, entry + 56);
+        // UDF's CRC is CRC-16/XMODEM; qChecksum knows only other forms.
+        quint16 crc = 0;
+        for (int i = 16; i < 16 + qFromLittleEndian<quint16>(entry + 10); ++i) {
+            crc ^= quint16(entry[i] << 8);
+            for (int bit = 0; bit < 8; ++bit)
+                crc = quint16(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+        }
+        qToLittleEndian<quint16>(crc, entry + 8);
+        entry[4] = 0;
+        for (int i = 0; i < 16; ++i)
+            entry[4] = uchar(entry[4] + (i == 4 ? 0 : entry[i]));
+        return image.seek(0) && image.write(bytes) == bytes.size();
+    }
+    return false;
+}
+
 // The observer calls the walker makes for the disc mounted.
 QStringList walked(const IsoImage &disc, const QString &label)
 {
@@ -300,6 +331,10 @@ private Q_SLOTS:
             const QString udf = dir.path() + "/udf.iso";
             QVERIFY(run("genisoimage", {"-quiet", "-udf", "-o", udf, good.sourceDir()}));
             cases.append({cut(udf, "udf-half.iso", -1), cutShort, "UDF"});
+            // A file whose recorded size runs far past the end of the image.
+            const QString oversized = cut(udf, "udf-oversized.iso", QFileInfo(udf).size());
+            QVERIFY(setUdfFileSize(oversized, 400'000, 450'971'567'510));
+            cases.append({oversized, cutShort, "UDF"});
         }
         if (!QStandardPaths::findExecutable("mkudffs").isEmpty()) {
             // UDF 2.01 as mkudffs writes it, with extended file entries, which libudf does not read.

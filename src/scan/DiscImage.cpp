@@ -408,7 +408,7 @@ struct DiscImage::State
     void readRock(const std::uint8_t *record, std::size_t nameLength, RockEntry &rock);
     bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs);
     bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs);
-    bool udfExtentsInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
+    bool udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
 };
 
 DiscImage::DiscImage() : m_state(std::make_unique<State>()) {}
@@ -822,16 +822,16 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
     return true;
 }
 
-// Whether every recorded extent of a UDF file lies inside the image (libudf reads only the first).
-bool DiscImage::State::udfExtentsInside(const udf_file_entry_t &entry, quint32 partitionStart) const
+// Whether a UDF file's data, as long as its recorded size, lies inside the image, as an ISO 9660 file's
+// must: its extents (libudf reads only the first) cover the size, each recorded one inside the image.
+// Extents of neither recorded nor allocated data take no room (a sparse file's). Descriptors continued
+// in another extent (which libudf does not follow either) are taken as covering the rest.
+bool DiscImage::State::udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const
 {
     if (!udfEntrySound(entry))
         return false;
     const unsigned char *at = entry.u.ext_attr + entry.i_extended_attr;
     const unsigned char *const end = at + entry.i_alloc_descs;
-    const auto le32 = [](const unsigned char *p) {
-        return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-    };
     std::size_t step = 0;
     switch (entry.icb_tag.flags & ICBTAG_FLAG_AD_MASK) {
     case ICBTAG_FLAG_AD_SHORT:
@@ -844,19 +844,23 @@ bool DiscImage::State::udfExtentsInside(const udf_file_entry_t &entry, quint32 p
         step = 20; // length, recorded length, information length, position, ...
         break;
     default:
-        return true; // the data lies in the file entry itself
+        return entry.info_len <= entry.i_alloc_descs; // the data lies in the file entry itself
     }
     const std::size_t positionAt = step == 20 ? 12 : 4;
-    for (; at + step <= end; at += step) {
+    quint64 covered = 0;
+    for (; at + step <= end && covered < entry.info_len; at += step) {
         const quint32 length = le32(at) & 0x3FFFFFFF;
         const quint32 kind = le32(at) >> 30;
         if (length == 0)
             break;
+        if (kind == 3)
+            return true; // the next descriptors lie in the extent it names
         if (kind == 0 &&
             beyondEnd(quint64(partitionStart) + le32(at + positionAt), (length + kBlock - 1) / kBlock))
             return false;
+        covered += length;
     }
-    return true;
+    return covered >= entry.info_len;
 }
 
 // libudf walks a directory with one handle that it frees itself when it reaches the end or fails.
@@ -950,7 +954,7 @@ bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, st
         if (type == ICBTAG_FILE_TYPE_DIRECTORY) {
             subdirs.push_back({std::move(name), {}, entry->fid->icb.loc.lba, false});
         } else if (type == ICBTAG_FILE_TYPE_REGULAR) {
-            if (!udfExtentsInside(entry->fe, partitionStart)) {
+            if (!udfDataInside(entry->fe, partitionStart)) {
                 udf_dirent_free(entry);
                 return cutShort(relative + name);
             }
