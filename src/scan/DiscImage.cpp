@@ -12,12 +12,13 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <type_traits>
+#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -36,9 +37,11 @@ void quietenLibcdio()
     std::call_once(once, [] { cdio_log_set_handler(quietLog); });
 }
 
-// No real directory comes near these; a damaged image must not make us allocate or recurse without end.
+// No real directory comes near this; a damaged image must not make us allocate without end.
 constexpr quint64 kMaxDirectoryBytes = 256ull << 20;
-constexpr std::size_t kMaxDepth = 1000;
+// A directory whose path below the root is longer than a path may be is not walked: the walker could
+// not open it on the disc mounted either, and it bounds the length of every path a listing holds.
+constexpr std::size_t kMaxPathBytes = PATH_MAX;
 constexpr quint64 kBlock = 2048;
 
 struct FileEntry
@@ -313,6 +316,15 @@ void readRockEntries(const std::uint8_t *area, std::size_t length, RockEntry &ro
     }
 }
 
+// A directory of the walk under way: its subdirectories, how many of them were started, and the
+// length of its path below the root.
+template <class Dir> struct WalkLevel
+{
+    std::vector<Dir> subdirs;
+    std::size_t started = 0;
+    std::size_t pathLength = 0;
+};
+
 struct IsoListFree
 {
     void operator()(CdioList_t *list) const { iso9660_filelist_free(list); }
@@ -344,8 +356,10 @@ struct DiscImage::State
     QString recordLabel;
     qint64 listed = 0;
     std::string relative; // the directory being listed, below the root: "SETUP/DATA/"
-    std::vector<quint64> ancestors;
+    std::unordered_set<quint64> visited; // the first block of each directory listed
     QString error;
+    qint64 leftOut = 0;   // directories not walked
+    QString firstLeftOut; // the first of them and why
 
     ~State() { close(); }
 
@@ -376,6 +390,12 @@ struct DiscImage::State
         return fail(quoted() + QStringLiteral(" is damaged: it is cut short ('") + inImage(what) +
                     QStringLiteral("' lies beyond its end)."));
     }
+    // The directory at relative is not walked; the listing goes on.
+    void leaveOut(const QString &why)
+    {
+        if (leftOut++ == 0)
+            firstLeftOut = QLatin1Char('\'') + inImage(relative) + QStringLiteral("', ") + why;
+    }
     bool unreadableDirectory()
     {
         const QString which = relative.empty()
@@ -397,7 +417,8 @@ struct DiscImage::State
                     QStringLiteral(")."));
     }
 
-    template <class Dir> bool walk(const Dir &dir);
+    template <class Dir> bool walk(const Dir &root);
+    template <class Dir> bool list(const Dir &dir, std::vector<WalkLevel<Dir>> &levels);
     bool readBlocks(std::vector<std::uint8_t> &into, quint64 first, quint64 count) const
     {
         into.resize(count * kBlock);
@@ -406,8 +427,8 @@ struct DiscImage::State
     }
     bool readIsoRecords(const IsoDir &dir, quint64 *bytes);
     void readRock(const std::uint8_t *record, std::size_t nameLength, RockEntry &rock);
-    bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs);
-    bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs);
+    bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs, bool *repeated);
+    bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs, bool *repeated);
     bool udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
 };
 
@@ -460,6 +481,19 @@ qint64 DiscImage::FilesListed() const
 QString DiscImage::ErrorText() const
 {
     return m_state->error;
+}
+
+QString DiscImage::LeftOutText() const
+{
+    const State &s = *m_state;
+    if (s.leftOut == 0)
+        return {};
+    QString text = s.quoted() + QStringLiteral(" is listed without ") + s.firstLeftOut + QLatin1Char('.');
+    if (s.leftOut == 2)
+        text += QStringLiteral(" One more directory was left out.");
+    else if (s.leftOut > 2)
+        text += QStringLiteral(" %1 more directories were left out.").arg(s.leftOut - 1);
+    return text;
 }
 
 // The ISO 9660 tree: Rock Ridge names where the image has them (libiso9660 reads them from the
@@ -551,6 +585,8 @@ bool DiscImage::Open(const QString &imagePath)
     s.close();
     s.error.clear();
     s.listed = 0;
+    s.leftOut = 0;
+    s.firstLeftOut.clear();
     s.relative.clear();
     s.path = imagePath;
     s.encodedPath = QFile::encodeName(imagePath).toStdString();
@@ -622,20 +658,59 @@ bool DiscImage::List(clsFileColl &files, ScanObserver &observer, const QString &
     s.observer = &observer;
     s.recordLabel = label;
     s.relative.clear();
-    s.ancestors.clear();
+    s.visited.clear();
+    s.leftOut = 0;
+    s.firstLeftOut.clear();
     const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, {}, 0, true}) : s.walk(s.isoRoot);
     s.files = nullptr;
     s.observer = nullptr;
     return complete;
 }
 
-// One directory and everything below it, in the walker's order, with the walker's observer calls.
-template <class Dir> bool DiscImage::State::walk(const Dir &dir)
+// Everything below the root, in the walker's order, with the walker's observer calls. The directories
+// being walked are kept in levels rather than on the stack, so that no depth of tree can overflow it.
+template <class Dir> bool DiscImage::State::walk(const Dir &root)
 {
+    std::vector<WalkLevel<Dir>> levels;
+    if (!list(root, levels))
+        return false;
+    while (!levels.empty()) {
+        WalkLevel<Dir> &level = levels.back();
+        if (level.started == level.subdirs.size()) {
+            relative.resize(level.pathLength);
+            levels.pop_back();
+            continue;
+        }
+        const std::size_t k = level.started++;
+        observer->subdirectoryStarting(static_cast<qint64>(k), static_cast<qint64>(level.subdirs.size()));
+        const Dir sub = std::move(level.subdirs[k]); // list() adds to levels
+        relative.resize(level.pathLength);
+        relative += sub.name;
+        relative += '/';
+        if (!list(sub, levels))
+            return false;
+    }
+    return true;
+}
+
+// Lists one directory's files and adds it to levels for its subdirectories to be walked; one that leads
+// back into the walk, or lies too deep, is left out. False when the image is damaged.
+template <class Dir> bool DiscImage::State::list(const Dir &dir, std::vector<WalkLevel<Dir>> &levels)
+{
+    if (relative.size() > kMaxPathBytes) {
+        leaveOut(QStringLiteral("whose path is longer than %1 bytes").arg(kMaxPathBytes));
+        return true;
+    }
     std::vector<FileEntry> found;
     std::vector<Dir> subdirs;
-    if (!read(dir, found, subdirs))
+    bool repeated = false;
+    if (!read(dir, found, subdirs, &repeated))
         return false;
+    if (repeated) {
+        leaveOut(
+            QStringLiteral("which leads back to a directory listed before it (the image is damaged there)"));
+        return true;
+    }
     // The walker's order: by the text, then by the bytes the disc holds.
     const auto byName = [](const auto &a, const auto &b) {
         return NameOrder::lessByText(a.name, a.raw.empty() ? a.name : a.raw, b.name,
@@ -669,22 +744,9 @@ template <class Dir> bool DiscImage::State::walk(const Dir &dir)
             }
         }
     }
-    std::vector<FileEntry>().swap(found); // only the subdirectories are kept below this level
 
     observer->yield();
-
-    const auto subdirCount = static_cast<qint64>(subdirs.size());
-    for (qint64 k = 0; k < subdirCount; ++k) {
-        observer->subdirectoryStarting(k, subdirCount);
-        const Dir &sub = subdirs[static_cast<std::size_t>(k)];
-        relative.resize(here);
-        relative += sub.name;
-        relative += '/';
-        if (!walk(sub))
-            return false;
-        ancestors.pop_back();
-    }
-    relative.resize(here);
+    levels.push_back({std::move(subdirs), 0, here});
     return true;
 }
 
@@ -736,11 +798,13 @@ void DiscImage::State::readRock(const std::uint8_t *record, std::size_t nameLeng
 
 // The directory's records are read here, not by libiso9660, which finds a directory only by its path,
 // and a directory Rock Ridge relocated (CL, RE) has none that leads to it.
-bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs)
+bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs,
+                            bool *repeated)
 {
-    if (ancestors.size() >= kMaxDepth || std::count(ancestors.begin(), ancestors.end(), dir.location) > 0)
-        return unreadableDirectory();
-    ancestors.push_back(dir.location);
+    if (!visited.insert(dir.location).second) {
+        *repeated = true;
+        return true;
+    }
     quint64 bytes = 0;
     if (!readIsoRecords(dir, &bytes))
         return false;
@@ -864,13 +928,9 @@ bool DiscImage::State::udfDataInside(const udf_file_entry_t &entry, quint32 part
 }
 
 // libudf walks a directory with one handle that it frees itself when it reaches the end or fails.
-bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs)
+bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs,
+                            bool *repeated)
 {
-    if (ancestors.size() >= kMaxDepth ||
-        (!dir.root && std::count(ancestors.begin(), ancestors.end(), dir.icb) > 0))
-        return unreadableDirectory();
-    ancestors.push_back(dir.root ? ~0ull : dir.icb);
-
     udf_dirent_t *handle = nullptr;
     if (dir.root) {
         handle = udf_get_root(udf, true, 0);
@@ -901,6 +961,11 @@ bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, st
     if (handle->dir_left > 0 && beyondEnd(quint64(handle->i_part_start) + handle->i_loc, blocks)) {
         udf_dirent_free(handle);
         return cutShort(relative.empty() ? std::string("/") : relative);
+    }
+    if (!visited.insert(quint64(handle->i_part_start) + handle->i_loc).second) {
+        udf_dirent_free(handle);
+        *repeated = true;
+        return true;
     }
 
     const quint32 partitionStart = handle->i_part_start;
