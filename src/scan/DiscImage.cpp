@@ -248,6 +248,7 @@ struct RockEntry
     bool present = false;   // the record has Rock Ridge entries
     bool relocated = false; // RE: a directory listed where its CL entry is, not here
     bool named = false;     // NM
+    bool nameCut = false;   // NM's parts stopped being added
     std::string name;       // NM's bytes
     quint32 mode = 0;       // PX's st_mode
     bool childLink = false; // CL: a directory that lies at childLocation
@@ -276,9 +277,15 @@ void readRockEntries(const std::uint8_t *area, std::size_t length, RockEntry &ro
             *continuation = {le32(data), le32(data + 8), le32(data + 16)};
         } else if (is("NM") && dataLength >= 1) {
             rock.present = true;
-            if ((data[0] & 0x06) == 0) { // not the "." or ".." of a directory
+            // As the kernel reads it: no "." or "..", a name ending at a NUL, and one that would reach
+            // 254 bytes ends before the part that would take it there.
+            const std::string_view part(reinterpret_cast<const char *>(data + 1), dataLength - 1);
+            const bool ofName = (data[0] & ~1) == 0; // not "." or "..", nor flags unknown
+            if (ofName && !rock.nameCut && rock.name.size() + part.size() >= 254) {
+                rock.nameCut = true;
+            } else if (ofName && !rock.nameCut) {
                 rock.named = true;
-                rock.name.append(reinterpret_cast<const char *>(data + 1), dataLength - 1);
+                rock.name += part.substr(0, part.find('\0'));
             }
         } else if (is("PX") && dataLength >= 8) {
             rock.present = true;
