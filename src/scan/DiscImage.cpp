@@ -11,6 +11,7 @@
 #include <cdio/udf.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
@@ -18,6 +19,7 @@
 #include <ctime>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <unordered_set>
 #include <vector>
 
