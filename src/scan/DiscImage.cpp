@@ -364,7 +364,7 @@ struct DiscImage::State
     ScanObserver *observer = nullptr;
     QString recordLabel;
     qint64 listed = 0;
-    std::string relative; // the directory being listed, below the root: "SETUP/DATA/"
+    std::string relative;                // the directory being listed, below the root: "SETUP/DATA/"
     std::unordered_set<quint64> visited; // the first block of each directory listed
     QString error;
     qint64 leftOut = 0;   // directories not walked
