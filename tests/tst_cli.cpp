@@ -407,6 +407,27 @@ private Q_SLOTS:
         QCOMPARE(damagedSeen, 12);
     }
 
+    // An image holding a directory that contains itself (a damaged image): the rest of it is stored, the
+    // directory left out is named, and the status says the image was not stored whole.
+    void add_imageWithALoop_storesTheRest()
+    {
+        IsoImage disc("LOOPS");
+        disc.setFileSystems({"-R"});
+        QVERIFY(disc.addFile("a.txt", "1") && disc.addFile("sub/loop/c.txt", "22") &&
+                disc.addFile("sub/zz/d.txt", "333"));
+        if (!disc.build())
+            QSKIP(qPrintable(disc.skipReason()));
+        QVERIFY(disc.makeDirectoryContainItself("LOOP"));
+        const QString cli = newCatalogue("loop.mdb");
+        checkFailed(
+            run({"add", "-c", cli, disc.imagePath()}),
+            {"'" + disc.imagePath() + "' is listed without 'sub/loop/', which leads back to a directory"});
+        QStringList stored;
+        for (const Row &row : catalogueRows(cli))
+            stored << row[2] + ' ' + row[3];
+        QCOMPARE(stored, QStringList({"LOOPS: a.txt 1", "LOOPS: sub/zz/d.txt 3"}));
+    }
+
     // After the searches, which found the catalogue half indexed.
     void check()
     {

@@ -7,6 +7,12 @@
 
 #include <QtTest>
 
+#include <filesystem>
+#include <fstream>
+#include <functional>
+
+#include <sys/stat.h>
+
 namespace {
 
 // Everything a listing tells its observer, one line each, with directory paths below the disc's root:
@@ -42,6 +48,14 @@ struct Recorder : ScanObserver
             result << record.FilePath();
         return result;
     }
+    // "path size" of each record, in order.
+    QStringList pathsAndSizes() const
+    {
+        QStringList result;
+        for (const clsFile &record : files)
+            result << record.FilePath() + ' ' + record.FileSize();
+        return result;
+    }
     QString root;
     QStringList events;
     QMap<QString, QString> records; // label|name|path|size|created|updated by path
@@ -59,6 +73,92 @@ bool run(const QString &program, const QStringList &arguments)
 QString timeText(const QDateTime &when)
 {
     return GeneralDate::toText(when.toSecsSinceEpoch());
+}
+
+// A file whose path is bytes, not necessarily UTF-8 (QFile would make them UTF-8); its directory exists.
+bool addRawFile(const IsoImage &disc, const QByteArray &relativePath, const QByteArray &content)
+{
+    std::ofstream file(QFile::encodeName(disc.sourceDir()).toStdString() + '/' + relativePath.toStdString(),
+                       std::ios::binary);
+    return file.write(content.constData(), content.size()) && file.flush();
+}
+
+// A UDF descriptor tag's checksum (ECMA-167 3/7.2.3).
+uchar udfTagChecksum(const uchar *tag)
+{
+    uchar sum = 0;
+    for (int i = 0; i < 16; ++i)
+        sum = uchar(sum + (i == 4 ? 0 : tag[i]));
+    return sum;
+}
+
+// Makes a UDF descriptor's CRC and checksum match what it now holds.
+void sealUdfTag(uchar *tag)
+{
+    // UDF's CRC is CRC-16/XMODEM; qChecksum knows only other forms.
+    quint16 crc = 0;
+    for (int i = 16; i < 16 + qFromLittleEndian<quint16>(tag + 10); ++i) {
+        crc ^= quint16(tag[i] << 8);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = quint16(crc & 0x8000 ? (crc << 1) ^ 0x1021 : crc << 1);
+    }
+    qToLittleEndian<quint16>(crc, tag + 8);
+    tag[4] = udfTagChecksum(tag);
+}
+
+// Damages a UDF image: change() is given each descriptor of the kind (at 4-byte steps, as file
+// identifiers lie) and says whether it changed it; the image is rewritten when one was.
+bool changeUdfDescriptors(const QString &path, quint16 kind, const std::function<bool(uchar *)> &change)
+{
+    QFile image(path);
+    if (!image.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = image.readAll();
+    bool changed = false;
+    for (qsizetype at = 0; at + 512 <= bytes.size(); at += 4) {
+        auto *tag = reinterpret_cast<uchar *>(bytes.data() + at);
+        if (qFromLittleEndian<quint16>(tag) == kind && tag[4] == udfTagChecksum(tag) && change(tag)) {
+            sealUdfTag(tag);
+            changed = true;
+        }
+    }
+    return changed && image.seek(0) && image.write(bytes) == bytes.size();
+}
+
+// Sets the recorded size of each UDF file entry of a regular file of size bytes.
+bool setUdfFileSize(const QString &path, quint64 size, quint64 newSize)
+{
+    return changeUdfDescriptors(path, 261, [&](uchar *entry) {
+        if (entry[27] != 5 || qFromLittleEndian<quint64>(entry + 56) != size)
+            return false;
+        qToLittleEndian<quint64>(newSize, entry + 56);
+        return true;
+    });
+}
+
+// Makes each UDF directory named name (its file identifier) lead to the file entry of the directory
+// named target instead of its own.
+bool setUdfDirectory(const QString &path, const QByteArray &name, const QByteArray &target)
+{
+    // A file identifier's name: after its own fields and the implementation's, a byte for the form.
+    const auto named = [](const uchar *identifier, const QByteArray &wanted) {
+        const QByteArray name = QByteArray(reinterpret_cast<const char *>(identifier) + 38 +
+                                               qFromLittleEndian<quint16>(identifier + 36),
+                                           identifier[19]);
+        return (identifier[18] & 2) && name == '\x08' + wanted;
+    };
+    quint32 entry = 0;
+    changeUdfDescriptors(path, 257, [&](uchar *identifier) {
+        if (named(identifier, target))
+            entry = qFromLittleEndian<quint32>(identifier + 24);
+        return false;
+    });
+    return entry != 0 && changeUdfDescriptors(path, 257, [&](uchar *identifier) {
+               if (!named(identifier, name))
+                   return false;
+               qToLittleEndian<quint32>(entry, identifier + 24);
+               return true;
+           });
 }
 
 // The observer calls the walker makes for the disc mounted.
@@ -156,6 +256,131 @@ private Q_SLOTS:
         QCOMPARE(fromImage.events, walked(disc, image.VolumeLabel()));
     }
 
+    // Rock Ridge names that are not UTF-8 (Latin-1 bytes, as on old discs) are made text as the walker
+    // makes the names of the disc mounted: two names stay two, and a Latin-1 name and the same name in
+    // UTF-8 keep the walker's order (by their bytes). A name too long for its directory record goes on in
+    // a continuation area.
+    void rockRidgeNames_listedAsTheWalkerListsThem()
+    {
+        IsoImage disc("LATIN1");
+        disc.setFileSystems({"-R"}); // Joliet would refuse the names
+        QVERIFY(::mkdir(QFile::encodeName(disc.sourceDir() + '/').append("d\xe9j\xe0").constData(), 0755) ==
+                0);
+        QVERIFY(addRawFile(disc, "caf\xe8.txt", "1") && addRawFile(disc, "caf\xe9.txt", "22") &&
+                addRawFile(disc, "caf\xc3\xa8.txt", "333") &&
+                addRawFile(disc, "d\xe9j\xe0/in\xfc.txt", "4444") &&
+                addRawFile(disc, QByteArray(200, 'n') + ".txt", "55555"));
+        const bool mounted = disc.buildAndMount();
+        std::filesystem::remove_all(QFile::encodeName(disc.sourceDir()).toStdString()); // Qt cannot name them
+        if (!QFileInfo::exists(disc.imagePath()))
+            QSKIP(qPrintable(disc.skipReason()));
+
+        DiscImage image;
+        QVERIFY2(image.Open(disc.imagePath()), qPrintable(image.ErrorText()));
+        QCOMPARE(image.TreeName(), QStringLiteral("ISO 9660 with Rock Ridge"));
+        Recorder fromImage(disc.imagePath() + '/');
+        QVERIFY2(image.List(fromImage.files, fromImage, "LATIN1"), qPrintable(image.ErrorText()));
+        QCOMPARE(fromImage.pathsAndSizes(),
+                 QStringList({"LATIN1: cafè.txt 3", "LATIN1: cafè.txt 1", "LATIN1: café.txt 2",
+                              "LATIN1: " + QString(200, 'n') + ".txt 5", "LATIN1: déjà/inü.txt 4"}));
+
+        if (!mounted)
+            QSKIP(qPrintable("listed without the mounted disc to compare: " + disc.skipReason()));
+        QCOMPARE(fromImage.events, walked(disc, "LATIN1"));
+    }
+
+    // A tree deeper than ISO 9660's eight levels, as genisoimage makes it with Rock Ridge: the directories
+    // it moves to rr_moved are listed where their CL entries stand, and rr_moved's entries for them (marked
+    // RE) are not listed, as the kernel shows the disc mounted.
+    void rockRidgeRelocatedDirectories_listedWhereTheyBelong()
+    {
+        if (QStandardPaths::findExecutable("genisoimage").isEmpty())
+            QSKIP("genisoimage is not installed");
+        IsoImage source("unused"); // only its tree of files
+        QVERIFY(source.addFile("top.txt", "1") && source.addFile("a/b/c/d/e/f/g/h/mid.txt", "22") &&
+                source.addFile("a/b/c/d/e/f/g/h/i/j/leaf.txt", "333") &&
+                source.addFile("k/l/m/n/o/p/q/h/Other.txt", "4444") && source.addFile("z.txt", "55555"));
+        const QString path = source.sourceDir() + "/../deep.iso";
+        QVERIFY(run("genisoimage", {"-quiet", "-R", "-V", "DEEP", "-o", path, source.sourceDir()}));
+
+        DiscImage image;
+        QVERIFY2(image.Open(path), qPrintable(image.ErrorText()));
+        QCOMPARE(image.TreeName(), QStringLiteral("ISO 9660 with Rock Ridge"));
+        Recorder fromImage(path + '/');
+        QVERIFY2(image.List(fromImage.files, fromImage, "DEEP"), qPrintable(image.ErrorText()));
+        Recorder fromTree(source.sourceDir() + '/');
+        DirectoryWalker walker(fromTree.files, fromTree);
+        walker.setLabel("DEEP");
+        walker.ScanDirectory(source.sourceDir());
+        QCOMPARE(fromImage.pathsAndSizes(), fromTree.pathsAndSizes());
+        QCOMPARE(fromImage.pathsAndSizes().size(), 5);
+        QCOMPARE(fromImage.events.filter("rr_moved"), QStringList{"dir rr_moved/"}); // empty, as mounted
+    }
+
+    // A tree far deeper than a disc needs but whole: listed to its end as the walker lists it mounted.
+    void deepTree_listedToItsEnd()
+    {
+        IsoImage disc("DEEP");
+        const QString deep = QString("d/").repeated(1100);
+        QVERIFY(disc.addFile("top.txt", "1") && disc.addFile(deep + "leaf.txt", "22"));
+        const bool mounted = disc.buildAndMount();
+        if (!QFileInfo::exists(disc.imagePath()))
+            QSKIP(qPrintable(disc.skipReason()));
+
+        DiscImage image;
+        QVERIFY2(image.Open(disc.imagePath()), qPrintable(image.ErrorText()));
+        Recorder fromImage(disc.imagePath() + '/');
+        QVERIFY2(image.List(fromImage.files, fromImage, "DEEP"), qPrintable(image.ErrorText()));
+        QCOMPARE(image.LeftOutText(), QString());
+        QCOMPARE(fromImage.pathsAndSizes(), QStringList({"DEEP: top.txt 1", "DEEP: " + deep + "leaf.txt 2"}));
+
+        if (!mounted)
+            QSKIP(qPrintable("listed without the mounted disc to compare: " + disc.skipReason()));
+        QCOMPARE(fromImage.events, walked(disc, "DEEP"));
+    }
+
+    // A directory that contains itself (its record names the extent of the directory holding it, as in
+    // a damaged image) is left out, and said to be; the rest of the image is listed. ISO 9660 and UDF.
+    void directoryContainingItself_leftOut_theRestListed_data()
+    {
+        QTest::addColumn<bool>("udf");
+        QTest::newRow("ISO 9660") << false;
+        QTest::newRow("UDF") << true;
+    }
+    void directoryContainingItself_leftOut_theRestListed()
+    {
+        QFETCH(bool, udf);
+        IsoImage disc("LOOPS");
+        disc.setFileSystems({"-R"});
+        QVERIFY(disc.addFile("a.txt", "1") && disc.addFile("sub/b.txt", "22") &&
+                disc.addFile("sub/loop/c.txt", "333") && disc.addFile("sub/zz/d.txt", "4444"));
+        QString path = disc.imagePath();
+        if (udf) {
+            if (QStandardPaths::findExecutable("genisoimage").isEmpty())
+                QSKIP("genisoimage is not installed");
+            path = disc.sourceDir() + "/../udf.iso";
+            QVERIFY(run("genisoimage", {"-quiet", "-udf", "-V", "LOOPS", "-o", path, disc.sourceDir()}));
+            QVERIFY(setUdfDirectory(path, "loop", "sub"));
+        } else {
+            if (!disc.build())
+                QSKIP(qPrintable(disc.skipReason()));
+            QVERIFY(disc.makeDirectoryContainItself("LOOP"));
+        }
+
+        DiscImage image;
+        QVERIFY2(image.Open(path), qPrintable(image.ErrorText()));
+        QCOMPARE(image.TreeName(), udf ? "UDF" : "ISO 9660 with Rock Ridge");
+        Recorder listing(path + '/');
+        QVERIFY2(image.List(listing.files, listing, "LOOPS"), qPrintable(image.ErrorText()));
+        QCOMPARE(listing.pathsAndSizes(),
+                 QStringList({"LOOPS: a.txt 1", "LOOPS: sub/b.txt 2", "LOOPS: sub/zz/d.txt 4"}));
+        QCOMPARE(image.LeftOutText(), "'" + path +
+                                          "' is listed without 'sub/loop/', which leads back to a directory "
+                                          "listed before it (the image is damaged there).");
+        QCOMPARE(image.ErrorText(), QString());
+        QVERIFY(image.Open(path) && image.LeftOutText().isEmpty()); // until it is listed again
+    }
+
     void udfImage_listedWithItsNamesSizesAndTimes()
     {
         if (QStandardPaths::findExecutable("genisoimage").isEmpty())
@@ -221,6 +446,10 @@ private Q_SLOTS:
             const QString udf = dir.path() + "/udf.iso";
             QVERIFY(run("genisoimage", {"-quiet", "-udf", "-o", udf, good.sourceDir()}));
             cases.append({cut(udf, "udf-half.iso", -1), cutShort, "UDF"});
+            // A file whose recorded size runs far past the end of the image.
+            const QString oversized = cut(udf, "udf-oversized.iso", QFileInfo(udf).size());
+            QVERIFY(setUdfFileSize(oversized, 400'000, 450'971'567'510));
+            cases.append({oversized, cutShort, "UDF"});
         }
         if (!QStandardPaths::findExecutable("mkudffs").isEmpty()) {
             // UDF 2.01 as mkudffs writes it, with extended file entries, which libudf does not read.

@@ -181,6 +181,9 @@ int RunAdd(const Options &options)
             report(source->ErrorText());
             continue;
         }
+        // What could be listed is stored; what could not is said, and the status tells of it.
+        if (const QString leftOut = source->LeftOutText(); !leftOut.isEmpty())
+            report(leftOut);
         if (files.Count() == 0) {
             failed(QStringLiteral("no files found; nothing was added"));
             continue;

@@ -112,6 +112,7 @@ public:
     }
 
     QString ErrorText() const override { return m_image.ErrorText(); }
+    QString LeftOutText() const override { return m_image.LeftOutText(); }
 
 private:
     DiscImage m_image;

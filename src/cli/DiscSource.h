@@ -23,6 +23,9 @@ public:
     // could not be listed completely; ErrorText() says why, in a message that names the source.
     virtual bool List(clsFileColl &files, ScanObserver &observer, const QString &label) = 0;
     virtual QString ErrorText() const = 0;
+    // What a List() that succeeded left out of the disc, in a message that names the source; empty when
+    // nothing was.
+    virtual QString LeftOutText() const { return {}; }
 
     // The source for the path given on the command line; null, with *error saying why (naming the
     // path), when it is

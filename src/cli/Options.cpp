@@ -192,7 +192,9 @@ QString HelpText(const QString &command)
                            "A SOURCE is a mounted disc, a directory, or a disc image file (ISO 9660 with\n"
                            "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
                            "the volume label for a mounted disc or an image, else the directory's name.\n"
-                           "A SOURCE that fails is reported and the next one is still catalogued.\n"
+                           "A SOURCE that fails is reported and the next one is still catalogued. An\n"
+                           "image is catalogued without a directory that leads back into its tree (a\n"
+                           "damaged image) or lies deeper than a path can reach; that is reported too.\n"
                            "The search index is brought up to date once more than 250,000 files wait\n"
                            "for it (and by check); until then searches read those files from the table.\n"
                            "\n"
@@ -201,7 +203,7 @@ QString HelpText(const QString &command)
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
-                               "Exit status is 0 if every SOURCE was catalogued, 2 otherwise.\n");
+                               "Exit status is 0 if every SOURCE was catalogued whole, 2 otherwise.\n");
     } else if (command == QLatin1StringView("discs")) {
         text = QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"
                               "List the catalogued discs in the order they were first catalogued, one line\n"

@@ -42,12 +42,11 @@ public:
         m_names.push_back(name);
     }
 
-    // The listing order of NameOrder::less, by text.
+    // The listing order of NameOrder::lessByText.
     void sort()
     {
         std::sort(m_names.begin(), m_names.end(), [this](const Name &a, const Name &b) {
-            const int order = NameOrder::compareIgnoringCase(text(a), text(b));
-            return order != 0 ? order < 0 : raw(a) < raw(b);
+            return NameOrder::lessByText(text(a), raw(a), text(b), raw(b));
         });
     }
 

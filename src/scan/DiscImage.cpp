@@ -1,5 +1,6 @@
 #include "scan/DiscImage.h"
 
+#include "catalogue/TextForms.h"
 #include "drives/Drives.h"
 #include "scan/NameOrder.h"
 
@@ -10,13 +11,16 @@
 #include <cdio/udf.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <mutex>
 #include <string>
-#include <type_traits>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 #include <fcntl.h>
@@ -35,14 +39,17 @@ void quietenLibcdio()
     std::call_once(once, [] { cdio_log_set_handler(quietLog); });
 }
 
-// No real directory comes near these; a damaged image must not make us allocate or recurse without end.
+// No real directory comes near this; a damaged image must not make us allocate without end.
 constexpr quint64 kMaxDirectoryBytes = 256ull << 20;
-constexpr std::size_t kMaxDepth = 1000;
+// A directory whose path below the root is longer than a path may be is not walked: the walker could
+// not open it on the disc mounted either, and it bounds the length of every path a listing holds.
+constexpr std::size_t kMaxPathBytes = PATH_MAX;
 constexpr quint64 kBlock = 2048;
 
 struct FileEntry
 {
-    std::string name; // UTF-8
+    std::string name; // as listed (UTF-8)
+    std::string raw;  // the bytes of a Rock Ridge name that is not UTF-8; empty for any other
     quint64 size = 0;
     std::time_t modified = 0;
     std::time_t created = 0;
@@ -51,14 +58,15 @@ struct FileEntry
 struct IsoDir
 {
     std::string name; // as listed (UTF-8)
-    std::string raw;  // as the image spells it, for libiso9660's path lookup
+    std::string raw;  // as for FileEntry
     quint64 location = 0;
-    quint64 bytes = 0;
+    quint64 bytes = 0; // 0 for a directory Rock Ridge relocated: its own "." record says
 };
 
 struct UdfDir
 {
     std::string name;
+    std::string raw; // always empty: UDF's names are text
     quint32 icb = 0; // the block of its file entry in the partition
     bool root = false;
 };
@@ -98,9 +106,18 @@ std::time_t fromLongIsoTime(const iso9660_ltime_t &time)
     return timegm(&parts) - static_cast<std::time_t>(static_cast<signed char>(time.lt_gmtoff)) * 15 * 60;
 }
 
-std::time_t fromRockTime(const iso_rock_time_t &time)
+// A time of Rock Ridge's TF entry, in the 7-byte or the 17-byte form.
+std::time_t fromTfTime(const std::uint8_t *bytes, bool longForm)
 {
-    return time.b_longdate ? fromLongIsoTime(time.t.ltime) : fromShortIsoTime(time.t.dtime);
+    static_assert(sizeof(iso9660_dtime_t) == 7 && sizeof(iso9660_ltime_t) == 17);
+    if (longForm) {
+        iso9660_ltime_t time;
+        std::memcpy(&time, bytes, sizeof time);
+        return fromLongIsoTime(time);
+    }
+    iso9660_dtime_t time;
+    std::memcpy(&time, bytes, sizeof time);
+    return fromShortIsoTime(time);
 }
 
 std::time_t fromUdfTime(const udf_timestamp_t &stamp)
@@ -216,35 +233,106 @@ bool udfRootSound(const udf_t *udf)
     return !udfTagIs(entry.tag, TAGID_FILE_ENTRY) || udfEntrySound(entry);
 }
 
-// libiso9660 cuts a Joliet name to as many bytes of UTF-8 as it had bytes of UCS-2, which loses the end
-// of names in scripts that take three bytes a letter; so for a Joliet tree the names are decoded again
-// from the directory's records, taken in the order libiso9660 takes them. Empty when they cannot be.
-std::vector<std::string> jolietNames(const iso9660_t *iso, quint64 location, quint64 bytes)
+quint32 le32(const std::uint8_t *p)
 {
-    const quint64 blocks = (bytes + kBlock - 1) / kBlock;
-    std::vector<std::uint8_t> records(blocks * kBlock);
-    if (records.empty() || location + blocks > 0x7FFFFFFF ||
-        iso9660_iso_seek_read(iso, records.data(), lsn_t(location), long(blocks)) != long(records.size()))
-        return {};
-    std::vector<std::string> names;
-    for (std::size_t offset = 0; offset < records.size();) {
-        const std::size_t length = records[offset];
-        if (length == 0 || (offset + length - 1) / kBlock != offset / kBlock) {
-            offset += kBlock - offset % kBlock; // the rest of the block is unused
-            continue;
-        }
-        const std::size_t nameLength = length > 33 ? records[offset + 32] : 0;
-        if (length < 34 || 33 + nameLength > length)
-            return {};
-        const std::uint8_t *name = records.data() + offset + 33;
-        QString text;
-        for (std::size_t i = 0; i + 1 < nameLength; i += 2)
-            text.append(QChar(char16_t(name[i] << 8 | name[i + 1])));
-        names.push_back(nameLength == 1 ? std::string(".") : text.toStdString()); // "." and ".." are one byte
-        offset += length;
-    }
-    return names;
+    return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
 }
+
+// The parts of an ISO 9660 directory record (ECMA-119 9.1) that a listing reads.
+namespace IsoRecord {
+constexpr std::size_t kExtent = 2, kSize = 10, kRecorded = 18, kFlags = 25, kNameLength = 32, kName = 33;
+constexpr std::uint8_t kDirectory = 0x02, kMoreParts = 0x80;
+} // namespace IsoRecord
+
+// What Rock Ridge's entries in one directory record's System Use area say (RRIP 1.12).
+struct RockEntry
+{
+    bool present = false;   // the record has Rock Ridge entries
+    bool relocated = false; // RE: a directory listed where its CL entry is, not here
+    bool named = false;     // NM
+    bool nameCut = false;   // NM's parts stopped being added
+    std::string name;       // NM's bytes
+    quint32 mode = 0;       // PX's st_mode
+    bool childLink = false; // CL: a directory that lies at childLocation
+    quint32 childLocation = 0;
+    bool modified = false, created = false;
+    std::time_t modifiedTime = 0, createdTime = 0;
+};
+
+// Reads the entries of one System Use area (or continuation area) into rock; where a CE entry points
+// to a continuation area, sets *continuation to its block, offset and length.
+void readRockEntries(const std::uint8_t *area, std::size_t length, RockEntry &rock,
+                     std::array<quint32, 3> *continuation)
+{
+    while (length >= 4) {
+        const std::size_t entryLength = area[2];
+        if (entryLength < 4 || entryLength > length)
+            return;
+        const std::uint8_t *const data = area + 4;
+        const std::size_t dataLength = entryLength - 4;
+        const auto is = [&](const char *signature) {
+            return area[0] == std::uint8_t(signature[0]) && area[1] == std::uint8_t(signature[1]);
+        };
+        if (is("ST")) {
+            return;
+        } else if (is("CE") && dataLength >= 24) {
+            *continuation = {le32(data), le32(data + 8), le32(data + 16)};
+        } else if (is("NM") && dataLength >= 1) {
+            rock.present = true;
+            // As the kernel reads it: no "." or "..", a name ending at a NUL, and one that would reach
+            // 254 bytes ends before the part that would take it there.
+            const std::string_view part(reinterpret_cast<const char *>(data + 1), dataLength - 1);
+            const bool ofName = (data[0] & ~1) == 0; // not "." or "..", nor flags unknown
+            if (ofName && !rock.nameCut && rock.name.size() + part.size() >= 254) {
+                rock.nameCut = true;
+            } else if (ofName && !rock.nameCut) {
+                rock.named = true;
+                rock.name += part.substr(0, part.find('\0'));
+            }
+        } else if (is("PX") && dataLength >= 8) {
+            rock.present = true;
+            rock.mode = le32(data);
+        } else if (is("TF") && dataLength >= 1) {
+            rock.present = true;
+            const bool longForm = data[0] & 0x80;
+            const std::size_t size = longForm ? 17 : 7;
+            std::size_t at = 1;
+            // Creation, modification, then access, attribute change, backup, expiration, effective.
+            for (std::uint8_t bit = 1; bit < 0x80 && at + size <= dataLength; bit = std::uint8_t(bit << 1)) {
+                if (!(data[0] & bit))
+                    continue;
+                if (bit == 1) {
+                    rock.created = true;
+                    rock.createdTime = fromTfTime(data + at, longForm);
+                } else if (bit == 2) {
+                    rock.modified = true;
+                    rock.modifiedTime = fromTfTime(data + at, longForm);
+                }
+                at += size;
+            }
+        } else if (is("CL") && dataLength >= 8) {
+            rock.present = true;
+            rock.childLink = true;
+            rock.childLocation = le32(data);
+        } else if (is("RE")) {
+            rock.present = true;
+            rock.relocated = true;
+        } else if (is("PL") || is("SL") || is("PN") || is("RR")) {
+            rock.present = true;
+        }
+        area += entryLength;
+        length -= entryLength;
+    }
+}
+
+// A directory of the walk under way: its subdirectories, how many of them were started, and the
+// length of its path below the root.
+template <class Dir> struct WalkLevel
+{
+    std::vector<Dir> subdirs;
+    std::size_t started = 0;
+    std::size_t pathLength = 0;
+};
 
 struct IsoListFree
 {
@@ -265,16 +353,22 @@ struct DiscImage::State
     udf_t *udf = nullptr;
     quint32 udfPartitionStart = 0;
     IsoDir isoRoot;
+    quint8 jolietLevel = 0;
+    std::size_t rockSkip = 0;          // bytes before the Rock Ridge entries of a System Use area (SP)
+    std::vector<std::uint8_t> records; // the directory being read
+    std::vector<std::uint8_t> area;    // a block holding Rock Ridge continuation areas
+    quint64 areaBlock = ~0ull;
 
     // The listing under way.
     clsFileColl *files = nullptr;
     ScanObserver *observer = nullptr;
     QString recordLabel;
     qint64 listed = 0;
-    std::string rawPath;  // the directory being listed, for libiso9660: "/SETUP/DATA/"
-    std::string relative; // the same as listed, below the root: "SETUP/DATA/"
-    std::vector<quint64> ancestors;
+    std::string relative;                // the directory being listed, below the root: "SETUP/DATA/"
+    std::unordered_set<quint64> visited; // the first block of each directory listed
     QString error;
+    qint64 leftOut = 0;   // directories not walked
+    QString firstLeftOut; // the first of them and why
 
     ~State() { close(); }
 
@@ -305,6 +399,12 @@ struct DiscImage::State
         return fail(quoted() + QStringLiteral(" is damaged: it is cut short ('") + inImage(what) +
                     QStringLiteral("' lies beyond its end)."));
     }
+    // The directory at relative is not walked; the listing goes on.
+    void leaveOut(const QString &why)
+    {
+        if (leftOut++ == 0)
+            firstLeftOut = QLatin1Char('\'') + inImage(relative) + QStringLiteral("', ") + why;
+    }
     bool unreadableDirectory()
     {
         const QString which = relative.empty()
@@ -326,10 +426,19 @@ struct DiscImage::State
                     QStringLiteral(")."));
     }
 
-    template <class Dir> bool walk(const Dir &dir);
-    bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs);
-    bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs);
-    bool udfExtentsInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
+    template <class Dir> bool walk(const Dir &root);
+    template <class Dir> bool list(const Dir &dir, std::vector<WalkLevel<Dir>> &levels);
+    bool readBlocks(std::vector<std::uint8_t> &into, quint64 first, quint64 count) const
+    {
+        into.resize(count * kBlock);
+        return first + count <= 0x7FFFFFFF &&
+               iso9660_iso_seek_read(iso, into.data(), lsn_t(first), long(count)) == long(into.size());
+    }
+    bool readIsoRecords(const IsoDir &dir, quint64 *bytes);
+    void readRock(const std::uint8_t *record, std::size_t nameLength, RockEntry &rock);
+    bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs, bool *repeated);
+    bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs, bool *repeated);
+    bool udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
 };
 
 DiscImage::DiscImage() : m_state(std::make_unique<State>()) {}
@@ -383,6 +492,19 @@ QString DiscImage::ErrorText() const
     return m_state->error;
 }
 
+QString DiscImage::LeftOutText() const
+{
+    const State &s = *m_state;
+    if (s.leftOut == 0)
+        return {};
+    QString text = s.quoted() + QStringLiteral(" is listed without ") + s.firstLeftOut + QLatin1Char('.');
+    if (s.leftOut == 2)
+        text += QStringLiteral(" One more directory was left out.");
+    else if (s.leftOut > 2)
+        text += QStringLiteral(" %1 more directories were left out.").arg(s.leftOut - 1);
+    return text;
+}
+
 // The ISO 9660 tree: Rock Ridge names where the image has them (libiso9660 reads them from the
 // primary tree, so Joliet is not asked for then), else Joliet's, else the plain names.
 bool DiscImage::State::openIso()
@@ -410,8 +532,23 @@ bool DiscImage::State::openIso()
             iso9660_close(joliet);
         }
     }
-    tree = rock ? Tree::RockRidge : (iso9660_ifs_get_joliet_level(iso) > 0 ? Tree::Joliet : Tree::Iso9660);
+    jolietLevel = iso9660_ifs_get_joliet_level(iso);
+    tree = rock ? Tree::RockRidge : (jolietLevel > 0 ? Tree::Joliet : Tree::Iso9660);
     isoRoot = root ? IsoDir{{}, {}, static_cast<quint32>(root->lsn), root->size} : IsoDir{};
+    // Rock Ridge's entries start where the SP entry of the root's "." record says: that many bytes
+    // into each System Use area, after the 14 bytes of CD-ROM XA's own where it stands after them.
+    rockSkip = 0;
+    areaBlock = ~0ull;
+    if (rock && root && readBlocks(records, quint32(root->lsn), 1)) {
+        const std::uint8_t *const dot = records.data();
+        for (const std::size_t at : {IsoRecord::kName + 1, IsoRecord::kName + 15}) {
+            if (at + 7 <= dot[0] && dot[at] == 'S' && dot[at + 1] == 'P' && dot[at + 4] == 0xBE &&
+                dot[at + 5] == 0xEF) {
+                rockSkip = at - IsoRecord::kName - 1 + dot[at + 6];
+                break;
+            }
+        }
+    }
     return true;
 }
 
@@ -457,6 +594,8 @@ bool DiscImage::Open(const QString &imagePath)
     s.close();
     s.error.clear();
     s.listed = 0;
+    s.leftOut = 0;
+    s.firstLeftOut.clear();
     s.relative.clear();
     s.path = imagePath;
     s.encodedPath = QFile::encodeName(imagePath).toStdString();
@@ -527,23 +666,65 @@ bool DiscImage::List(clsFileColl &files, ScanObserver &observer, const QString &
     s.files = &files;
     s.observer = &observer;
     s.recordLabel = label;
-    s.rawPath.assign(1, '/');
     s.relative.clear();
-    s.ancestors.clear();
-    const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, 0, true}) : s.walk(s.isoRoot);
+    s.visited.clear();
+    s.leftOut = 0;
+    s.firstLeftOut.clear();
+    const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, {}, 0, true}) : s.walk(s.isoRoot);
     s.files = nullptr;
     s.observer = nullptr;
     return complete;
 }
 
-// One directory and everything below it, in the walker's order, with the walker's observer calls.
-template <class Dir> bool DiscImage::State::walk(const Dir &dir)
+// Everything below the root, in the walker's order, with the walker's observer calls. The directories
+// being walked are kept in levels rather than on the stack, so that no depth of tree can overflow it.
+template <class Dir> bool DiscImage::State::walk(const Dir &root)
 {
+    std::vector<WalkLevel<Dir>> levels;
+    if (!list(root, levels))
+        return false;
+    while (!levels.empty()) {
+        WalkLevel<Dir> &level = levels.back();
+        if (level.started == level.subdirs.size()) {
+            relative.resize(level.pathLength);
+            levels.pop_back();
+            continue;
+        }
+        const std::size_t k = level.started++;
+        observer->subdirectoryStarting(static_cast<qint64>(k), static_cast<qint64>(level.subdirs.size()));
+        const Dir sub = std::move(level.subdirs[k]); // list() adds to levels
+        relative.resize(level.pathLength);
+        relative += sub.name;
+        relative += '/';
+        if (!list(sub, levels))
+            return false;
+    }
+    return true;
+}
+
+// Lists one directory's files and adds it to levels for its subdirectories to be walked; one that leads
+// back into the walk, or lies too deep, is left out. False when the image is damaged.
+template <class Dir> bool DiscImage::State::list(const Dir &dir, std::vector<WalkLevel<Dir>> &levels)
+{
+    if (relative.size() > kMaxPathBytes) {
+        leaveOut(QStringLiteral("whose path is longer than %1 bytes").arg(kMaxPathBytes));
+        return true;
+    }
     std::vector<FileEntry> found;
     std::vector<Dir> subdirs;
-    if (!read(dir, found, subdirs))
+    bool repeated = false;
+    if (!read(dir, found, subdirs, &repeated))
         return false;
-    const auto byName = [](const auto &a, const auto &b) { return NameOrder::less(a.name, b.name); };
+    if (repeated) {
+        leaveOut(
+            QStringLiteral("which leads back to a directory listed before it (the image is damaged there)"));
+        return true;
+    }
+    // The walker's order: by the text, then by the bytes the disc holds.
+    const auto byName = [](const auto &a, const auto &b) {
+        return NameOrder::lessByText(a.name, a.raw.empty() ? a.name : a.raw, b.name,
+                                     b.raw.empty() ? b.name : b.raw);
+    };
     std::sort(found.begin(), found.end(), byName);
     std::sort(subdirs.begin(), subdirs.end(), byName);
 
@@ -572,101 +753,158 @@ template <class Dir> bool DiscImage::State::walk(const Dir &dir)
             }
         }
     }
-    std::vector<FileEntry>().swap(found); // only the subdirectories are kept below this level
 
     observer->yield();
-
-    const auto subdirCount = static_cast<qint64>(subdirs.size());
-    const std::size_t rawHere = rawPath.size();
-    for (qint64 k = 0; k < subdirCount; ++k) {
-        observer->subdirectoryStarting(k, subdirCount);
-        const Dir &sub = subdirs[static_cast<std::size_t>(k)];
-        relative.resize(here);
-        relative += sub.name;
-        relative += '/';
-        if constexpr (std::is_same_v<Dir, IsoDir>) {
-            rawPath.resize(rawHere);
-            rawPath += sub.raw;
-            rawPath += '/';
-        }
-        if (!walk(sub))
-            return false;
-        ancestors.pop_back();
-    }
-    relative.resize(here);
-    rawPath.resize(rawHere);
+    levels.push_back({std::move(subdirs), 0, here});
     return true;
 }
 
-bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs)
+// Reads the records of a directory into records; *bytes is its length, taken from its own "." record
+// for one that Rock Ridge relocated. False, with the error set, when they cannot be read.
+bool DiscImage::State::readIsoRecords(const IsoDir &dir, quint64 *bytes)
 {
-    if (ancestors.size() >= kMaxDepth || std::count(ancestors.begin(), ancestors.end(), dir.location) > 0)
-        return unreadableDirectory();
-    ancestors.push_back(dir.location);
-    if (dir.bytes > kMaxDirectoryBytes)
-        return unreadableDirectory();
-    if (beyondEnd(dir.location, (dir.bytes + kBlock - 1) / kBlock))
-        return cutShort(relative.empty() ? std::string("/") : relative);
-    std::unique_ptr<CdioList_t, IsoListFree> list(iso9660_ifs_readdir(iso, rawPath.c_str()));
-    if (!list)
-        return unreadableDirectory();
-
-    const quint8 jolietLevel = tree == Tree::Joliet ? iso9660_ifs_get_joliet_level(iso) : 0;
-    std::vector<std::string> joliet;
-    if (jolietLevel > 0) {
-        joliet = jolietNames(iso, dir.location, dir.bytes);
-        if (joliet.size() != _cdio_list_length(list.get()))
-            joliet.clear();
+    const std::string where = relative.empty() ? std::string("/") : relative;
+    *bytes = dir.bytes;
+    if (*bytes == 0) {
+        if (beyondEnd(dir.location, 1))
+            return cutShort(where);
+        if (!readBlocks(records, dir.location, 1) || records[0] <= IsoRecord::kName)
+            return unreadableDirectory();
+        *bytes = le32(records.data() + IsoRecord::kSize);
     }
-    const char *previousFile = nullptr;
-    std::size_t index = 0;
-    for (CdioListNode_t *node = _cdio_list_begin(list.get()); node;
-         node = _cdio_list_node_next(node), ++index) {
-        const auto *entry = static_cast<const iso9660_stat_t *>(_cdio_list_node_data(node));
-        const bool rock = entry->rr.b3_rock == yep;
-        const mode_t type = rock ? (entry->rr.st_mode & S_IFMT) : 0;
-        const bool isFile = entry->type == iso9660_stat_t::_STAT_FILE && (type == 0 || S_ISREG(type));
-        const bool isDir = entry->type == iso9660_stat_t::_STAT_DIR && (type == 0 || S_ISDIR(type));
-        // A file over 4 GiB comes as several records of one name, one per part: they make one file.
-        if (isFile && previousFile && std::strcmp(previousFile, entry->filename) == 0) {
-            if (beyondEnd(static_cast<quint32>(entry->lsn), entry->secsize))
-                return cutShort(relative + found.back().name);
-            found.back().size += entry->size;
+    if (*bytes == 0 || *bytes > kMaxDirectoryBytes)
+        return unreadableDirectory();
+    const quint64 blocks = (*bytes + kBlock - 1) / kBlock;
+    if (beyondEnd(dir.location, blocks))
+        return cutShort(where);
+    return readBlocks(records, dir.location, blocks) || unreadableDirectory();
+}
+
+// Rock Ridge's entries of a directory record, following its continuation areas (CE) as the kernel
+// does, at most 32 of them; an area that cannot be read ends them.
+void DiscImage::State::readRock(const std::uint8_t *record, std::size_t nameLength, RockEntry &rock)
+{
+    const std::size_t length = record[0];
+    const std::size_t start = IsoRecord::kName + nameLength + (nameLength % 2 == 0 ? 1 : 0) + rockSkip;
+    if (start >= length)
+        return;
+    std::array<quint32, 3> next{}; // block, offset, length
+    readRockEntries(record + start, length - start, rock, &next);
+    for (int followed = 0; next[2] != 0 && followed < 32; ++followed) {
+        const auto [block, offset, size] = next;
+        next = {};
+        if (offset >= kBlock || size > kBlock - offset || beyondEnd(block, 1))
+            return;
+        if (block != areaBlock) {
+            areaBlock = ~0ull;
+            if (!readBlocks(area, block, 1))
+                return;
+            areaBlock = block;
+        }
+        readRockEntries(area.data() + offset, size, rock, &next);
+    }
+}
+
+// The directory's records are read here, not by libiso9660, which finds a directory only by its path,
+// and a directory Rock Ridge relocated (CL, RE) has none that leads to it.
+bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs,
+                            bool *repeated)
+{
+    if (!visited.insert(dir.location).second) {
+        *repeated = true;
+        return true;
+    }
+    quint64 bytes = 0;
+    if (!readIsoRecords(dir, &bytes))
+        return false;
+
+    bool partOfFile = false; // the record before said the next one is a further part of its file
+    bool fileListed = false; // and that file is listed
+    for (std::size_t offset = 0; offset < bytes;) {
+        const std::uint8_t *const record = records.data() + offset;
+        const std::size_t length = record[0];
+        if (length == 0 || (offset + length - 1) / kBlock != offset / kBlock) {
+            offset += kBlock - offset % kBlock; // the rest of the block is unused
             continue;
         }
-        previousFile = nullptr;
-        std::string name = rock             ? std::string(entry->filename)
-                           : joliet.empty() ? translatedName(entry->filename, jolietLevel)
-                                            : translatedName(joliet[index].c_str(), jolietLevel);
+        offset += length;
+        const std::size_t nameLength = length > IsoRecord::kNameLength ? record[IsoRecord::kNameLength] : 0;
+        if (nameLength == 0 || IsoRecord::kName + nameLength > length)
+            return unreadableDirectory();
+        const char *const isoName = reinterpret_cast<const char *>(record + IsoRecord::kName);
+        if (nameLength == 1 && (isoName[0] == 0 || isoName[0] == 1))
+            continue; // "." and ".."
+        const std::uint8_t flags = record[IsoRecord::kFlags];
+        const quint32 extent = le32(record + IsoRecord::kExtent);
+        const quint32 size = le32(record + IsoRecord::kSize);
+        const quint64 blocks = (quint64(size) + kBlock - 1) / kBlock;
+
+        // A file over 4 GiB comes as several records, one per part: they make one file.
+        const bool furtherPart = partOfFile;
+        partOfFile = !(flags & IsoRecord::kDirectory) && (flags & IsoRecord::kMoreParts);
+        if (furtherPart) {
+            if (fileListed && beyondEnd(extent, blocks))
+                return cutShort(relative + found.back().name);
+            if (fileListed)
+                found.back().size += size;
+            continue;
+        }
+        fileListed = false;
+
+        RockEntry rock;
+        if (tree == Tree::RockRidge)
+            readRock(record, nameLength, rock);
+        if (rock.relocated)
+            continue; // listed where its CL entry stands
+        // Rock Ridge names are bytes, made text as the walker makes the names of the disc mounted.
+        std::string name;
+        std::string raw;
+        if (rock.named) {
+            TextForms::appendFileName(name, rock.name);
+            if (name != rock.name)
+                raw = std::move(rock.name);
+        } else if (tree == Tree::Joliet) {
+            QString text;
+            for (std::size_t i = 0; i + 1 < nameLength; i += 2)
+                text.append(QChar(char16_t(std::uint8_t(isoName[i]) << 8 | std::uint8_t(isoName[i + 1]))));
+            name = translatedName(text.toStdString().c_str(), jolietLevel);
+        } else {
+            name = translatedName(std::string(isoName, strnlen(isoName, nameLength)).c_str(), 0);
+        }
+        const quint32 type = rock.present ? rock.mode & S_IFMT : 0;
+        const bool isDir =
+            rock.childLink || ((flags & IsoRecord::kDirectory) && (type == 0 || S_ISDIR(type)));
+        const bool isFile = !(flags & IsoRecord::kDirectory) && !isDir && (type == 0 || S_ISREG(type));
         if (name.empty() || name.front() == '.' || !(isFile || isDir))
             continue;
         if (isDir) {
-            subdirs.push_back(
-                {std::move(name), entry->filename, static_cast<quint32>(entry->lsn), entry->size});
+            // A directory relocated by Rock Ridge is listed here, where its CL entry stands.
+            subdirs.push_back({std::move(name), std::move(raw), rock.childLink ? rock.childLocation : extent,
+                               rock.childLink ? 0 : size});
             continue;
         }
-        if (beyondEnd(static_cast<quint32>(entry->lsn), entry->secsize))
+        if (beyondEnd(extent, blocks))
             return cutShort(relative + name);
-        const std::time_t modified =
-            rock && entry->rr.modify.b_used ? fromRockTime(entry->rr.modify) : fromLocal(entry->tm);
-        const std::time_t created =
-            rock && entry->rr.create.b_used ? fromRockTime(entry->rr.create) : modified;
-        found.push_back({std::move(name), entry->size, modified, created});
-        previousFile = entry->filename;
+        iso9660_dtime_t recorded;
+        std::memcpy(&recorded, record + IsoRecord::kRecorded, sizeof recorded);
+        const std::time_t modified = rock.modified ? rock.modifiedTime : fromShortIsoTime(recorded);
+        const std::time_t created = rock.created ? rock.createdTime : modified;
+        found.push_back({std::move(name), std::move(raw), size, modified, created});
+        fileListed = true;
     }
     return true;
 }
 
-// Whether every recorded extent of a UDF file lies inside the image (libudf reads only the first).
-bool DiscImage::State::udfExtentsInside(const udf_file_entry_t &entry, quint32 partitionStart) const
+// Whether a UDF file's data, as long as its recorded size, lies inside the image, as an ISO 9660 file's
+// must: its extents (libudf reads only the first) cover the size, each recorded one inside the image.
+// Extents of neither recorded nor allocated data take no room (a sparse file's). Descriptors continued
+// in another extent (which libudf does not follow either) are taken as covering the rest.
+bool DiscImage::State::udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const
 {
     if (!udfEntrySound(entry))
         return false;
     const unsigned char *at = entry.u.ext_attr + entry.i_extended_attr;
     const unsigned char *const end = at + entry.i_alloc_descs;
-    const auto le32 = [](const unsigned char *p) {
-        return quint32(p[0]) | quint32(p[1]) << 8 | quint32(p[2]) << 16 | quint32(p[3]) << 24;
-    };
     std::size_t step = 0;
     switch (entry.icb_tag.flags & ICBTAG_FLAG_AD_MASK) {
     case ICBTAG_FLAG_AD_SHORT:
@@ -679,29 +917,29 @@ bool DiscImage::State::udfExtentsInside(const udf_file_entry_t &entry, quint32 p
         step = 20; // length, recorded length, information length, position, ...
         break;
     default:
-        return true; // the data lies in the file entry itself
+        return entry.info_len <= entry.i_alloc_descs; // the data lies in the file entry itself
     }
     const std::size_t positionAt = step == 20 ? 12 : 4;
-    for (; at + step <= end; at += step) {
+    quint64 covered = 0;
+    for (; at + step <= end && covered < entry.info_len; at += step) {
         const quint32 length = le32(at) & 0x3FFFFFFF;
         const quint32 kind = le32(at) >> 30;
         if (length == 0)
             break;
+        if (kind == 3)
+            return true; // the next descriptors lie in the extent it names
         if (kind == 0 &&
             beyondEnd(quint64(partitionStart) + le32(at + positionAt), (length + kBlock - 1) / kBlock))
             return false;
+        covered += length;
     }
-    return true;
+    return covered >= entry.info_len;
 }
 
 // libudf walks a directory with one handle that it frees itself when it reaches the end or fails.
-bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs)
+bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs,
+                            bool *repeated)
 {
-    if (ancestors.size() >= kMaxDepth ||
-        (!dir.root && std::count(ancestors.begin(), ancestors.end(), dir.icb) > 0))
-        return unreadableDirectory();
-    ancestors.push_back(dir.root ? ~0ull : dir.icb);
-
     udf_dirent_t *handle = nullptr;
     if (dir.root) {
         handle = udf_get_root(udf, true, 0);
@@ -732,6 +970,11 @@ bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, st
     if (handle->dir_left > 0 && beyondEnd(quint64(handle->i_part_start) + handle->i_loc, blocks)) {
         udf_dirent_free(handle);
         return cutShort(relative.empty() ? std::string("/") : relative);
+    }
+    if (!visited.insert(quint64(handle->i_part_start) + handle->i_loc).second) {
+        udf_dirent_free(handle);
+        *repeated = true;
+        return true;
     }
 
     const quint32 partitionStart = handle->i_part_start;
@@ -783,14 +1026,14 @@ bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, st
             return unreadableDirectory();
         }
         if (type == ICBTAG_FILE_TYPE_DIRECTORY) {
-            subdirs.push_back({std::move(name), entry->fid->icb.loc.lba, false});
+            subdirs.push_back({std::move(name), {}, entry->fid->icb.loc.lba, false});
         } else if (type == ICBTAG_FILE_TYPE_REGULAR) {
-            if (!udfExtentsInside(entry->fe, partitionStart)) {
+            if (!udfDataInside(entry->fe, partitionStart)) {
                 udf_dirent_free(entry);
                 return cutShort(relative + name);
             }
             const std::time_t modified = fromUdfTime(entry->fe.modification_time);
-            found.push_back({std::move(name), udf_get_file_length(entry), modified, modified});
+            found.push_back({std::move(name), {}, udf_get_file_length(entry), modified, modified});
         }
     }
 }

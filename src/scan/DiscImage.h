@@ -5,9 +5,10 @@
 // NameOrder), hidden names (a leading '.') left out, only regular files and real directories (symbolic
 // links, devices and FIFOs are neither listed nor followed), and the same observer calls and yields.
 //
-// Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660), and UDF (libudf). An image may hold more
-// than one file tree; the one listed is
-//   1. Rock Ridge where the image has it: what fuseiso and the kernel show for such an image;
+// Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660 finds the trees; their directories are read
+// here), and UDF (libudf). An image may hold more than one file tree; the one listed is
+//   1. Rock Ridge where the image has it: what the kernel shows for such an image, names as raw bytes
+//      and directories that were relocated to keep within eight levels (rr_moved) where they belong;
 //   2. else UDF where the image has it: full names, sizes beyond 4 GiB, and what the system mounts a
 //      disc holding UDF and plain ISO 9660 as;
 //   3. else Joliet;
@@ -19,11 +20,16 @@
 //     DiscImage image;
 //     if (!image.Open(path) || !image.List(files, observer, image.VolumeLabel()))
 //         report(image.ErrorText()); // image.FilesListed() records were added before the failure
+//     else if (!image.LeftOutText().isEmpty())
+//         warn(image.LeftOutText()); // the rest of the image is listed
 //
 // Where it differs from the walker: directoryListed() is given the image's path, '/' and the
 // directory's path in the image ("/home/ann/disc.iso/SETUP/"); driveNotReady() is never called; and any
 // fault ends the whole listing with a sentence in ErrorText(), because an image that cannot be read to
-// its end is damaged and a part of it is no list of the disc.
+// its end is damaged and a part of it is no list of the disc. Two kinds of directory are left out, with
+// what lies below them, and the rest listed: one that leads back to a directory listed before it (a
+// damaged image whose tree would otherwise never end), and one whose path below the root is longer
+// than PATH_MAX (which the walker could not open on the disc mounted either).
 
 #include "catalogue/clsFileColl.h"
 #include "scan/DirectoryWalker.h"
@@ -56,7 +62,8 @@ public:
     QString TreeName() const;
 
     // Lists every file of the open image into files, each record with the given label, telling
-    // observer as the walker does. True when the whole image was listed. False when it could not be:
+    // observer as the walker does. True when the image was listed, but for any directories that
+    // LeftOutText() names. False when it could not be:
     // ErrorText() says why, and the FilesListed() records added before the failure (the first ones in
     // the walk's order) stay at the end of files for the caller to keep or drop.
     bool List(clsFileColl &files, ScanObserver &observer, const QString &label);
@@ -65,6 +72,9 @@ public:
 
     // One sentence on what went wrong in the last Open() or List(); empty after a success.
     QString ErrorText() const;
+    // What the last List() left out: the first directory not walked (its path in the image) and why,
+    // and how many more there were; empty when nothing was.
+    QString LeftOutText() const;
 
 private:
     struct State;

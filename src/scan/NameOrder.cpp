@@ -29,6 +29,12 @@ int NameOrder::compareIgnoringCase(std::string_view a, std::string_view b)
 
 bool NameOrder::less(std::string_view a, std::string_view b)
 {
-    const int order = compareIgnoringCase(a, b);
-    return order != 0 ? order < 0 : a < b;
+    return lessByText(a, a, b, b);
+}
+
+bool NameOrder::lessByText(std::string_view textA, std::string_view rawA, std::string_view textB,
+                           std::string_view rawB)
+{
+    const int order = compareIgnoringCase(textA, textB);
+    return order != 0 ? order < 0 : rawA < rawB;
 }

@@ -5,6 +5,9 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QtEndian>
+
+#include <cstring>
 
 namespace {
 
@@ -82,4 +85,29 @@ bool IsoImage::unmount()
         QDir().rmdir(mountPoint);
     }
     return !m_mounted;
+}
+
+bool IsoImage::makeDirectoryContainItself(const QByteArray &isoName)
+{
+    QFile image(imagePath());
+    if (!image.open(QIODevice::ReadWrite))
+        return false;
+    QByteArray bytes = image.readAll();
+    int changed = 0;
+    for (qsizetype block = 0; block + 2048 <= bytes.size(); block += 2048) {
+        // A directory's block begins with its "." record (a name of the one byte 0), naming itself.
+        auto *first = reinterpret_cast<uchar *>(bytes.data() + block);
+        if (first[0] < 34 || first[32] != 1 || first[33] != 0 || !(first[25] & 2) ||
+            qFromLittleEndian<quint32>(first + 2) != quint32(block / 2048))
+            continue;
+        for (std::size_t at = first[0]; at + 34 <= 2048 && first[at] != 0; at += first[at]) {
+            uchar *record = first + at;
+            if ((record[25] & 2) && record[32] == isoName.size() &&
+                std::memcmp(record + 33, isoName.constData(), std::size_t(isoName.size())) == 0) {
+                std::memcpy(record + 2, first + 2, 8); // the extent of ".", in both byte orders
+                ++changed;
+            }
+        }
+    }
+    return changed > 0 && image.seek(0) && image.write(bytes) == bytes.size();
 }

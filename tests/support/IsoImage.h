@@ -35,6 +35,10 @@ public:
     bool build();         // makes imagePath() from sourceDir()
     bool buildAndMount(); // and mounts it on root()
     bool unmount();       // true when nothing stays mounted
+    // Damages the built image as a faulty writer might: each directory record of the primary tree named
+    // isoName (as ISO 9660 spells it: "LOOP") gets the extent of the directory that holds it, which so
+    // contains itself. False when there is none.
+    bool makeDirectoryContainItself(const QByteArray &isoName);
     QString imagePath() const { return m_dir.path() + "/disc.iso"; }
     QString root() const; // the mount point with a trailing '/'
     QString skipReason() const { return m_skipReason; }
