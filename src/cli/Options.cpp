@@ -1,8 +1,7 @@
 #include "cli/Options.h"
 
+#include "catalogue/TextForms.h"
 #include "cli/Output.h"
-
-#include <QFile>
 
 #include <getopt.h>
 
@@ -15,9 +14,11 @@ namespace {
 const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"), QStringLiteral("discs"),
                                QStringLiteral("export"), QStringLiteral("check")};
 
+// An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
+// U+FEFF that begins a search phrase, a file name or a label).
 QString argumentText(const char *argument)
 {
-    return QString::fromLocal8Bit(argument);
+    return TextForms::fromUtf8(argument);
 }
 
 const char kCatalogueOption[] =
@@ -51,7 +52,7 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         const QString value = optarg ? argumentText(optarg) : QString();
         switch (option) {
         case 'c':
-            options.catalogue = QFile::decodeName(optarg);
+            options.catalogue = value;
             break;
         case 'f':
             options.format = ParseFormat(value);
