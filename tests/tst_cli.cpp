@@ -287,6 +287,19 @@ private Q_SLOTS:
             << QStringList{"discs", "-c", m_dir.path()} << missingText;
         QTest::newRow("not a database") << QStringList{"search", "x", "-c", kSchema} << "is not a catalogue";
         QTest::newRow("no table") << QStringList{"export", "-c", noTable} << "has no table 'Quillary'";
+        // The commands that fail on the catalogue say why in the same words.
+        const QString empty = m_dir.filePath("empty.mdb"), noState = m_dir.filePath("nostate.mdb");
+        QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::copy(newCatalogue("state.mdb"), noState) &&
+                SqliteConnection(noState).exec("DROP TABLE QuillarySearchState"));
+        for (const QStringList &command : {QStringList{"search", "x"}, {"add", m_dir.path()}, {"check"}})
+            QTest::addRow("%s: empty file", qPrintable(command[0]))
+                << command + QStringList{"-c", empty}
+                << "The file '" + empty + "' is empty: it is not a Quillary catalogue.";
+        QTest::newRow("add: a table of the index dropped")
+            << QStringList{"add", m_dir.path(), "-c", noState}
+            << "search index of the catalogue '" + noState +
+                   "' is incomplete: it has no table 'QuillarySearchState'";
         QTest::newRow("unknown disc")
             << QStringList{"export", "-c", m_catalogue, "--disc", "DISC9"} << "DISC9";
         QTest::newRow("no command") << QStringList{} << "no command given";
@@ -394,6 +407,58 @@ private Q_SLOTS:
         for (const char *index : {"brought up to date", "up to date"})
             QCOMPARE(run({"check", "-c", m_catalogue}).said(),
                      "0 integrity: ok\nsearch index: " + QByteArray(index) + '\n');
+    }
+
+    // check fails, naming the catalogue and saying what is wrong with it, where another program holds
+    // the catalogue, where it is no catalogue at all (which an empty file is not either, though SQLite
+    // opens one) and where a part of its search index is missing. SQLite's reason follows in
+    // parentheses when it has one.
+    void checkSaysWhy_data()
+    {
+        QTest::addColumn<QString>("setUp"); // run on a new catalogue holding a row
+        QTest::addColumn<QString>("lock");  // held by another connection meanwhile
+        QTest::addColumn<bool>("integrityChecked");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty file") << QString() << QString() << false
+                                    << "The file '%1' is empty: it is not a Quillary catalogue.";
+        QTest::newRow("no table Quillary")
+            << "DROP TABLE Quillary; CREATE TABLE Other (x);" << QString() << false
+            << "The file '%1' is not a Quillary catalogue: it has no table 'Quillary'.";
+        QTest::newRow("a table of the index dropped")
+            << "DROP TABLE QuillarySearchState;" << QString() << true
+            << "The search index of the catalogue '%1' is incomplete: it has no table 'QuillarySearchState'.";
+        QTest::newRow("the index's data dropped")
+            << "DROP TABLE QuillarySearchTrigram_data;" << QString() << true
+            << "The search index of the catalogue '%1' is incomplete: it has no table "
+               "'QuillarySearchTrigram_data'.";
+        QTest::newRow("a trigger of the index dropped")
+            << "DROP TRIGGER QuillarySearchOnUpdate;" << QString() << true
+            << "The search index of the catalogue '%1' is incomplete: it has no trigger "
+               "'QuillarySearchOnUpdate'.";
+        QTest::newRow("another program writes")
+            << QString() << "BEGIN IMMEDIATE" << true << "The catalogue '%1' is locked by another program.";
+        QTest::newRow("another program commits")
+            << QString() << "BEGIN EXCLUSIVE" << false << "The catalogue '%1' is locked by another program.";
+    }
+    void checkSaysWhy()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QString, lock);
+        QFETCH(bool, integrityChecked);
+        QFETCH(QString, message);
+        const QString path = newCatalogue(QStringLiteral("check%1.mdb").arg(QTest::currentDataTag()));
+        QVERIFY(SqliteConnection(path).exec("INSERT INTO Quillary (FileName) VALUES ('a.txt')"));
+        if (QByteArray(QTest::currentDataTag()) == "empty file")
+            QVERIFY(QFile(path).resize(0));
+        QVERIFY(setUp.isEmpty() || SqliteConnection(path).exec(setUp.toUtf8().constData()));
+        SqliteConnection other(path);
+        QVERIFY(lock.isEmpty() || (other.exec(lock.toUtf8().constData()) &&
+                                   other.exec("INSERT INTO Quillary (FileName) VALUES ('b.txt')")));
+        const Run check = run({"check", "-c", path});
+        QCOMPARE(check.said(), QByteArray(integrityChecked ? "2 integrity: ok\n" : "2 "));
+        QCOMPARE(check.messages().size(), 1);
+        QVERIFY2(check.err.contains(message.arg(path)) && !check.err.contains("not an error"),
+                 qPrintable(check.err));
     }
 
     void help()

@@ -228,8 +228,8 @@ QString HelpText(const QString &command)
     } else if (command == QLatin1StringView("check")) {
         text =
             QStringLiteral("Usage: quillary-cli check [OPTION]...\n"
-                           "Check the catalogue's integrity (SQLite's integrity check) and bring its search\n"
-                           "index fully up to date.\n"
+                           "Check that the catalogue file holds a Quillary catalogue and that it is sound\n"
+                           "(SQLite's integrity check), and bring its search index fully up to date.\n"
                            "\n"
                            "Options:\n");
         text += QLatin1StringView(kCatalogueOption);

@@ -24,8 +24,9 @@ namespace CatalogueIndex {
 // Brings the index up to date with the table Quillary on an open connection (after a save). An index
 // that disagrees with the table (see Status::sound) is built afresh. Silent: a catalogue without the
 // index, or any failure, leaves the catalogue as it was. yield, when given, is called now and then
-// while many rows are indexed. True when the index is up to date afterwards.
-bool Refresh(sqlite3 *db, const std::function<void()> &yield = {});
+// while many rows are indexed. True when the index is up to date afterwards; else *error (when
+// given) says why: another program's lock, an object of the index that is missing, ...
+bool Refresh(sqlite3 *db, const std::function<void()> &yield = {}, CDatabaseError *error = nullptr);
 
 enum class Step {
     UpToDate, // the index covers the table (the work is committed)
@@ -66,6 +67,8 @@ struct Status
     bool sound = false;   // and it agrees with the table in every way that can be checked cheaply
     qint64 watermark = 0; // rows with a higher ID are not indexed yet
     qint64 changed = 0;   // indexed rows noted as added, changed or deleted since
+    bool absent = false;  // none of the index's objects is there: a catalogue made without the index
+    QString missing;      // else the first of them that is not, in SQLite's words: "no such table: NAME"
 };
 // What the index of the catalogue on this connection covers, and whether it can be trusted: a single
 // watermark that is a whole number of at least 0, noted row IDs that are whole numbers, no folded name
