@@ -401,12 +401,27 @@ private Q_SLOTS:
         }
     }
 
-    // After the searches, which found the catalogue half indexed.
+    // After the searches, which found the catalogue half indexed. A catalogue made without the index, and
+    // one whose table has no ID column of its own for the index, are searched by reading every name.
     void check()
     {
         for (const char *index : {"brought up to date", "up to date"})
             QCOMPARE(run({"check", "-c", m_catalogue}).said(),
                      "0 integrity: ok\nsearch index: " + QByteArray(index) + '\n');
+        QFile schema(kSchema);
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        const QString script = QString::fromUtf8(schema.readAll()),
+                      end = QStringLiteral("-- ===== Search index"), noIndex = m_dir.filePath("noindex.mdb"),
+                      noKey = m_dir.filePath("nokey.mdb");
+        QVERIFY(script.contains(end) && script.contains("ID INTEGER PRIMARY KEY,"));
+        QVERIFY(CatalogueFile::CreateFromScript(noIndex, script.left(script.indexOf(end))));
+        QVERIFY(CatalogueFile::CreateFromScript(noKey,
+                                                QString(script).replace("ID INTEGER PRIMARY KEY,", "ID,")));
+        QCOMPARE(run({"check", "-c", noIndex}).said(),
+                 "0 integrity: ok\nsearch index: none (every search reads all names)\n");
+        QCOMPARE(run({"check", "-c", noKey}).said(),
+                 "0 integrity: ok\nsearch index: not used, the table Quillary has no ID column of its own "
+                 "(every search reads all names)\n");
     }
 
     // check fails, naming the catalogue and saying what is wrong with it, where another program holds
