@@ -35,30 +35,29 @@ bool CatalogueCheck::Integrity(CDatabase &db, QStringList *problems, CDatabaseEr
 
 CatalogueCheck::Index CatalogueCheck::CompleteIndex(CDatabase &db, CDatabaseError *error)
 {
-    const CatalogueIndex::Status found = CatalogueIndex::Examine(db.Handle());
-    if (found.absent)
-        return Index::None;
-    if (!found.usable && found.missing.isEmpty())
-        return Index::NotUsed;
-    // What the index covers is compared with the table in the same transaction that brings it up to
-    // date, so that no other program's rows come in between.
+    // All in one write transaction: no other program's rows come in between reading what the index
+    // covers and bringing it up to date, and none can lock the schema away from the reading.
     if (!db.BeginTrans()) {
         *error = db.LastError();
         return Index::Failed;
     }
-    const auto covers = [&] {
-        const CatalogueIndex::Status status = CatalogueIndex::Examine(db.Handle());
+    const auto covers = [&](const CatalogueIndex::Status &status) {
         qint64 highest = 0;
         return status.usable && status.sound && status.changed == 0 &&
                db.QueryInteger("SELECT coalesce(max(rowid), 0) FROM Quillary", &highest) &&
                status.watermark >= highest;
     };
+    const CatalogueIndex::Status found = CatalogueIndex::Examine(db.Handle());
     Index outcome = Index::UpToDate;
-    if (!covers()) {
+    if (found.absent) {
+        outcome = Index::None;
+    } else if (!found.usable && found.missing.isEmpty()) {
+        outcome = Index::NotUsed;
+    } else if (!covers(found)) {
         outcome = Index::BroughtUpToDate;
         if (!CatalogueIndex::Refresh(db.Handle(), {}, error)) {
             outcome = Index::Failed;
-        } else if (!covers()) {
+        } else if (!covers(CatalogueIndex::Examine(db.Handle()))) {
             *error = db.LastError().isSet()
                          ? db.LastError()
                          : CDatabaseError{QStringLiteral("the search index still differs from the table"),

@@ -24,7 +24,7 @@ enum class Index {
     Failed           // it could not be brought up to date (a part of it is missing, a lock, ...)
 };
 // Brings the search index fully up to date, in a write transaction of its own (another program's
-// lock is waited for within the connection's lock allowance).
+// lock is waited for within the connection's lock allowance, also for a catalogue without an index).
 Index CompleteIndex(CDatabase &db, CDatabaseError *error);
 
 } // namespace CatalogueCheck
