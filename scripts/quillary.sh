@@ -50,15 +50,16 @@ test)
     exit $status
     ;;
 package)
-    # Only the program is built (CMAKE_SKIP_INSTALL_ALL_DEPENDENCY: cpack does not build the tests),
-    # with Debian's hardening flags; cpack strips it and computes the dependencies.
+    # Only what the package installs is built (the target quillary_installed; with
+    # CMAKE_SKIP_INSTALL_ALL_DEPENDENCY cpack builds nothing, the tests included), with Debian's
+    # hardening flags; cpack strips the programs and computes the dependencies.
     export DEB_BUILD_MAINT_OPTIONS=hardening=+all
     rm -f build-package/quillary_*.deb
     cmake -S . -B build-package -DCMAKE_BUILD_TYPE=Release -DQUILLARY_BENCH=OFF \
         -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
         -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
         -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
-    cmake --build build-package -j"$(nproc)" --target quillary
+    cmake --build build-package -j"$(nproc)" --target quillary_installed
     (cd build-package && cpack -G DEB)
     cp build-package/quillary_*.deb .
     ls -l quillary_*.deb

@@ -1,6 +1,7 @@
 // quillary-cli run as a user runs it: the built program on real catalogue files, its output read
 // back and compared with what the catalogue layer itself reads and stores.
 #include "catalogue/GeneralDate.h"
+#include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueIndex.h"
@@ -31,9 +32,10 @@ struct Run
     QByteArray said() const { return QByteArray::number(status) + ' ' + out; } // status and output
 };
 
-Run run(const QStringList &arguments, const QString &program = kProgram)
+Run run(const QStringList &arguments, const QString &program = kProgram, const QString &workingDirectory = {})
 {
     QProcess process;
+    process.setWorkingDirectory(workingDirectory);
     process.start(program, arguments);
     process.closeWriteChannel();
     if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit)
@@ -60,8 +62,10 @@ QList<Row> rowsOf(const auto &next, const auto &field)
     QList<Row> result;
     while (next()) {
         result << Row();
-        for (int c = 0; c < 6; ++c)
-            result.last() << QString::fromUtf8(field(c));
+        for (int c = 0; c < 6; ++c) {
+            const auto text = field(c); // UTF-8, a leading U+FEFF kept
+            result.last() << TextForms::fromUtf8(std::string_view(text.data(), size_t(text.size())));
+        }
     }
     return result;
 }
@@ -111,7 +115,11 @@ QList<Row> parseJson(const QByteArray &bytes)
     QList<QByteArray> lines = bytes.split('\n'); // the last one empty
     QJsonObject object;
     const auto next = [&] {
-        return lines.size() > 1 && (object = QJsonDocument::fromJson(lines.takeFirst()).object(), true);
+        if (lines.size() <= 1)
+            return false;
+        // U+FEFF as an escape: Qt's parser drops it where it begins a string.
+        object = QJsonDocument::fromJson(lines.takeFirst().replace("\xEF\xBB\xBF", "\\ufeff")).object();
+        return true;
     };
     return rowsOf(
         next, [&](int c) { return object.value(kHeader[c]).toString(QStringLiteral("<missing>")).toUtf8(); });
@@ -176,11 +184,13 @@ private Q_SLOTS:
         // A catalogue of awkward names on three discs (the last row a first disc's): half of it indexed, half
         // added afterwards, so the search reads both through the index and from the table.
         m_catalogue = newCatalogue("search.mdb");
-        const QList<QStringList> files = {
+        QList<QStringList> files = {
             {"DISC01", "O'Brien.txt"},    {"DISC01", "100%.doc"},           {"DISC01", "a_b.txt"},
             {"DISC02", "Ärger.txt"},      {"DISC02", "ÄRGER2.TXT"},         {"DISC02", "Привет мир.mp3"},
             {"DISC02", "ПРИВЕТ.doc"},     {"DISC03", "say \"hi\", ok.txt"}, {"DISC03", "two\nlines.txt"},
             {"DISC03", "  padded  .txt"}, {"DISC03", "plain.txt"},          {"DISC01", "axb.txt"}};
+        // U+FEFF leading a name (a QString made from UTF-8 would drop it).
+        files.insert(files.size() - 1, {"DISC03", QStringLiteral("\uFEFFmarked.txt")});
         SqliteConnection db(m_catalogue);
         SqliteStatement insert(db.handle(),
                                "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, "
@@ -207,7 +217,10 @@ private Q_SLOTS:
         QTest::newRow("underscore") << "a_b" << 2;
         QTest::newRow("non-Latin, case ignored") << "привет" << 2;
         QTest::newRow("blanks trimmed at the ends only") << " d  .t " << 1;
-        QTest::newRow("empty: everything") << "" << 12;
+        QTest::newRow("empty: everything") << "" << 13;
+        // U+FEFF is a character of the phrase like any other, also where it begins the phrase.
+        QTest::newRow("U+FEFF alone") << QStringLiteral("\uFEFF") << 1;
+        QTest::newRow("U+FEFF leading") << QStringLiteral("\uFEFFm ") << 1;
         QTest::newRow("no match") << "zzz" << 0;
     }
     void search()
@@ -230,7 +243,7 @@ private Q_SLOTS:
         checkFormats({"export", "-c", m_catalogue}, catalogueRows(m_catalogue), 0);
         QVERIFY(writer.exec("ROLLBACK"));
         QCOMPARE(run({"discs", "-c", m_catalogue}).said(),
-                 QByteArray("0 DISC01\t4\t1800\nDISC02\t4\t2200\nDISC03\t4\t3800\n"));
+                 QByteArray("0 DISC01\t4\t1900\nDISC02\t4\t2200\nDISC03\t5\t5000\n"));
         // A table without row IDs, another tool's, in its own order.
         const QString noRowIds = m_dir.filePath("norowid.mdb");
         QVERIFY(CatalogueFile::CreateFromScript(
@@ -276,6 +289,19 @@ private Q_SLOTS:
             << QStringList{"discs", "-c", m_dir.path()} << missingText;
         QTest::newRow("not a database") << QStringList{"search", "x", "-c", kSchema} << "is not a catalogue";
         QTest::newRow("no table") << QStringList{"export", "-c", noTable} << "has no table 'Quillary'";
+        // The commands that fail on the catalogue say why in the same words.
+        const QString empty = m_dir.filePath("empty.mdb"), noState = m_dir.filePath("nostate.mdb");
+        QVERIFY(QFile(empty).open(QIODevice::WriteOnly));
+        QVERIFY(QFile::copy(newCatalogue("state.mdb"), noState) &&
+                SqliteConnection(noState).exec("DROP TABLE QuillarySearchState"));
+        for (const QStringList &command : {QStringList{"search", "x"}, {"add", m_dir.path()}, {"check"}})
+            QTest::addRow("%s: empty file", qPrintable(command[0]))
+                << command + QStringList{"-c", empty}
+                << "The file '" + empty + "' is empty: it is not a Quillary catalogue.";
+        QTest::newRow("add: a table of the index dropped")
+            << QStringList{"add", m_dir.path(), "-c", noState}
+            << "search index of the catalogue '" + noState +
+                   "' is incomplete: it has no table 'QuillarySearchState'";
         QTest::newRow("unknown disc")
             << QStringList{"export", "-c", m_catalogue, "--disc", "DISC9"} << "DISC9";
         QTest::newRow("no command") << QStringList{} << "no command given";
@@ -308,6 +334,24 @@ private Q_SLOTS:
         QVERIFY(!QFile::exists(beside) && QFile::copy(m_catalogue, beside));
         QCOMPARE(run({"search", "ärger"}, program).said(),
                  QByteArray("0 DISC02: dir/Ärger.txt\nDISC02: dir/ÄRGER2.TXT\n"));
+    }
+
+    // Every argument is taken as typed: a U+FEFF that begins the catalogue's file name, a source or a
+    // label is part of it, not a byte-order mark to drop.
+    void leadingFeffKept()
+    {
+        const QString feff(QChar(0xFEFF)), catalogue = feff + "marked.mdb", disc = feff + "disc";
+        QVERIFY(QFile::copy(newCatalogue("unmarked.mdb"), m_dir.filePath(catalogue)));
+        QVERIFY(QDir(m_dir.path()).mkpath(disc) &&
+                QFile(m_dir.filePath(disc + "/f.txt")).open(QIODevice::WriteOnly));
+        const auto runHere = [&](const QStringList &arguments) {
+            return run(arguments, kProgram, m_dir.path());
+        };
+        QCOMPARE(runHere({"add", "-c", catalogue, disc}).said(), QByteArray("0 "));
+        QCOMPARE(runHere({"add", "--catalogue=" + catalogue, "--label", feff + "label", disc}).said(),
+                 QByteArray("0 "));
+        QCOMPARE(runHere({"discs", "-c", catalogue}).said(),
+                 ("0 " + feff + "disc\t1\t0\n" + feff + "label\t1\t0\n").toUtf8());
     }
 
     // add stores what the window's "List Files" and "Add to Database" store: for a directory (labelled
@@ -428,12 +472,79 @@ private Q_SLOTS:
         QCOMPARE(stored, QStringList({"LOOPS: a.txt 1", "LOOPS: sub/zz/d.txt 3"}));
     }
 
-    // After the searches, which found the catalogue half indexed.
+    // After the searches, which found the catalogue half indexed. A catalogue made without the index, and
+    // one whose table has no ID column of its own for the index, are searched by reading every name.
     void check()
     {
         for (const char *index : {"brought up to date", "up to date"})
             QCOMPARE(run({"check", "-c", m_catalogue}).said(),
                      "0 integrity: ok\nsearch index: " + QByteArray(index) + '\n');
+        QFile schema(kSchema);
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        const QString script = QString::fromUtf8(schema.readAll()),
+                      end = QStringLiteral("-- ===== Search index"), noIndex = m_dir.filePath("noindex.mdb"),
+                      noKey = m_dir.filePath("nokey.mdb");
+        QVERIFY(script.contains(end) && script.contains("ID INTEGER PRIMARY KEY,"));
+        QVERIFY(CatalogueFile::CreateFromScript(noIndex, script.left(script.indexOf(end))));
+        QVERIFY(CatalogueFile::CreateFromScript(noKey,
+                                                QString(script).replace("ID INTEGER PRIMARY KEY,", "ID,")));
+        QCOMPARE(run({"check", "-c", noIndex}).said(),
+                 "0 integrity: ok\nsearch index: none (every search reads all names)\n");
+        QCOMPARE(run({"check", "-c", noKey}).said(),
+                 "0 integrity: ok\nsearch index: not used, the table Quillary has no ID column of its own "
+                 "(every search reads all names)\n");
+    }
+
+    // check fails, naming the catalogue and saying what is wrong with it, where another program holds
+    // the catalogue, where it is no catalogue at all (which an empty file is not either, though SQLite
+    // opens one) and where a part of its search index is missing. SQLite's reason follows in
+    // parentheses when it has one.
+    void checkSaysWhy_data()
+    {
+        QTest::addColumn<QString>("setUp"); // run on a new catalogue holding a row
+        QTest::addColumn<QString>("lock");  // held by another connection meanwhile
+        QTest::addColumn<bool>("integrityChecked");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("empty file") << QString() << QString() << false
+                                    << "The file '%1' is empty: it is not a Quillary catalogue.";
+        QTest::newRow("no table Quillary")
+            << "DROP TABLE Quillary; CREATE TABLE Other (x);" << QString() << false
+            << "The file '%1' is not a Quillary catalogue: it has no table 'Quillary'.";
+        QTest::newRow("a table of the index dropped")
+            << "DROP TABLE QuillarySearchState;" << QString() << true
+            << "The search index of the catalogue '%1' is incomplete: it has no table 'QuillarySearchState'.";
+        QTest::newRow("the index's data dropped")
+            << "DROP TABLE QuillarySearchTrigram_data;" << QString() << true
+            << "The search index of the catalogue '%1' is incomplete: it has no table "
+               "'QuillarySearchTrigram_data'.";
+        QTest::newRow("a trigger of the index dropped")
+            << "DROP TRIGGER QuillarySearchOnUpdate;" << QString() << true
+            << "The search index of the catalogue '%1' is incomplete: it has no trigger "
+               "'QuillarySearchOnUpdate'.";
+        QTest::newRow("another program writes")
+            << QString() << "BEGIN IMMEDIATE" << true << "The catalogue '%1' is locked by another program.";
+        QTest::newRow("another program commits")
+            << QString() << "BEGIN EXCLUSIVE" << false << "The catalogue '%1' is locked by another program.";
+    }
+    void checkSaysWhy()
+    {
+        QFETCH(QString, setUp);
+        QFETCH(QString, lock);
+        QFETCH(bool, integrityChecked);
+        QFETCH(QString, message);
+        const QString path = newCatalogue(QStringLiteral("check%1.mdb").arg(QTest::currentDataTag()));
+        QVERIFY(SqliteConnection(path).exec("INSERT INTO Quillary (FileName) VALUES ('a.txt')"));
+        if (QByteArray(QTest::currentDataTag()) == "empty file")
+            QVERIFY(QFile(path).resize(0));
+        QVERIFY(setUp.isEmpty() || SqliteConnection(path).exec(setUp.toUtf8().constData()));
+        SqliteConnection other(path);
+        QVERIFY(lock.isEmpty() || (other.exec(lock.toUtf8().constData()) &&
+                                   other.exec("INSERT INTO Quillary (FileName) VALUES ('b.txt')")));
+        const Run check = run({"check", "-c", path});
+        QCOMPARE(check.said(), QByteArray(integrityChecked ? "2 integrity: ok\n" : "2 "));
+        QCOMPARE(check.messages().size(), 1);
+        QVERIFY2(check.err.contains(message.arg(path)) && !check.err.contains("not an error"),
+                 qPrintable(check.err));
     }
 
     // An index changed behind the program's back is never believed: searches read the names instead,

@@ -8,6 +8,7 @@
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
 #include "support/CatalogueFiles.h"
+#include "support/InstalledFiles.h"
 #include "testing/TestSeams.h"
 
 #include <QtTest>
@@ -27,15 +28,7 @@ constexpr uid_t kNobody = 65534;
 const QString kShipped = QStringLiteral("share/quillary/ZODidozode.mdb");
 const QString kScanFirst = QStringLiteral("Please scan a CD and then save the file list to the database.");
 
-// Every file an install puts under its prefix.
-const QStringList kInstalledFiles =
-    QStringLiteral(
-        "bin/quillary bin/quillary-cli share/applications/org.quillary.Quillary.desktop "
-        "share/doc/quillary/changelog.gz share/doc/quillary/copyright "
-        "share/icons/hicolor/scalable/apps/org.quillary.Quillary.svg share/man/man1/quillary-cli.1.gz "
-        "share/man/man1/quillary.1.gz share/metainfo/org.quillary.Quillary.metainfo.xml "
-        "share/quillary/ZODidozode.mdb")
-        .split(' ');
+const QStringList kInstalledFiles = InstalledFiles::all();
 
 struct Run
 {

@@ -4,7 +4,7 @@
 
 #include "cli/DiscSource.h"
 #include "db/CDatabase.h"
-#include "db/CatalogueHealth.h"
+#include "db/CatalogueCheck.h"
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
@@ -26,7 +26,7 @@ constexpr qint64 kIndexBacklogRows = 250000;
 // The integrity check before the first disc is stored takes about 0.1 s for a million rows whose file
 // is in memory; on a larger catalogue it is given up, and damage is then caught by the save's own
 // statements.
-constexpr int kHealthCheckMs = 3000;
+constexpr int kIntegrityCheckMs = 3000;
 
 // A failure that says the file is damaged: nothing more is written to it.
 bool isDamage(const CDatabaseError &error)
@@ -141,9 +141,13 @@ int RunAdd(const Options &options)
         const std::unique_ptr<CDatabase> db = OpenCatalogue(path, true);
         if (!db)
             return kTrouble;
-        QString problem;
-        if (CatalogueHealth::Check(db->Handle(), kHealthCheckMs, &problem) ==
-            CatalogueHealth::Verdict::Damaged) {
+        // A check that cannot finish in time (a very large catalogue) leaves damage to the save's own
+        // statements.
+        QStringList problems;
+        CDatabaseError error;
+        if (CatalogueCheck::Integrity(*db, &problems, &error, kIntegrityCheckMs) && !problems.isEmpty()) {
+            const QString problem =
+                problems.first().remove(QStringLiteral("*** in database main ***")).simplified();
             Error(
                 DescribeCatalogueError(CDatabaseError{problem, SQLITE_CORRUPT}, path, CatalogueTask::Saving) +
                 QStringLiteral(" Nothing was added."));

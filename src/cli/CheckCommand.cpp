@@ -1,7 +1,8 @@
 // quillary-cli check: the catalogue's integrity and its search index.
 #include "cli/Commands.h"
 
-#include "db/CatalogueIndex.h"
+#include "cli/Output.h"
+#include "db/CatalogueCheck.h"
 
 namespace Cli {
 
@@ -12,23 +13,15 @@ int RunCheck(const Options &options)
     if (!db)
         return kTrouble;
 
-    OutputStream out;
-    // SQLite's own check: the single row "ok", or one row per problem found.
-    SqliteStatement integrity(db->Handle(), "PRAGMA integrity_check");
+    // A file that SQLite opens is not yet a catalogue: an empty file is an empty database to it.
+    CDatabaseError error;
     QStringList problems;
-    int rc = SQLITE_ERROR;
-    if (integrity.isValid()) {
-        while ((rc = integrity.step()) == SQLITE_ROW) {
-            const std::string_view line = integrity.text(0);
-            if (line != "ok")
-                problems.append(QString::fromUtf8(line.data(), static_cast<qsizetype>(line.size())));
-        }
-    }
-    if (rc != SQLITE_DONE) {
-        CatalogueError(QStringLiteral("The catalogue could not be checked."), SqliteError(db->Handle()), path,
+    if (!CatalogueCheck::IsCatalogue(*db, &error) || !CatalogueCheck::Integrity(*db, &problems, &error)) {
+        CatalogueError(QStringLiteral("The catalogue could not be checked."), error, path,
                        CatalogueTask::Reading);
         return kTrouble;
     }
+    OutputStream out;
     if (!problems.isEmpty()) {
         for (const QString &problem : std::as_const(problems)) {
             out.Append(QStringLiteral("integrity: ") + problem);
@@ -43,35 +36,33 @@ int RunCheck(const Options &options)
     out.Append(std::string_view("integrity: ok"));
     out.EndLine();
 
-    const CatalogueIndex::Status before = CatalogueIndex::Examine(db->Handle());
-    if (!before.usable) {
-        // An older catalogue: searches read every name, which finds the same files.
-        out.Append(std::string_view("search index: none (every search reads all names)"));
-        out.EndLine();
-        return out.Finish() ? kSuccess : kTrouble;
-    }
-    // The whole index against the table: one that was changed behind the program's back is built
-    // afresh, since searches would believe it.
+    QString line;
     QString finding;
-    const CatalogueIndex::Verdict verdict = CatalogueIndex::Verify(db->Handle(), &finding);
-    const bool rebuilt = verdict == CatalogueIndex::Verdict::Disagrees;
-    const bool refreshed =
-        rebuilt ? CatalogueIndex::Rebuild(db->Handle()) : CatalogueIndex::Refresh(db->Handle());
-    const CatalogueIndex::Status after = CatalogueIndex::Examine(db->Handle());
-    qint64 highest = 0;
-    SqliteInteger(db->Handle(), "SELECT coalesce(max(rowid), 0) FROM Quillary", &highest);
-    if (!refreshed || !after.sound || after.changed != 0 || after.watermark < highest) {
+    switch (CatalogueCheck::CompleteIndex(*db, &error, &finding)) {
+    case CatalogueCheck::Index::None:
+        // An older catalogue: searches read every name, which finds the same files.
+        line = QStringLiteral("search index: none (every search reads all names)");
+        break;
+    case CatalogueCheck::Index::NotUsed:
+        line = QStringLiteral("search index: not used, the table Quillary has no ID column of its own "
+                              "(every search reads all names)");
+        break;
+    case CatalogueCheck::Index::UpToDate:
+        line = QStringLiteral("search index: up to date");
+        break;
+    case CatalogueCheck::Index::BroughtUpToDate:
+        line = QStringLiteral("search index: brought up to date");
+        break;
+    case CatalogueCheck::Index::Rebuilt:
+        line = QStringLiteral("search index: rebuilt (%1)").arg(finding);
+        break;
+    case CatalogueCheck::Index::Failed:
         out.Finish();
-        CatalogueError(QStringLiteral("The search index could not be brought up to date."),
-                       SqliteError(db->Handle()), path, CatalogueTask::Saving);
+        CatalogueError(QStringLiteral("The search index could not be brought up to date."), error, path,
+                       CatalogueTask::Indexing);
         return kTrouble;
     }
-    const bool wasCurrent = before.sound && before.changed == 0 && before.watermark >= highest;
-    if (rebuilt)
-        out.Append(QStringLiteral("search index: rebuilt (%1)").arg(finding));
-    else
-        out.Append(wasCurrent ? QStringLiteral("search index: up to date")
-                              : QStringLiteral("search index: brought up to date"));
+    out.Append(line);
     out.EndLine();
     return out.Finish() ? kSuccess : kTrouble;
 }

@@ -1,8 +1,7 @@
 #include "cli/Options.h"
 
+#include "catalogue/TextForms.h"
 #include "cli/Output.h"
-
-#include <QFile>
 
 #include <getopt.h>
 
@@ -15,9 +14,11 @@ namespace {
 const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"), QStringLiteral("discs"),
                                QStringLiteral("export"), QStringLiteral("check")};
 
+// An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
+// U+FEFF that begins a search phrase, a file name or a label).
 QString argumentText(const char *argument)
 {
-    return QString::fromLocal8Bit(argument);
+    return TextForms::fromUtf8(argument);
 }
 
 const char kCatalogueOption[] =
@@ -51,7 +52,7 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         const QString value = optarg ? argumentText(optarg) : QString();
         switch (option) {
         case 'c':
-            options.catalogue = QFile::decodeName(optarg);
+            options.catalogue = value;
             break;
         case 'f':
             options.format = ParseFormat(value);
@@ -229,8 +230,8 @@ QString HelpText(const QString &command)
     } else if (command == QLatin1StringView("check")) {
         text =
             QStringLiteral("Usage: quillary-cli check [OPTION]...\n"
-                           "Check the catalogue's integrity (SQLite's integrity check) and bring its search\n"
-                           "index fully up to date.\n"
+                           "Check that the catalogue file holds a Quillary catalogue and that it is sound\n"
+                           "(SQLite's integrity check), and bring its search index fully up to date.\n"
                            "\n"
                            "Options:\n");
         text += QLatin1StringView(kCatalogueOption);

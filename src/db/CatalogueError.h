@@ -15,9 +15,10 @@ struct CDatabaseError
 };
 
 // What the command was doing when the catalogue failed, for the sentence's fallback.
-enum class CatalogueTask { Saving, Reading };
+enum class CatalogueTask { Saving, Reading, Indexing };
 
-// Why a catalogue operation failed, in words for the user: "The catalogue is locked by another
-// program.", "The file '...' is not a catalogue database.", ... followed by SQLite's own message in
-// parentheses. path is the catalogue's path (its file name is used when it is empty).
+// Why a catalogue operation failed, in words for the user, naming the catalogue: "The catalogue '...'
+// is locked by another program.", "The file '...' is not a Quillary catalogue: it has no table
+// 'Quillary'.", "The file '...' is empty: ...", ... followed by SQLite's own message in parentheses
+// when it has one. path is the catalogue's path (its file name is used when it is empty).
 QString DescribeCatalogueError(const CDatabaseError &error, const QString &path, CatalogueTask task);

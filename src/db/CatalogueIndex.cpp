@@ -32,21 +32,55 @@ qint64 highestRow(sqlite3 *db, bool *ok)
     return singleInt64(db, "SELECT ifnull(max(rowid), 0) FROM Quillary", ok);
 }
 
+// Every object of the index: the schema's tables and triggers, and the tables in which the trigram
+// index keeps its data.
+struct IndexObject
+{
+    std::string_view type, name;
+};
+constexpr IndexObject kIndexObjects[] = {
+    {"table", "QuillarySearchFold"},           {"table", "QuillarySearchTrigram"},
+    {"table", "QuillarySearchState"},          {"table", "QuillarySearchDirty"},
+    {"trigger", "QuillarySearchOnInsert"},     {"trigger", "QuillarySearchOnUpdate"},
+    {"trigger", "QuillarySearchOnDelete"},     {"table", "QuillarySearchTrigram_data"},
+    {"table", "QuillarySearchTrigram_idx"},    {"table", "QuillarySearchTrigram_config"},
+    {"table", "QuillarySearchTrigram_docsize"}};
+
+// Which objects of the index are missing, into status (absent, missing); false when the schema cannot
+// be read.
+bool findMissingObjects(sqlite3 *db, CatalogueIndex::Status *status)
+{
+    SqliteStatement objects(db, "SELECT type, name FROM sqlite_master WHERE name LIKE 'QuillarySearch%' AND "
+                                "(type = 'table' OR (type = 'trigger' AND tbl_name = 'Quillary'))");
+    if (!objects.isValid())
+        return false;
+    std::vector<bool> present(std::size(kIndexObjects));
+    int rc;
+    while ((rc = objects.step()) == SQLITE_ROW) {
+        for (size_t i = 0; i < present.size(); ++i)
+            if (objects.text(0) == kIndexObjects[i].type && objects.text(1) == kIndexObjects[i].name)
+                present[i] = true;
+    }
+    if (rc != SQLITE_DONE)
+        return false;
+    status->absent = std::none_of(present.begin(), present.end(), [](bool p) { return p; });
+    const auto missing = std::find(present.begin(), present.end(), false);
+    if (!status->absent && missing != present.end()) {
+        const IndexObject &object = kIndexObjects[missing - present.begin()];
+        status->missing = QStringLiteral("no such %1: %2")
+                              .arg(QLatin1StringView(object.type.data(), qsizetype(object.type.size())),
+                                   QLatin1StringView(object.name.data(), qsizetype(object.name.size())));
+    }
+    return true;
+}
+
 // Every object of the index, and a table Quillary whose row IDs are its own column (an
 // INTEGER PRIMARY KEY), so that rebuilding the file never renumbers the rows under the index.
-bool indexObjectsPresent(sqlite3 *db)
+bool indexObjectsPresent(sqlite3 *db, CatalogueIndex::Status *status)
 {
-    bool ok = false;
-    const qint64 objects = singleInt64(db,
-                                       "SELECT count(*) FROM sqlite_master WHERE "
-                                       "(type = 'table' AND name IN ('QuillarySearchFold', "
-                                       "'QuillarySearchTrigram', 'QuillarySearchState', "
-                                       "'QuillarySearchDirty')) OR (type = 'trigger' AND "
-                                       "tbl_name = 'Quillary' AND name IN ('QuillarySearchOnInsert', "
-                                       "'QuillarySearchOnUpdate', 'QuillarySearchOnDelete'))",
-                                       &ok);
-    if (!ok || objects != 7)
+    if (!findMissingObjects(db, status) || status->absent || !status->missing.isEmpty())
         return false;
+    bool ok = false;
     const qint64 keys = singleInt64(db,
                                     "SELECT count(*) FROM pragma_table_info('Quillary') WHERE pk > 0 "
                                     "AND upper(type) = 'INTEGER' AND (SELECT count(*) FROM "
@@ -114,18 +148,17 @@ bool trigramRows(sqlite3 *db, qint64 *rows)
 class IndexWriter
 {
 public:
-    explicit IndexWriter(sqlite3 *db)
-        : m_insertFold(db, "INSERT OR REPLACE INTO QuillarySearchFold (ID, Name) VALUES (?, ?)"),
-          m_insertTrigram(db, "INSERT INTO QuillarySearchTrigram (rowid, Name) VALUES (?, ?)"),
-          m_findFold(db, "SELECT Name FROM QuillarySearchFold WHERE ID = ?"),
-          m_deleteTrigram(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) "
-                              "VALUES ('delete', ?, ?)")
-    {}
-    bool isValid() const
+    explicit IndexWriter(sqlite3 *db) : m_db(db)
     {
-        return m_insertFold.isValid() && m_insertTrigram.isValid() && m_findFold.isValid() &&
-               m_deleteTrigram.isValid();
+        prepare(m_insertFold, "INSERT OR REPLACE INTO QuillarySearchFold (ID, Name) VALUES (?, ?)");
+        prepare(m_insertTrigram, "INSERT INTO QuillarySearchTrigram (rowid, Name) VALUES (?, ?)");
+        prepare(m_findFold, "SELECT Name FROM QuillarySearchFold WHERE ID = ?");
+        prepare(m_deleteTrigram, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) "
+                                 "VALUES ('delete', ?, ?)");
     }
+    bool isValid() const { return !m_error.isSet(); }
+    // The first failure (a later statement that succeeds clears it from the connection).
+    const CDatabaseError &error() const { return m_error; }
 
     bool add(qint64 id, std::string_view fileName)
     {
@@ -146,20 +179,36 @@ public:
         if (rc == SQLITE_ROW) {
             const std::string old(m_findFold.text(0));
             ok = run(m_deleteTrigram, id, old);
+        } else if (!ok) {
+            fail();
         }
         m_findFold.reset();
         return ok;
     }
 
 private:
-    static bool run(SqliteStatement &statement, qint64 id, std::string_view text)
+    void prepare(SqliteStatement &statement, std::string_view sql)
+    {
+        if (!statement.prepare(m_db, sql))
+            fail();
+    }
+    bool fail()
+    {
+        if (!m_error.isSet())
+            m_error = SqliteError(m_db);
+        return false;
+    }
+    bool run(SqliteStatement &statement, qint64 id, std::string_view text)
     {
         statement.bind(1, id);
         statement.bind(2, text);
-        const bool ok = statement.step() == SQLITE_DONE;
+        const bool ok = statement.step() == SQLITE_DONE || fail();
         statement.reset();
         return ok;
     }
+
+    sqlite3 *m_db;
+    CDatabaseError m_error;
 
     SqliteStatement m_insertFold;
     SqliteStatement m_insertTrigram;
@@ -223,13 +272,31 @@ bool foldedCopyAgrees(sqlite3 *db, qint64 watermark)
     return true;
 }
 
+// Why a catalogue has no usable index.
+CDatabaseError missingIndexError(const CatalogueIndex::Status &status)
+{
+    if (status.absent)
+        return {QStringLiteral("the catalogue has no search index"), SQLITE_ERROR};
+    if (!status.missing.isEmpty())
+        return {status.missing, SQLITE_ERROR};
+    return {QStringLiteral("the table Quillary has no ID column of its own"), SQLITE_ERROR};
+}
+
 enum class Caught { Failed, Done, More };
 
 // Indexes what the index lacks, in the open transaction, until the deadline has passed. status is what
-// the index covered before (examined at the start of the transaction) and is what it covers after.
+// the index covered before (examined at the start of the transaction) and is what it covers after. A
+// failure says why in *error (when given).
 Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<void()> &yield,
-               const QDeadlineTimer &deadline)
+               const QDeadlineTimer &deadline, CDatabaseError *error = nullptr)
 {
+    // Called at once after the call that failed: a later statement that succeeds clears the failure
+    // from the connection.
+    const auto failed = [&](const CDatabaseError &why) {
+        if (error)
+            *error = why;
+        return Caught::Failed;
+    };
     int sinceYield = 0;
     auto maybeYield = [&] {
         if (yield && ++sinceYield == 2000) {
@@ -246,52 +313,52 @@ Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<
             !exec(db, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram) VALUES ('delete-all')") ||
             !exec(db, "DELETE FROM QuillarySearchDirty") || !exec(db, "DELETE FROM QuillarySearchState") ||
             !exec(db, "INSERT INTO QuillarySearchState (Watermark) VALUES (0)"))
-            return Caught::Failed;
-        from = CatalogueIndex::Status{true, true, 0, 0, 0};
+            return failed(SqliteError(db));
+        from = CatalogueIndex::Status{true, true, 0, 0, 0, false, QString()};
     }
     qint64 names = from.names;
     // Its statements run the guard's triggers, so they are made once the guard is there.
     IndexWriter writer(db);
     if (!writer.isValid())
-        return Caught::Failed;
+        return failed(writer.error());
 
     // Rows noted by the triggers: take the old name out, put the current one in.
     if (from.changed > 0) {
         std::vector<qint64> ids;
         if (!CatalogueIndex::ChangedRows(db, &ids))
-            return Caught::Failed;
+            return failed(SqliteError(db));
         for (qint64 id : ids) {
             bool found = false;
             if (!writer.unindex(id, &found))
-                return Caught::Failed;
+                return failed(writer.error());
             names -= found ? 1 : 0;
         }
         if (!exec(db, "DELETE FROM QuillarySearchFold WHERE ID IN (SELECT ID FROM QuillarySearchDirty)"))
-            return Caught::Failed;
+            return failed(SqliteError(db));
         SqliteStatement current(db, "SELECT FileName FROM Quillary WHERE rowid = ?");
         if (!current.isValid())
-            return Caught::Failed;
+            return failed(SqliteError(db));
         for (qint64 id : ids) {
             current.bind(1, id);
             const int rc = current.step();
             if (rc == SQLITE_ROW && !current.isNull(0)) {
                 if (!writer.add(id, current.text(0)))
-                    return Caught::Failed;
+                    return failed(writer.error());
                 ++names;
             }
             if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-                return Caught::Failed;
+                return failed(SqliteError(db));
             current.reset();
             maybeYield();
         }
         if (!exec(db, "DELETE FROM QuillarySearchDirty"))
-            return Caught::Failed;
+            return failed(SqliteError(db));
     }
 
     // Rows added above the watermark.
     SqliteStatement tail(db, "SELECT rowid, FileName FROM Quillary WHERE rowid > ? ORDER BY rowid");
     if (!tail.isValid())
-        return Caught::Failed;
+        return failed(SqliteError(db));
     tail.bind(1, from.watermark);
     qint64 watermark = from.watermark;
     int rc;
@@ -301,7 +368,7 @@ Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<
         const qint64 id = tail.int64(0);
         if (!tail.isNull(1)) {
             if (!writer.add(id, tail.text(1)))
-                return Caught::Failed;
+                return failed(writer.error());
             ++names;
         }
         watermark = id;
@@ -315,23 +382,23 @@ Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<
         }
     }
     if (!more && rc != SQLITE_DONE)
-        return Caught::Failed;
+        return failed(SqliteError(db));
     if (watermark != from.watermark) {
         SqliteStatement update(db, "UPDATE QuillarySearchState SET Watermark = ?");
         if (!update.isValid())
-            return Caught::Failed;
+            return failed(SqliteError(db));
         update.bind(1, watermark);
         if (update.step() != SQLITE_DONE)
-            return Caught::Failed;
+            return failed(SqliteError(db));
     }
     // The guard's figure is the upkeep's own count, and its own writes are not alterations.
     SqliteStatement guard(db, "UPDATE QuillarySearchGuard SET Names = ?, Altered = 0");
     if (!guard.isValid())
-        return Caught::Failed;
+        return failed(SqliteError(db));
     guard.bind(1, names);
     if (guard.step() != SQLITE_DONE)
-        return Caught::Failed;
-    status = CatalogueIndex::Status{true, true, watermark, 0, names};
+        return failed(SqliteError(db));
+    status = CatalogueIndex::Status{true, true, watermark, 0, names, false, QString()};
     return more ? Caught::More : Caught::Done;
 }
 
@@ -340,7 +407,7 @@ Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<
 CatalogueIndex::Status CatalogueIndex::Examine(sqlite3 *db)
 {
     Status status;
-    if (!db || !indexObjectsPresent(db))
+    if (!db || !indexObjectsPresent(db, &status))
         return status;
     status.usable = true;
     // One watermark, a whole number of at least 0.
@@ -371,39 +438,56 @@ CatalogueIndex::Status CatalogueIndex::Examine(sqlite3 *db)
 
 namespace {
 
-bool refresh(sqlite3 *db, const std::function<void()> &yield, bool afresh)
+bool refresh(sqlite3 *db, const std::function<void()> &yield, bool afresh, CDatabaseError *error)
 {
-    if (!db)
+    CDatabaseError why;
+    const auto failed = [&] {
+        if (error)
+            *error = why;
         return false;
+    };
+    if (!db) {
+        why = SqliteError(db);
+        return failed();
+    }
     // Inside the caller's transaction a savepoint; otherwise a write transaction of our own,
     // taken at once so that no other writer can slip in between reading and writing.
     const bool own = sqlite3_get_autocommit(db) != 0;
-    if (!exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index"))
-        return false;
+    if (!exec(db, own ? "BEGIN IMMEDIATE" : "SAVEPOINT quillary_index")) {
+        why = SqliteError(db);
+        return failed();
+    }
     CatalogueIndex::Status status = CatalogueIndex::Examine(db);
     status.sound = status.sound && !afresh;
-    const bool done = status.usable && catchUp(db, status, yield, QDeadlineTimer::Forever) == Caught::Done;
-    if (done && exec(db, own ? "COMMIT" : "RELEASE quillary_index"))
-        return true;
+    bool done = false;
+    if (!status.usable)
+        why = missingIndexError(status);
+    else
+        done = catchUp(db, status, yield, QDeadlineTimer::Forever, &why) == Caught::Done;
+    if (done) {
+        if (exec(db, own ? "COMMIT" : "RELEASE quillary_index"))
+            return true;
+        why = SqliteError(db);
+    }
     if (own) {
         exec(db, "ROLLBACK");
     } else {
         exec(db, "ROLLBACK TO quillary_index");
         exec(db, "RELEASE quillary_index");
     }
-    return false;
+    return failed();
 }
 
 } // namespace
 
-bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield)
+bool CatalogueIndex::Refresh(sqlite3 *db, const std::function<void()> &yield, CDatabaseError *error)
 {
-    return refresh(db, yield, false);
+    return refresh(db, yield, false, error);
 }
 
-bool CatalogueIndex::Rebuild(sqlite3 *db, const std::function<void()> &yield)
+bool CatalogueIndex::Rebuild(sqlite3 *db, const std::function<void()> &yield, CDatabaseError *error)
 {
-    return refresh(db, yield, true);
+    return refresh(db, yield, true, error);
 }
 
 CatalogueIndex::Verdict CatalogueIndex::Verify(sqlite3 *db, QString *finding)

@@ -24,10 +24,11 @@ namespace CatalogueIndex {
 // Brings the index up to date with the table Quillary on an open connection (after a save). An index
 // that disagrees with the table (see Status::sound) is built afresh. Silent: a catalogue without the
 // index, or any failure, leaves the catalogue as it was. yield, when given, is called now and then
-// while many rows are indexed. True when the index is up to date afterwards.
-bool Refresh(sqlite3 *db, const std::function<void()> &yield = {});
+// while many rows are indexed. True when the index is up to date afterwards; else *error (when
+// given) says why: another program's lock, an object of the index that is missing, ...
+bool Refresh(sqlite3 *db, const std::function<void()> &yield = {}, CDatabaseError *error = nullptr);
 // Builds the index afresh from the table, as Refresh does for an index it cannot trust.
-bool Rebuild(sqlite3 *db, const std::function<void()> &yield = {});
+bool Rebuild(sqlite3 *db, const std::function<void()> &yield = {}, CDatabaseError *error = nullptr);
 
 struct Status
 {
@@ -36,6 +37,8 @@ struct Status
     qint64 watermark = 0; // rows with a higher ID are not indexed yet
     qint64 changed = 0;   // indexed rows noted as added, changed or deleted since
     qint64 names = 0;     // names the index holds (rows at or below the watermark with a FileName)
+    bool absent = false;  // none of the index's objects is there: a catalogue made without the index
+    QString missing;      // else the first of them that is not, in SQLite's words: "no such table: NAME"
 };
 
 enum class Step {

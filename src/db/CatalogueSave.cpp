@@ -96,10 +96,12 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     timer.restart();
     // The new rows are searchable at once. This step is silent: a catalogue without the index, or a
     // failure in it, leaves the stored rows as they are. After a failed save nothing more is done.
+    CDatabaseError indexError;
     if (m_saved > 0 && !failed() && m_settings.updateIndex &&
-        !CatalogueIndex::Refresh(db.Handle(), [this] { m_observer.Working(); }))
+        !CatalogueIndex::Refresh(
+            db.Handle(), [this] { m_observer.Working(); }, &indexError))
         qCInfo(lcCatalogue, "the search index of %s was not brought up to date: %s", qUtf8Printable(path),
-               qUtf8Printable(SqliteError(db.Handle()).text));
+               qUtf8Printable(indexError.text));
     m_timings.indexNs = timer.nsecsElapsed();
     m_db = nullptr;
     m_files = nullptr;

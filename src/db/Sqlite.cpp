@@ -17,8 +17,11 @@ CDatabaseError SqliteError(sqlite3 *db)
         return {QStringLiteral("The catalogue is not open."), SQLITE_CANTOPEN};
     CDatabaseError error;
     error.code = sqlite3_extended_errcode(db);
-    if (error.code == SQLITE_OK)
+    // A connection whose last call succeeded knows no reason (its message is "not an error").
+    if (error.code == SQLITE_OK) {
         error.code = SQLITE_ERROR;
+        return error;
+    }
     error.text = QString::fromUtf8(sqlite3_errmsg(db));
     return error;
 }
