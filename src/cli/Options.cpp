@@ -198,6 +198,7 @@ QString HelpText(const QString &command)
                            "damaged image) or lies deeper than a path can reach; that is reported too.\n"
                            "The search index is brought up to date once more than 250,000 files wait\n"
                            "for it (and by check); until then searches read those files from the table.\n"
+                           "Nothing is added to a catalogue that SQLite's integrity check finds damaged.\n"
                            "\n"
                            "Options:\n"
                            "  -l, --label=LABEL      catalogue the files under LABEL instead\n");
@@ -231,7 +232,8 @@ QString HelpText(const QString &command)
         text =
             QStringLiteral("Usage: quillary-cli check [OPTION]...\n"
                            "Check that the catalogue file holds a Quillary catalogue and that it is sound\n"
-                           "(SQLite's integrity check), and bring its search index fully up to date.\n"
+                           "(SQLite's integrity check), compare its search index with the table (and\n"
+                           "build it afresh where it differs), and bring the index fully up to date.\n"
                            "\n"
                            "Options:\n");
         text += QLatin1StringView(kCatalogueOption);
