@@ -593,8 +593,10 @@ CatalogueIndex::Step CatalogueIndex::Upkeep::step(int budgetMs)
         // Work is begun only when it could be committed now: the exclusive lock a commit needs is
         // refused while another program reads the catalogue, and taking it for a moment tells.
         if (!m_connection.exec("BEGIN EXCLUSIVE") || !m_connection.exec("ROLLBACK")) {
+            const int code = sqlite3_errcode(m_connection.handle()) & 0xFF;
             m_connection = SqliteConnection();
-            return Step::Busy;
+            // A catalogue that cannot be written at all is not waited for.
+            return code == SQLITE_BUSY || code == SQLITE_LOCKED ? Step::Busy : Step::Failed;
         }
         // The transaction's pages stay in memory until it commits: a page written to the file before
         // that would take the catalogue from its readers until the work is done.
