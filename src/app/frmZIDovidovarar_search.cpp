@@ -50,9 +50,9 @@ struct frmZIDovidovarar::SearchPart : SearchObserver
         model->setGrowing(true);
     }
 
-    void RowRead(qint64 n, const std::array<std::string_view, ListColumns::kCount> &texts) override
+    void RowRead(qint64 /*n*/, const std::array<std::string_view, ListColumns::kCount> &texts) override
     {
-        model->appendRow(n, texts);
+        model->appendRow(texts);
     }
 
     void Yield(qint64 n, std::string_view fileName) override
