@@ -79,6 +79,8 @@ private Q_SLOTS:
         TestSeams::ProgramDirectory() = m_dir->path();
         m_path = m_dir->filePath(QStringLiteral("ZODidozode.mdb"));
         m_messages.clear();
+        // A portable copy, its settings file beside it, whatever catalogue the test then puts there.
+        QVERIFY(QFile(m_dir->filePath("Quillary.ini")).open(QIODevice::WriteOnly));
         m_window.reset(new frmZIDovidovarar);
         // Each message is shown over the window that still runs its command.
         TestSeams::MessageBox() = [this](QWidget *, const QString &text) {

@@ -117,6 +117,8 @@ private Q_SLOTS:
         atMessage.clear();
         dir = std::make_unique<QTemporaryDir>();
         TestSeams::ProgramDirectory() = dir->path();
+        // A portable copy, its settings file beside it, whatever catalogue the test then puts there.
+        QVERIFY(QFile(dir->filePath("Quillary.ini")).open(QIODevice::WriteOnly));
         w = std::make_unique<frmZIDovidovarar>();
         onYield = [](int) {};
         TestSeams::MessageBox() = [this](QWidget *, const QString &text) {

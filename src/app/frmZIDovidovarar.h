@@ -60,8 +60,9 @@ private:
     // The start of each long command: false (nothing done) while another command runs; otherwise the
     // command's button is disabled, blnBusy set and, when given, the command's caption shown.
     bool beginCommand(QAbstractButton *button, const QString &caption = {});
-    // When the catalogue is missing: the database-missing message, then back to idle with the pointer
-    // and everything else as it was; true then.
+    // When the catalogue is missing: the database-missing message (or, when an installed copy could not
+    // make the user's catalogue, where and why: modFunction::CatalogueProblem), then back to idle with
+    // the pointer and everything else as it was; true then.
     bool refuseWithoutCatalogue(QAbstractButton *button);
 
     // Drives (frmZIDovidovarar_drives.cpp)
