@@ -29,11 +29,6 @@ public:
     explicit frmZIDovidovarar(QWidget *parent = nullptr);
     ~frmZIDovidovarar() override;
 
-    bool blnBusy() const { return m_blnBusy; }
-
-    // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
-    WindowDisplay &display() { return m_display; }
-
 public Q_SLOTS:
     void Form_Load();
     void cmdOK_Click();
@@ -44,9 +39,6 @@ public Q_SLOTS:
     void cmdAddToDB_Click();
     void cmdSearch_Click();
     void cmdClearList_Click();
-
-    // Tests reach the window's private state through this.
-    friend struct WindowTestAccess;
 
 protected:
     void closeEvent(QCloseEvent *event) override; // Form_QueryUnload
@@ -86,6 +78,7 @@ private:
     qint32 lngFileCount = 0;
     QString strCurrentCDLabel;
     int m_currentTab = 0;
+    // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
     WindowDisplay m_display;
 
     // Controls, named as the layout names them.
