@@ -370,19 +370,14 @@ CopyState &thisCopy()
 
 } // namespace
 
-const ProgramFiles::Layout &modFunction::ThisCopy()
-{
-    return thisCopy().layout;
-}
-
 QString modFunction::SettingsFilePath()
 {
-    return ProgramFiles::SettingsFilePath(ThisCopy());
+    return ProgramFiles::SettingsFilePath(thisCopy().layout);
 }
 
 QString modFunction::DefaultDatabasePath()
 {
-    const QString path = ProgramFiles::CataloguePath(ThisCopy());
+    const QString path = ProgramFiles::CataloguePath(thisCopy().layout);
     return QFileInfo(path).isFile() ? path : QString();
 }
 
@@ -405,6 +400,7 @@ QString modFunction::CatalogueProblem()
     if (!DefaultDatabasePath().isEmpty())
         return {};
     return again.outcome == ProgramFiles::Preparation::CopyFailed
-               ? modConstant::CatalogueNotMadeMessage(ProgramFiles::CataloguePath(ThisCopy()), again.failure)
+               ? modConstant::CatalogueNotMadeMessage(ProgramFiles::CataloguePath(thisCopy().layout),
+                                                      again.failure)
                : modConstant::DatabaseMissingMessage();
 }

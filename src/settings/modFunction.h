@@ -17,11 +17,10 @@ void WriteIniValue(const QString &filePath, const QString &section, const QStrin
 // The directory that holds the executable.
 QString ProgramDirectory();
 
-// This copy of the program: portable (its files beside the executable) or installed (its files in
-// the user's folders). Settled the first time it is asked, at start-up, and kept while the program
-// runs: a catalogue deleted beside a portable copy leaves it without a catalogue; it does not turn it
-// into an installed copy working on the user's catalogue.
-const ProgramFiles::Layout &ThisCopy();
+// Whether this copy keeps its files beside the executable (portable) or in the user's folders
+// (installed) is settled the first time one of the functions below asks, at start-up, and kept while
+// the program runs: a catalogue deleted beside a portable copy leaves it without a catalogue; it does
+// not turn it into an installed copy working on the user's catalogue (see ProgramFiles::IsPortable).
 
 // Program directory + "/" + "Quillary.ini" for a copy that keeps its files beside the executable;
 // Quillary.ini in the user's configuration directory for an installed copy (see ProgramFiles.h).
