@@ -86,6 +86,7 @@ private Q_SLOTS:
         TestSeams::MessageBox() = [this](QWidget *, const QString &text) {
             m_messages << text;
             m_busyAtMessage = !button()->isEnabled();
+            m_stateAtMessage = state();
         };
     }
 
@@ -145,12 +146,12 @@ private Q_SLOTS:
         QCOMPARE(stored(), expected + expected);
     }
 
-    // A save that cannot start, or that a failure ends, says why in one message over the busy window
-    // and then gives the window back; no file is created. A save that could not start changes nothing
-    // else. After a failure the label and the message count the rows really stored (the first ones,
-    // before a full disk), the catalogue stays sound and is not compacted, and nothing else (no index
-    // work) is done. Another program reading or writing the catalogue throughout ends the save once the
-    // lock allowance (5 s) is spent in all, however often SQLite waited.
+    // A save that cannot start, or that a failure ends, says why in one message over the busy window,
+    // which shows its exact figures then, and then gives the window back; no file is created. A save
+    // that could not start changes nothing else. After a failure the label and the message count the
+    // rows really stored (the first ones, before a full disk), the catalogue stays sound and is not
+    // compacted, and nothing else (no index work) is done. Another program reading or writing the catalogue
+    // throughout ends the save once the lock allowance (5 s) is spent in all, however often SQLite waited.
     void refusedOrFailedSaveSaysWhy_data()
     {
         QTest::addColumn<QString>("expected");
@@ -196,6 +197,7 @@ private Q_SLOTS:
         QVERIFY2(took.elapsed() < 7500, qPrintable(QString::number(took.elapsed())));
         other.Execute("COMMIT");
         QCOMPARE(m_messages.size(), 1);
+        QCOMPARE(m_stateAtMessage, state()); // the message over the exact figures
         QVERIFY(m_busyAtMessage && m_window->windowTitle() == "Quillary" && button()->isEnabled() &&
                 m_window->cursor().shape() == Qt::ArrowCursor); // given back
         const QStringList saved = stored();
@@ -377,6 +379,7 @@ private:
     QString m_path, m_mount;
     QStringList m_messages;
     bool m_busyAtMessage = false;
+    QStringList m_stateAtMessage;
 };
 
 QTEST_MAIN(SaveTest)

@@ -81,8 +81,12 @@ struct Walk : ScanObserver, SaveObserver
 // the times the yields ended, so a slow machine cannot break it.
 struct RowBatches
 {
-    // Before the walk starts (the window shows its rows at the start).
-    void start() { yields = {clock.nsecsElapsed()}; }
+    // Just before the walk starts.
+    void start()
+    {
+        clock.start();
+        yields = {0};
+    }
     // After yield number yields.size(): the rows both views show, and the rows the walk's list holds.
     void atYield(qint64 shown, qint64 listShown, qint64 listHeld)
     {
@@ -92,6 +96,8 @@ struct RowBatches
         constexpr qint64 kMs = 1'000'000;
         const qint64 due = 50 * (200'000 + lastShown) / 200'000 * kMs; // as shown before this yield
         const auto ms = [](qint64 ns) { return QString::number(ns / 1e6, 'f', 1) + " ms"; };
+        // The first yield follows the start, where the walk's list view was emptied: it counts as one
+        // that may have brought a batch.
         if (k > 1 && shown != lastShown) {
             // A batch at this yield: the last one began after the yield before it ended.
             ++batches;
@@ -404,7 +410,6 @@ private Q_SLOTS:
                         labels << now;
                 },
                 4);
-            watch.clock.start();
             watch.start();
             listFiles();
             QVERIFY2(watch.faults.isEmpty(), qPrintable(watch.faults.mid(0, 10).join('\n')));
