@@ -61,10 +61,8 @@ private Q_SLOTS:
 
     void cleanup()
     {
-        QFile::setPermissions(m_dir->filePath("user-data"),
-                              QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
-        if (!m_mount.isEmpty())
-            QProcess::execute("umount", {std::exchange(m_mount, {})});
+        for (const char *directory : {"user-data/quillary", "user-data"})
+            makeWritable(m_dir->filePath(directory));
         TestSeams::Reset();
     }
 
@@ -281,16 +279,18 @@ private Q_SLOTS:
     }
 
     // An installed copy that cannot make the user's catalogue when it starts (a read-only data folder, a
-    // file where the catalogue's folder belongs, a folder where the catalogue belongs) says so on every
-    // command that needs the catalogue: where, and the system's reason. Once that has been put right,
-    // the next command makes the catalogue and goes on. A catalogue deleted after that is simply
-    // missing: the database-missing message, and it is not made again.
+    // file where the catalogue's folder belongs, a folder where the catalogue belongs, a read-only
+    // catalogue folder) says so on every command that needs the catalogue: where, and the system's
+    // reason. Nothing is left behind. Once that has been put right, the next command makes the
+    // catalogue and goes on. A catalogue deleted after that is simply missing: the database-missing
+    // message, and it is not made again.
     void userCatalogueThatCannotBeMade_data()
     {
         QTest::addColumn<QString>("obstacle");
-        QTest::newRow("data folder read-only") << "read-only";
+        QTest::newRow("data folder read-only") << "read-only data";
         QTest::newRow("file in the way of the folder") << "file";
         QTest::newRow("folder in the way of the catalogue") << "folder";
+        QTest::newRow("catalogue's folder read-only") << "read-only folder";
     }
     void userCatalogueThatCannotBeMade()
     {
@@ -301,19 +301,15 @@ private Q_SLOTS:
         QVERIFY(QDir().mkpath(bin) && QDir().mkpath(QFileInfo(shipped).path()) && QDir().mkpath(data) &&
                 makeCatalogue(shipped));
         TestSeams::ProgramDirectory() = bin;
-        QString failure;
-        if (obstacle == "read-only") {
-            // As root, permissions do not stop a write: the folder becomes a read-only file system.
-            if (::geteuid() != 0) {
-                QVERIFY(QFile::setPermissions(data, QFile::ReadOwner | QFile::ExeOwner));
-                failure = folder + ": " + systemReason(EACCES);
-            } else if (qEnvironmentVariable("QUILLARY_PRIVATE_MOUNTS") == "1" &&
-                       QProcess::execute("mount", {"-t", "tmpfs", "-o", "ro", "quillary-ro", data}) == 0) {
-                m_mount = data;
-                failure = folder + ": " + systemReason(EROFS);
-            } else {
+        QString failure; // where, and why
+        if (obstacle.startsWith("read-only")) {
+            const bool dataFolder = obstacle.endsWith("data");
+            const QString reason = makeReadOnly(dataFolder ? data : folder);
+            if (reason.isEmpty())
                 QSKIP("a read-only folder for root needs a private mount namespace (unshare)");
-            }
+            // The folder cannot be made, or the file in it.
+            failure =
+                dataFolder ? folder + ": " + reason : "Cannot create " + catalogue + " for output: " + reason;
         } else if (obstacle == "file") {
             QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
             failure = folder + ": " + systemReason(ENOTDIR);
@@ -328,11 +324,14 @@ private Q_SLOTS:
             w.findChild<QAbstractButton *>(button)->click();
         QCOMPARE(m_messages,
                  QStringList(3, "Your catalogue '" + catalogue + "' could not be made.\r\n" + failure));
+        const QString left = QFileInfo(folder).isDir() ? folder : data;
+        QCOMPARE(QDir(left).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 obstacle == "file"     ? QStringList{"quillary"}
+                 : obstacle == "folder" ? QStringList{"ZODidozode.mdb"}
+                                        : QStringList());
 
-        if (obstacle == "read-only")
-            QVERIFY(m_mount.isEmpty()
-                        ? QFile::setPermissions(data, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner)
-                        : QProcess::execute("umount", {std::exchange(m_mount, {})}) == 0);
+        if (obstacle.startsWith("read-only"))
+            QVERIFY(makeWritable(obstacle.endsWith("data") ? data : folder));
         else
             QVERIFY(obstacle == "file" ? QFile::remove(folder) : QDir().rmdir(catalogue));
         m_messages.clear();
@@ -376,8 +375,32 @@ private Q_SLOTS:
     }
 
 private:
+    // Makes the directory (made when missing) read-only for the program: by its permissions, or for
+    // root, whom permissions do not stop, as a read-only file system mounted over it (in a private
+    // mount namespace only). Returns the reason the system then gives, or nothing when it cannot.
+    QString makeReadOnly(const QString &directory)
+    {
+        QDir().mkpath(directory);
+        if (::geteuid() != 0)
+            return QFile::setPermissions(directory, QFile::ReadOwner | QFile::ExeOwner) ? systemReason(EACCES)
+                                                                                        : QString();
+        if (qEnvironmentVariable("QUILLARY_PRIVATE_MOUNTS") != "1" ||
+            QProcess::execute("mount", {"-t", "tmpfs", "-o", "ro", "quillary-ro", directory}) != 0)
+            return {};
+        m_mount = directory;
+        return systemReason(EROFS);
+    }
+    bool makeWritable(const QString &directory)
+    {
+        if (!m_mount.isEmpty())
+            return QProcess::execute("umount", {std::exchange(m_mount, {})}) == 0;
+        return !QFileInfo(directory).isDir() ||
+               QFile::setPermissions(directory, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     int m_ended = 0;
+
     QStringList m_messages;
     QString m_mount; // a file system a test mounted
 };

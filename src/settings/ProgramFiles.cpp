@@ -142,7 +142,10 @@ ProgramFiles::Prepared ProgramFiles::PrepareUserCatalogue(const Layout &copy)
     if (!source.copy(target)) {
         if (const QFileInfo existing(target); existing.exists() || existing.isSymLink())
             return existing.isFile() ? Prepared{Preparation::AlreadyThere, {}} : inTheWay(existing);
-        return {Preparation::CopyFailed, target + QStringLiteral(": ") + source.errorString()};
+        // QFile's own words name the file where they can.
+        const QString reason = source.errorString();
+        return {Preparation::CopyFailed,
+                reason.contains(target) ? reason : target + QStringLiteral(": ") + reason};
     }
     // The copy takes the shipped file's permissions; the user's catalogue must be writable by them.
     QFile::setPermissions(target, QFile::permissions(target) | QFile::ReadOwner | QFile::WriteOwner);

@@ -51,8 +51,8 @@ enum class Preparation {
 struct Prepared
 {
     Preparation outcome = Preparation::Portable;
-    // For CopyFailed: what stood in the way, as "<path>: <reason>" (the directory that could not be
-    // made, or the catalogue's path), the reason in the system's words.
+    // For CopyFailed: what stood in the way and where, in the system's words: "<path>: <reason>" (the
+    // directory that could not be made, or the catalogue's path), or QFile's account of a failed copy.
     QString failure;
 };
 
