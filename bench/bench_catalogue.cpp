@@ -308,7 +308,8 @@ int main(int argc, char **argv)
     window.findChild<QTabWidget *>(QStringLiteral("tabApplication"))->setCurrentIndex(1); // the list view
     QCoreApplication::processEvents();
 
-    // The design's yield, once per record of a save: what 200,000 of them cost with the window idle.
+    // A save yields to the window after every record (one turn of the event loop): what 200,000 such
+    // turns cost with the window idle.
     QElapsedTimer yielding;
     yielding.start();
     for (int i = 0; i < 200000; ++i)

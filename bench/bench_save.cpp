@@ -182,6 +182,9 @@ int main(int argc, char *argv[])
             std::printf("(the large catalogue has no search index)\n");
     }
 
+    // The window starts with its catalogue beside it, as a portable copy (each run copies it afresh).
+    if (!copyFile(shipped, catalogue))
+        die(QStringLiteral("cannot copy the catalogue"));
     frmZIDovidovarar window;
     const QString expectedLabel = QStringLiteral("Files Save: %1").arg(n);
 

@@ -96,8 +96,7 @@ int runAsInstalledProgram()
         std::puts(qPrintable(seen(key, value)));
     };
     TestSeams::ProgramDirectory() = qEnvironmentVariable(kChildProgramDir);
-    say("prepared",
-        QString::number(int(ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory()))));
+    say("prepared", QString::number(int(modFunction::PrepareUserCatalogue().outcome)));
     TestSeams::MessageBox() = [&](QWidget *, const QString &text) { say("message", text); };
     TestSeams::EndProgram() = [&] { say("ended", "1"); };
     frmZIDovidovarar w;
@@ -303,11 +302,12 @@ private Q_SLOTS:
                                          : QFile(bin + '/' + beside).open(QIODevice::WriteOnly));
         qputenv("XDG_DATA_HOME", (copy + "/user-data").toLocal8Bit());
         qputenv("XDG_CONFIG_HOME", (copy + "/user-config").toLocal8Bit());
-        QCOMPARE(ProgramFiles::PrepareUserCatalogue(bin),
+        const ProgramFiles::Layout layout = ProgramFiles::LayoutOf(bin);
+        QCOMPARE(ProgramFiles::PrepareUserCatalogue(layout).outcome,
                  portable ? ProgramFiles::Preparation::Portable : ProgramFiles::Preparation::Copied);
-        QCOMPARE(ProgramFiles::CataloguePath(bin),
+        QCOMPARE(ProgramFiles::CataloguePath(layout),
                  (portable ? bin : copy + "/user-data/quillary") + "/ZODidozode.mdb");
-        QCOMPARE(ProgramFiles::SettingsFilePath(bin),
+        QCOMPARE(ProgramFiles::SettingsFilePath(layout),
                  (portable ? bin : copy + "/user-config/quillary") + "/Quillary.ini");
         QCOMPARE(QFileInfo::exists(copy + "/user-data") || QFileInfo::exists(copy + "/user-config"),
                  !portable);

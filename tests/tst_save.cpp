@@ -83,11 +83,14 @@ private Q_SLOTS:
         TestSeams::ProgramDirectory() = m_dir->path();
         m_path = m_dir->filePath(QStringLiteral("ZODidozode.mdb"));
         m_messages.clear();
+        // A portable copy, its settings file beside it, whatever catalogue the test then puts there.
+        QVERIFY(QFile(m_dir->filePath("Quillary.ini")).open(QIODevice::WriteOnly));
         m_window.reset(new frmZIDovidovarar);
         // Each message is shown over the window that still runs its command.
         TestSeams::MessageBox() = [this](QWidget *, const QString &text) {
             m_messages << text;
-            m_busyAtMessage = m_window->blnBusy();
+            m_busyAtMessage = !button()->isEnabled();
+            m_stateAtMessage = state();
         };
     }
 
@@ -147,12 +150,12 @@ private Q_SLOTS:
         QCOMPARE(stored(), expected + expected);
     }
 
-    // A save that cannot start, or that a failure ends, says why in one message over the busy window
-    // and then gives the window back; no file is created. A save that could not start changes nothing
-    // else. After a failure the label and the message count the rows really stored (the first ones,
-    // before a full disk), the catalogue stays sound and is not compacted, and nothing else (no index
-    // work) is done. Another program reading or writing the catalogue throughout ends the save once the
-    // lock allowance (5 s) is spent in all, however often SQLite waited.
+    // A save that cannot start, or that a failure ends, says why in one message over the busy window,
+    // which shows its exact figures then, and then gives the window back; no file is created. A save
+    // that could not start changes nothing else. After a failure the label and the message count the
+    // rows really stored (the first ones, before a full disk), the catalogue stays sound and is not
+    // compacted, and nothing else (no index work) is done. Another program reading or writing the catalogue
+    // throughout ends the save once the lock allowance (5 s) is spent in all, however often SQLite waited.
     void refusedOrFailedSaveSaysWhy_data()
     {
         QTest::addColumn<QString>("expected");
@@ -198,8 +201,9 @@ private Q_SLOTS:
         QVERIFY2(took.elapsed() < 7500, qPrintable(QString::number(took.elapsed())));
         other.Execute("COMMIT");
         QCOMPARE(m_messages.size(), 1);
-        QVERIFY(m_busyAtMessage && !m_window->blnBusy() && m_window->windowTitle() == "Quillary" &&
-                button()->isEnabled() && m_window->cursor().shape() == Qt::ArrowCursor); // given back
+        QCOMPARE(m_stateAtMessage, state()); // the message over the exact figures
+        QVERIFY(m_busyAtMessage && m_window->windowTitle() == "Quillary" && button()->isEnabled() &&
+                m_window->cursor().shape() == Qt::ArrowCursor); // given back
         const QStringList saved = stored();
         const QString said = m_messages[0], count = QString::number(saved.size());
         QVERIFY2(said == expected
@@ -213,6 +217,80 @@ private Q_SLOTS:
         QCOMPARE(value(m_path, "PRAGMA freelist_count"), freePages);
         QCOMPARE(watermark(), 0);
         QCOMPARE(QDir(m_dir->path()).entryList(QDir::Files | QDir::Hidden), files);
+    }
+
+    // The save yields once after every record, a refused one too. At each yield the window shows a save:
+    // its caption, button off and hourglass, the save's labels (nothing the last command left), the file
+    // bar over the whole list; and the progress as the last push left it, one record's: the bar at its
+    // position, its name, the rows stored by then. The progress is pushed at most every 50 ms and never
+    // held back longer: a yield 50 ms after the last push shows the record just done. At the end the
+    // window shows the last record exactly. (Each yield takes a millisecond here, as on a slow disk.)
+    void eachRecordYieldsShowingTheSave()
+    {
+        QVERIFY(CatalogueFile::CreateFromScript(m_path, kTable.arg("CHECK (FileName <> 'FILE3.TXT')")));
+        const int n = 400;
+        scan(n);
+        const auto progressOf = [](int record) {
+            return QStringList{QString::number(record),
+                               record ? QString(" FILE%1.TXT").arg(record) : QString(),
+                               QString("Files Save: %1").arg(record - (record >= 3))};
+        };
+        const QString saving = "Quillary - Saving file information to database...|button 0 wait 1|File "
+                               "Saved:|||bars 0 1|0-" +
+                               QString::number(n);
+        QStringList faults;
+        QElapsedTimer clock;
+        QList<qint64> hooks{0}; // when each yield had ended, ns; first the moment before the click
+        qint64 lastPush = 0;    // the yield that last showed a record's progress (0: the save's start)
+        QStringList shown = progressOf(0);
+        int pushes = 0;
+        TestSeams::AfterSaveYield() = [&] {
+            const qint64 now = clock.nsecsElapsed();
+            const int k = int(hooks.size());
+            hooks << now;
+            const auto *bar = m_window->findChild<QProgressBar *>("pgbrFile");
+            const QStringList window{m_window->windowTitle(),
+                                     QString("button %1 wait %2")
+                                         .arg(button()->isEnabled())
+                                         .arg(m_window->cursor().shape() == Qt::WaitCursor),
+                                     label("lblFileScanned"),
+                                     label("lblDirectory"),
+                                     label("lblDirScanned"),
+                                     QString("bars %1 %2")
+                                         .arg(!m_window->findChild<QProgressBar *>("pgbrDir")->isHidden())
+                                         .arg(!bar->isHidden()),
+                                     QString("%1-%2").arg(bar->minimum()).arg(bar->maximum())};
+            if (window.join('|') != saving)
+                faults << QString("yield %1 shows %2").arg(k).arg(window.join('|'));
+            const QStringList progress{QString::number(bar->value()), label("lblFile"),
+                                       label("lblFilesFound")};
+            const auto ms = [](qint64 ns) { return QString::number(ns / 1e6, 'f', 1) + " ms"; };
+            if (progress != shown) {
+                ++pushes;
+                if (progress != progressOf(k))
+                    faults << QString("yield %1 shows %2").arg(k).arg(progress.join('|'));
+                if (const qint64 before = hooks[std::max<qint64>(lastPush - 1, 0)]; now - before < 50'000'000)
+                    faults << QString("yield %1 pushed %2 after yield %3's")
+                                  .arg(k)
+                                  .arg(ms(now - before))
+                                  .arg(lastPush);
+                lastPush = k;
+                shown = progress;
+            } else if (lastPush >= 1 && hooks[k - 1] - hooks[lastPush] >= 50'000'000) {
+                faults
+                    << QString("yield %1 held back after %2").arg(k).arg(ms(hooks[k - 1] - hooks[lastPush]));
+            }
+            QThread::msleep(1);
+        };
+        m_window->findChild<QPushButton *>("cmdClearList")->click(); // the window has just shown something
+        clock.start();
+        click();
+        QVERIFY2(faults.isEmpty(), qPrintable(faults.mid(0, 10).join('\n')));
+        QCOMPARE(hooks.size() - 1, n);
+        QVERIFY2(pushes >= 3, qPrintable(QString::number(pushes)));
+        QCOMPARE(state(), QStringList({"Files Save: 399", "File Saved:", " FILE400.TXT", "400/400"}));
+        QCOMPARE(m_window->windowTitle() + m_messages.join('|'), "Quillary");
+        QVERIFY(button()->isEnabled());
     }
 
     // A save killed in the middle leaves a sound catalogue holding only rows committed before the kill,
@@ -364,6 +442,7 @@ private:
     QString m_path, m_mount;
     QStringList m_messages;
     bool m_busyAtMessage = false;
+    QStringList m_stateAtMessage;
 };
 
 QTEST_MAIN(SaveTest)

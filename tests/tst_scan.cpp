@@ -1,5 +1,6 @@
 // Listing a disc: the directory walker on its own, then "List Files" through the window (and a real
 // disc listed, saved and searched).
+#include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileCollModel.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueSave.h"
@@ -8,7 +9,6 @@
 #include "settings/modConstant.h"
 #include "support/CatalogueFiles.h"
 #include "support/IsoImage.h"
-#include "support/WindowTestAccess.h"
 #include "testing/TestSeams.h"
 
 #include <QtTest>
@@ -74,6 +74,60 @@ struct Walk : ScanObserver, SaveObserver
     DirectoryWalker walker{files, *this};
 };
 
+// Watches, after every yield of a walk in the window, when new rows reach the list views, and notes
+// every break of the rule the window keeps: a batch of rows once 50 ms * (1 + rows shown in both views /
+// 200,000) have passed since the last one, at the first push after that (pushes come every 50 ms at
+// most), never sooner and never held back longer. Only what the window must have done is judged, from
+// the times the yields ended, so a slow machine cannot break it.
+struct RowBatches
+{
+    // Just before the walk starts.
+    void start()
+    {
+        clock.start();
+        yields = {0};
+    }
+    // After yield number yields.size(): the rows both views show, and the rows the walk's list holds.
+    void atYield(qint64 shown, qint64 listShown, qint64 listHeld)
+    {
+        const qint64 now = clock.nsecsElapsed();
+        const qsizetype k = yields.size();
+        yields << now;
+        constexpr qint64 kMs = 1'000'000;
+        const qint64 due = 50 * (200'000 + lastShown) / 200'000 * kMs; // as shown before this yield
+        const auto ms = [](qint64 ns) { return QString::number(ns / 1e6, 'f', 1) + " ms"; };
+        // The first yield follows the start, where the walk's list view was emptied: it counts as one
+        // that may have brought a batch.
+        if (k > 1 && shown != lastShown) {
+            // A batch at this yield: the last one began after the yield before it ended.
+            ++batches;
+            const qint64 since = now - yields[std::max<qsizetype>(lastBatch - 1, 0)];
+            if (since < due)
+                faults << QString("yield %1: rows %2 after the last, at %3 shown")
+                              .arg(k)
+                              .arg(ms(since))
+                              .arg(lastShown);
+            lastBatch = mayHaveBatched = k;
+        } else if (k == 1 || listShown == listHeld) {
+            mayHaveBatched = k; // a batch of no rows cannot be seen
+        } else if (mayHaveBatched >= 1 && yields[k - 1] - yields[mayHaveBatched] >= due + 50 * kMs) {
+            faults << QString("yield %1: rows held back %2, at %3 shown")
+                          .arg(k)
+                          .arg(ms(yields[k - 1] - yields[mayHaveBatched]))
+                          .arg(shown);
+        }
+        lastShown = shown;
+    }
+
+    QElapsedTimer clock;
+    QList<qint64> yields; // when each yield had ended, ns; first the start
+    qint64 lastShown = 0;
+    qsizetype lastBatch = 0;      // the yield of the last batch seen; 0: the start
+    qsizetype mayHaveBatched = 0; // the last yield that may have brought a batch
+    int batches = 0;
+    QStringList faults;
+};
+
 } // namespace
 
 class tst_scan : public QObject
@@ -105,33 +159,40 @@ class tst_scan : public QObject
             control<QComboBox>("cboSelectDrive")->addItem(entry);
     }
     void listFiles() { control<QPushButton>("cmdTakeBackup")->click(); }
-    QStringList modelColumn(int column, int role = Qt::DisplayRole, const char *view = "lvwListFile") const
+    // Runs work after every yield of the walk, then lets sleepMs pass.
+    static void atEachYield(const std::function<void()> &work, int sleepMs)
+    {
+        TestSeams::AfterScanYield() = [work, sleepMs] {
+            work();
+            QThread::msleep(sleepMs);
+        };
+    }
+    int rows(const char *view = "lvwListFile") const { return control<QTreeView>(view)->model()->rowCount(); }
+    QStringList modelColumn(int column, const char *view = "lvwListFile") const
     {
         const QAbstractItemModel *model = control<QTreeView>(view)->model();
         QStringList result;
         for (int row = 0; row < model->rowCount(); ++row)
-            result << model->index(row, column).data(role).toString();
+            result << model->index(row, column).data().toString();
         return result;
     }
-    // The paths of these files on the disc being listed, as shown().
-    QString paths(QStringList relatives) const
+    // The paths of these files on a disc of that label, as shown().
+    static QString paths(const QString &label, QStringList relatives)
     {
-        const QString label = WindowTestAccess::currentLabel(*m_window);
         return relatives.replaceInStrings(QRegularExpression("^"), label + ": ").join('|');
     }
-    // What the window shows: caption, button, busy flag and cursor, labels, bars, the list's paths and keys.
+    // What the window shows: caption, button and cursor, labels, bars, the list's paths.
     QStringList shown() const
     {
         QStringList texts = {m_window->windowTitle(),
-                             QStringLiteral("button %1 busy %2 wait %3")
+                             QStringLiteral("button %1 wait %2")
                                  .arg(control<QPushButton>("cmdTakeBackup")->isEnabled())
-                                 .arg(m_window->blnBusy())
                                  .arg(m_window->cursor().shape() == Qt::WaitCursor)};
         for (const char *label : {"lblFilesFound", "lblDirectory", "lblFile"})
             texts << control<QLabel>(label)->text();
         for (const QProgressBar *bar : {control<QProgressBar>("pgbrFile"), control<QProgressBar>("pgbrDir")})
             texts << QString::number(bar->value()) + '/' + QString::number(bar->maximum());
-        return texts << modelColumn(2).join('|') << modelColumn(0, clsFileCollModel::KeyRole).join(' ');
+        return texts << modelColumn(2).join('|');
     }
 
 private Q_SLOTS:
@@ -145,7 +206,11 @@ private Q_SLOTS:
             m_shownAtMessage << shown();
         };
     }
-    void cleanup() { m_window.reset(); }
+    void cleanup()
+    {
+        m_window.reset();
+        TestSeams::Reset();
+    }
 
     void walker_workedOrderWithoutHiddenSystemEntriesOrLinks()
     {
@@ -232,23 +297,24 @@ private Q_SLOTS:
         QVERIFY(makeFiles(first, kWorkedTree + QStringList{"X/Z/.hidden"}) &&
                 makeFiles(second, {"only/one.txt", "two.txt"}));
         // The label in brackets is no part of the drive.
-        frmZIDovidovarar &w = openWindow(first + "/  <FIR<ST>");
-        w.display().setInterval(60'000); // nothing reaches the widgets but through the flushes
+        openWindow(first + "/  <FIR<ST>");
         listFiles();
-        // When the message shows, every label, bar and the list already show their final values; the bar
-        // of the directories stands at the last level that set it (Y: 1 of 2 done).
+        // When the message shows, every label, bar and the list already show their final values (the walk
+        // takes less than a push's 50 ms: they reach the widgets with the message); the bar of the
+        // directories stands at the last level that set it (Y: 1 of 2 done). A directory that is no
+        // disc has no label.
         QCOMPARE(m_messages, QStringList({kFinished.arg(first + '/')}));
-        QCOMPARE(m_shownAtMessage, QList<QStringList>({{inProgress(first + '/'), "button 0 busy 1 wait 1",
-                                                        "Files Found: 5", first + "/Y/", " y1", "1/1", "1/2",
-                                                        paths(kWorkedTree), "KEY0 KEY1 KEY2 KEY3 KEY4"}}));
-        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 5"}));
+        QCOMPARE(m_shownAtMessage,
+                 QList<QStringList>({{inProgress(first + '/'), "button 0 wait 1", "Files Found: 5",
+                                      first + "/Y/", " y1", "1/1", "1/2", paths("", kWorkedTree)}}));
+        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 wait 0", "Files Found: 5"}));
 
-        // The second list starts again at KEY0.
+        // The second list replaces the first.
         selectDrive(second);
         listFiles();
         const QStringList before = shown();
         QCOMPARE(before.mid(2), QStringList({"Files Found: 2", second + "/only/", " one.txt", "1/1", "0/1",
-                                             paths({"two.txt", "only/one.txt"}), "KEY0 KEY1"}));
+                                             paths("", {"two.txt", "only/one.txt"})}));
 
         // Refused scans leave the list and the window as they were: a drive without a disc, a drive box
         // with nothing selected, no catalogue.
@@ -263,10 +329,11 @@ private Q_SLOTS:
     }
 
     // While the walk runs, what it has done so far reaches the screen at its yields (after every hundred
-    // files of a directory): the count, the file label and bar, and the rows. The other commands are
-    // refused (a second scan would empty the list under the first). Once D is listed the disc is taken out:
-    // E meets the empty drive, one message, and as the drive stays empty the walk ends there (F is not
-    // tried), without the message that all files were listed. What was listed stays.
+    // files of a directory) once 50 ms have passed since the last push, as they have here: the count, the
+    // file label and bar, and the rows. The other commands are refused (a second scan would empty the
+    // list under the first). Once D is listed the disc is taken out: E meets the empty drive, one
+    // message, and as the drive stays empty the walk ends there (F is not tried), without the message
+    // that all files were listed. What was listed stays.
     void window_duringWalk()
     {
         const QString root = m_dir->path() + "/disc";
@@ -275,34 +342,83 @@ private Q_SLOTS:
             files << QStringLiteral("D/f%1").arg(i, 3, 10, QLatin1Char('0'));
         QVERIFY(makeFiles(root, files));
         frmZIDovidovarar &w = openWindow(root);
-        w.display().setInterval(0);
         // Caption, button and the records held after the refused commands at the first yield, then each
-        // "count|file|bar|rows" seen at the turns of the event loop during the walk.
+        // "count|file|bar|rows" seen after the yields of the walk.
         QStringList seen;
-        QTimer poll;
-        connect(&poll, &QTimer::timeout, this, [&] {
-            const QStringList now = shown();
-            const qsizetype rows = modelColumn(0).size();
-            if (seen.isEmpty()) { // the first yield, once the root has been read
-                w.cmdTakeBackup_Click();
-                w.cmdAddToDB_Click();
-                w.cmdSearch_Click();
-                seen << now.mid(0, 2) << QString::number(objScannedFiles().Count());
-            }
-            seen << QStringList{now[2], now[4], now[5], QString::number(rows)}.join('|');
-            if (rows == 250 && !seen.contains("out"))
-                seen << (QDir().rename(root, root + "-out") ? "out" : "not taken out");
-        });
-        poll.start(0);
+        atEachYield(
+            [&] {
+                const QStringList now = shown();
+                if (seen.isEmpty()) { // the first yield, once the root has been read
+                    w.cmdTakeBackup_Click();
+                    w.cmdAddToDB_Click();
+                    w.cmdSearch_Click();
+                    seen << now.mid(0, 2) << QString::number(objScannedFiles().Count());
+                }
+                seen << QStringList{now[2], now[4], now[5], QString::number(rows())}.join('|');
+                if (rows() == 250 && !seen.contains("out"))
+                    seen << (QDir().rename(root, root + "-out") ? "out" : "not taken out");
+            },
+            60);
         listFiles();
         seen.removeDuplicates();
         QCOMPARE(seen,
-                 QStringList({inProgress(root), "button 0 busy 1 wait 1", "0", "Files Found: 0||0/100|0",
+                 QStringList({inProgress(root), "button 0 wait 1", "0", "Files Found: 0||0/100|0",
                               "Files Found: 101| f100|101/250|101", "Files Found: 201| f200|201/250|201",
                               "Files Found: 250| f249|250/250|250", "out"}));
         QCOMPARE(m_messages, QStringList({kNotReady}));
-        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 250"}));
-        QCOMPARE(modelColumn(0).size(), 250);
+        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 wait 0", "Files Found: 250"}));
+        QCOMPARE(rows(), 250);
+    }
+
+    // New rows reach the list views less often as the views hold more rows, the rows of both views
+    // counted together (RowBatches): watched at every yield of a walk of 3,000 files (each yield takes
+    // 4 ms here, as on a slow disc), first with the search list empty, then with 200,000 rows in it.
+    // Each yield shows the walk's own labels, even when the walk starts right after a save; at the
+    // end every row is shown.
+    void window_rowsReachTheViewsLessOftenAsTheyGrow()
+    {
+        const QString root = m_dir->path() + "/disc";
+        QStringList files;
+        for (int i = 0; i < 3000; ++i)
+            files << QStringLiteral("d%1/f%2").arg(i / 25, 3, 10, QLatin1Char('0')).arg(i % 25);
+        QVERIFY(makeFiles(root, files));
+        frmZIDovidovarar &w = openWindow(root);
+        const QString catalogue = m_dir->filePath(modConstant::kDatabaseFileName);
+        QVERIFY(CatalogueFiles::exec(catalogue,
+                                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n "
+                                     "WHERE i < 200000) INSERT INTO Quillary (FileName) SELECT 'old' || "
+                                     "i FROM n"));
+        const QString walking = inProgress(root) + "|Dir Scanned:|File Scanned:|bars 1 1";
+        for (const bool searchListFull : {false, true}) {
+            if (searchListFull) {
+                control<QToolButton>("cmdSearch")->click(); // the whole catalogue
+                QCOMPARE(rows("lvwFileSearch"), 200'000);
+                control<QPushButton>("cmdAddToDB")->click();
+            }
+            RowBatches watch;
+            QStringList labels;
+            atEachYield(
+                [&] {
+                    watch.atYield(rows() + rows("lvwFileSearch"), rows(), objScannedFiles().Count());
+                    const QString now = QStringList{w.windowTitle(), control<QLabel>("lblDirScanned")->text(),
+                                                    control<QLabel>("lblFileScanned")->text(),
+                                                    QString("bars %1 %2")
+                                                        .arg(!control<QProgressBar>("pgbrDir")->isHidden())
+                                                        .arg(!control<QProgressBar>("pgbrFile")->isHidden())}
+                                            .join('|');
+                    if (now != walking)
+                        labels << now;
+                },
+                4);
+            watch.start();
+            listFiles();
+            QVERIFY2(watch.faults.isEmpty(), qPrintable(watch.faults.mid(0, 10).join('\n')));
+            QVERIFY2(watch.batches >= 3, qPrintable(QString::number(watch.batches)));
+            QCOMPARE(labels, QStringList());
+            QCOMPARE(rows(), 3000);
+            QCOMPARE(control<QLabel>("lblFilesFound")->text(), "Files Found: 3000");
+        }
+        QCOMPARE(m_messages, QStringList(2, kFinished.arg(root))); // the search and the save say nothing
     }
 
     // A real disc image, mounted: listed whole, saved and found by the search; then listed again and taken
@@ -319,31 +435,33 @@ private Q_SLOTS:
         frmZIDovidovarar &w = openWindow(disc.root() + "  <DISC01>");
         listFiles();
         QCOMPARE(m_messages, QStringList({kFinished.arg(disc.root())}));
-        QCOMPARE(WindowTestAccess::currentLabel(w), QStringLiteral("DISC01"));
-        QCOMPARE(shown().mid(7), QStringList({paths(onDisc), "KEY0 KEY1 KEY2 KEY3 KEY4"}));
+        QCOMPARE(modelColumn(1), QStringList(onDisc.size(), "DISC01"));
+        QCOMPARE(shown().mid(7), QStringList({paths("DISC01", onDisc)}));
         control<QPushButton>("cmdAddToDB")->click();
         control<QLineEdit>("txtSearchList")->setText("ärger");
         w.cmdSearch_Click();
-        QStringList found = modelColumn(0, SearchResultModel::KeyRole, "lvwFileSearch");
+        QStringList found;
         for (int column = 0; column < 4; ++column)
-            found += modelColumn(column, Qt::DisplayRole, "lvwFileSearch");
-        QCOMPARE(found, QStringList({"KEY1", "Ärger.txt", "DISC01", "DISC01: Müsik/Ärger.txt", "1"}));
+            found += modelColumn(column, "lvwFileSearch");
+        QCOMPARE(found, QStringList({"Ärger.txt", "DISC01", "DISC01: Müsik/Ärger.txt", "1"}));
 
         m_messages.clear();
-        w.display().setInterval(0); // the list shows every row at the next yield
         QStringList listedWhenPulled;
-        QTimer pull;
-        connect(&pull, &QTimer::timeout, this, [&] {
-            if (modelColumn(0).size() >= 2 && listedWhenPulled.isEmpty()) {
-                listedWhenPulled = modelColumn(0);
-                QVERIFY(disc.unmount());
-            }
-        });
-        pull.start(0);
+        bool unmounted = false;
+        // 50 ms after the last push: each yield shows every row listed.
+        atEachYield(
+            [&] {
+                if (rows() >= 2 && listedWhenPulled.isEmpty()) {
+                    listedWhenPulled = modelColumn(0);
+                    unmounted = disc.unmount();
+                }
+            },
+            60);
         listFiles();
+        QVERIFY(unmounted);
         QCOMPARE(listedWhenPulled, QStringList({"A.TXT", "Ärger.txt"}));
         QCOMPARE(m_messages, QStringList({kNotReady}));
-        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 busy 0 wait 0", "Files Found: 2"}));
+        QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 wait 0", "Files Found: 2"}));
         QCOMPARE(modelColumn(0), listedWhenPulled);
     }
 };

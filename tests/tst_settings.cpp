@@ -175,18 +175,22 @@ private Q_SLOTS:
         QFile::remove(target);
     }
 
-    // Looked for anew on every call, beside the program; joined with exactly one '/', even to a directory
-    // that ends in one (a program in "/"). A directory of that name does not count: tst_install.
+    // Whether the copy keeps its files beside the program is settled at the first call and kept: a
+    // portable copy whose catalogue is deleted has none (until it is back), its settings stay beside
+    // it. The catalogue and the settings file are joined to the program's directory with exactly one
+    // '/', even to a directory that ends in one (a program in "/"). A directory of that name does not
+    // count: tst_install.
     void defaultDatabasePath()
     {
         TestSeams::ProgramDirectory() = m_dir.path() + '/';
         const QString beside = m_dir.path() + "//ZODidozode.mdb";
-        QCOMPARE(modFunction::DefaultDatabasePath(), QString());
         writeAll(beside, "");
         QCOMPARE(modFunction::DefaultDatabasePath(), beside);
-        QCOMPARE(modFunction::SettingsFilePath(), m_dir.path() + "//Quillary.ini");
         QVERIFY(QFile::remove(beside));
         QCOMPARE(modFunction::DefaultDatabasePath(), QString());
+        QCOMPARE(modFunction::SettingsFilePath(), m_dir.path() + "//Quillary.ini");
+        writeAll(beside, "");
+        QCOMPARE(modFunction::DefaultDatabasePath(), beside);
         TestSeams::ProgramDirectory() = QString();
     }
 

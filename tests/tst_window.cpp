@@ -2,18 +2,42 @@
 #include "app/WindowLayout.h"
 #include "app/frmAbout.h"
 #include "app/frmZIDovidovarar.h"
+#include "db/CatalogueFile.h"
+#include "settings/ProgramFiles.h"
+#include "settings/modConstant.h"
 #include "settings/modFunction.h"
-#include "support/WindowTestAccess.h"
+#include "support/CatalogueFiles.h"
 #include "testing/TestSeams.h"
 
 #include <QtTest>
 #include <QtWidgets>
+
+#include <cerrno>
+#include <cstring>
+
+#include <unistd.h>
 
 namespace {
 // A control's caption: its text, or a frame's title.
 QString widgetText(QWidget *w)
 {
     return w->property(qobject_cast<QGroupBox *>(w) ? "title" : "text").toString();
+}
+
+// An empty catalogue at path, as the build makes it, holding one file of the given name when named.
+bool makeCatalogue(const QString &path, const QString &fileName = {})
+{
+    return CatalogueFile::CreateFromSchemaFile(path, QUILLARY_SOURCE_DIR "/src/db/catalogue.sql") &&
+           (fileName.isEmpty() ||
+            CatalogueFiles::exec(path, QStringLiteral("INSERT INTO Quillary (CDLabel, FileName, FilePath, "
+                                                      "FileSize, CreateDate, LastUpdateDate) VALUES "
+                                                      "('DISC01', '%1', 'DISC01: %1', 1, '', '')")
+                                           .arg(fileName)));
+}
+
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
 }
 } // namespace
 
@@ -31,6 +55,15 @@ private Q_SLOTS:
         qputenv("XDG_DATA_HOME", m_dir->filePath("user-data").toLocal8Bit());
         m_ended = 0;
         TestSeams::EndProgram() = [this] { ++m_ended; };
+        m_messages.clear();
+        TestSeams::MessageBox() = [this](QWidget *, const QString &text) { m_messages << text; };
+    }
+
+    void cleanup()
+    {
+        for (const char *directory : {"user-data/quillary", "user-data"})
+            makeWritable(m_dir->filePath(directory));
+        TestSeams::Reset();
     }
 
     void layoutCaptionsAndMenu()
@@ -165,30 +198,151 @@ private Q_SLOTS:
         QCOMPARE(written.readAll(), after.replace('@', db.toUtf8()));
     }
 
-    // While a command runs, OK and Cancel only move the focus to the tab control and closing is
-    // refused; once idle, the close box and Cancel end the program without writing the settings.
+    // While a command runs (a search, yielding after its 51st row), OK and Cancel only move the focus
+    // to the tab control and closing is refused; once idle, the close box and Cancel end the program
+    // without writing the settings.
     void okCancelCloseRefusedWhileBusyThenEnd()
     {
+        const QString catalogue = m_dir->filePath("ZODidozode.mdb");
+        QVERIFY(makeCatalogue(catalogue) &&
+                CatalogueFiles::exec(catalogue,
+                                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM "
+                                     "n WHERE i < 60) INSERT INTO Quillary (FileName) SELECT "
+                                     "'f' || i FROM n"));
         frmZIDovidovarar w;
         w.show();
         QVERIFY(QTest::qWaitForWindowActive(&w));
-        WindowTestAccess::setBusy(w, true);
         auto *tab = w.findChild<QTabWidget *>("tabApplication");
-        for (const char *button : {"cmdOK", "cmdCancel"}) {
-            w.findChild<QWidget *>("cmdClearList")->setFocus();
-            w.findChild<QPushButton *>(button)->click();
-            QCOMPARE(m_ended, 0);
-            QVERIFY(QApplication::focusWidget() == tab || tab->isAncestorOf(QApplication::focusWidget()));
-            QVERIFY(!tab->currentWidget()->isAncestorOf(QApplication::focusWidget()));
-        }
-        QVERIFY(!w.close() && w.isVisible());
-        WindowTestAccess::setBusy(w, false);
+        QStringList whileBusy; // for each of OK and Cancel: ended, focus on the tab control but not its page
+        TestSeams::AfterSearchYield() = [&] {
+            if (!whileBusy.isEmpty())
+                return;
+            for (const char *button : {"cmdOK", "cmdCancel"}) {
+                w.findChild<QWidget *>("cmdClearList")->setFocus();
+                w.findChild<QPushButton *>(button)->click();
+                QWidget *focus = QApplication::focusWidget();
+                whileBusy << QStringLiteral("%1 ended %2 tab %3 page %4")
+                                 .arg(button)
+                                 .arg(m_ended)
+                                 .arg(focus == tab || tab->isAncestorOf(focus))
+                                 .arg(tab->currentWidget()->isAncestorOf(focus));
+            }
+            whileBusy << QStringLiteral("closed %1 visible %2").arg(w.close()).arg(w.isVisible());
+        };
+        w.findChild<QToolButton *>("cmdSearch")->click();
+        QCOMPARE(whileBusy, QStringList({"cmdOK ended 0 tab 1 page 0", "cmdCancel ended 0 tab 1 page 0",
+                                         "closed 0 visible 1"}));
         QVERIFY(w.close());
         w.show();
         w.findChild<QPushButton *>("cmdCancel")->click();
         QCOMPARE(m_ended, 1);
         QVERIFY(!w.isVisible());
         QVERIFY(!QFile::exists(modFunction::SettingsFilePath()));
+    }
+
+    // Whether the copy keeps its files beside the program is settled when it starts. A portable copy
+    // whose catalogue is deleted then says on every command that the catalogue is missing (it never
+    // turns to the user's catalogue) and writes its settings beside itself; an installed copy stays
+    // one when a catalogue turns up beside the program.
+    void portableOrInstalledSettledAtStart_data()
+    {
+        QTest::addColumn<bool>("portable");
+        QTest::newRow("portable, its catalogue deleted") << true;
+        QTest::newRow("installed, a catalogue put beside it") << false;
+    }
+    void portableOrInstalledSettledAtStart()
+    {
+        QFETCH(bool, portable);
+        const QString beside = m_dir->filePath("ZODidozode.mdb");
+        QVERIFY(QDir().mkpath(m_dir->filePath("user-data/quillary")) &&
+                makeCatalogue(m_dir->filePath("user-data/quillary/ZODidozode.mdb"), "user.txt"));
+        QVERIFY(!portable || makeCatalogue(beside, "beside.txt"));
+        modFunction::PrepareUserCatalogue(); // the start, as the program makes it
+        frmZIDovidovarar w;
+        QVERIFY(portable ? QFile::remove(beside) : makeCatalogue(beside, "beside.txt"));
+        for (const char *button : {"cmdSearch", "cmdTakeBackup", "cmdAddToDB"})
+            w.findChild<QAbstractButton *>(button)->click();
+        const QAbstractItemModel *found = w.findChild<QTreeView *>("lvwFileSearch")->model();
+        QCOMPARE(found->rowCount() ? found->index(0, 0).data().toString() : QString(),
+                 portable ? QString() : "user.txt");
+        // Installed: the search lists the user's catalogue, List Files has no drive, the save no list.
+        const QStringList expected =
+            portable ? QStringList(3, modConstant::DatabaseMissingMessage())
+                     : QStringList{modConstant::kDriveNotReadyMessage,
+                                   "Please scan a CD and then save the file list to the database."};
+        QCOMPARE(m_messages, expected);
+        w.findChild<QPushButton *>("cmdOK")->click();
+        const QString settings =
+            portable ? m_dir->filePath("Quillary.ini") : m_dir->filePath("user-config/quillary/Quillary.ini");
+        QCOMPARE(QFileInfo::exists(m_dir->filePath("Quillary.ini")), portable);
+        QCOMPARE(modFunction::ReadIniValue(settings, "QUILLARY", "SaveLastSetting"), QString("0"));
+    }
+
+    // An installed copy that cannot make the user's catalogue when it starts (a read-only data folder, a
+    // file where the catalogue's folder belongs, a folder where the catalogue belongs, a read-only
+    // catalogue folder) says so on every command that needs the catalogue: where, and the system's
+    // reason. Nothing is left behind. Once that has been put right, the next command makes the
+    // catalogue and goes on. A catalogue deleted after that is simply missing: the database-missing
+    // message, and it is not made again.
+    void userCatalogueThatCannotBeMade_data()
+    {
+        QTest::addColumn<QString>("obstacle");
+        QTest::newRow("data folder read-only") << "read-only data";
+        QTest::newRow("file in the way of the folder") << "file";
+        QTest::newRow("folder in the way of the catalogue") << "folder";
+        QTest::newRow("catalogue's folder read-only") << "read-only folder";
+    }
+    void userCatalogueThatCannotBeMade()
+    {
+        QFETCH(QString, obstacle);
+        const QString bin = m_dir->filePath("bin"), data = m_dir->filePath("user-data"),
+                      shipped = m_dir->filePath("share/quillary/ZODidozode.mdb");
+        const QString folder = data + "/quillary", catalogue = folder + "/ZODidozode.mdb";
+        QVERIFY(QDir().mkpath(bin) && QDir().mkpath(QFileInfo(shipped).path()) && QDir().mkpath(data) &&
+                makeCatalogue(shipped));
+        TestSeams::ProgramDirectory() = bin;
+        QString failure; // where, and why
+        if (obstacle.startsWith("read-only")) {
+            const bool dataFolder = obstacle.endsWith("data");
+            const QString reason = makeReadOnly(dataFolder ? data : folder);
+            if (reason.isEmpty())
+                QSKIP("a read-only folder for root needs a private mount namespace (unshare)");
+            // The folder cannot be made, or the file in it.
+            failure =
+                dataFolder ? folder + ": " + reason : "Cannot create " + catalogue + " for output: " + reason;
+        } else if (obstacle == "file") {
+            QVERIFY(QFile(folder).open(QIODevice::WriteOnly));
+            failure = folder + ": " + systemReason(ENOTDIR);
+        } else {
+            QVERIFY(QDir().mkpath(catalogue));
+            failure = catalogue + ": " + systemReason(EISDIR);
+        }
+        QCOMPARE(modFunction::PrepareUserCatalogue().outcome, ProgramFiles::Preparation::CopyFailed);
+        frmZIDovidovarar w;
+        QCOMPARE(w.findChild<QLineEdit *>("txtDatabasepath")->text(), QString());
+        for (const char *button : {"cmdSearch", "cmdTakeBackup", "cmdAddToDB"})
+            w.findChild<QAbstractButton *>(button)->click();
+        QCOMPARE(m_messages,
+                 QStringList(3, "Your catalogue '" + catalogue + "' could not be made.\r\n" + failure));
+        const QString left = QFileInfo(folder).isDir() ? folder : data;
+        QCOMPARE(QDir(left).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
+                 obstacle == "file"     ? QStringList{"quillary"}
+                 : obstacle == "folder" ? QStringList{"ZODidozode.mdb"}
+                                        : QStringList());
+
+        if (obstacle.startsWith("read-only"))
+            QVERIFY(makeWritable(obstacle.endsWith("data") ? data : folder));
+        else
+            QVERIFY(obstacle == "file" ? QFile::remove(folder) : QDir().rmdir(catalogue));
+        m_messages.clear();
+        auto *search = w.findChild<QToolButton *>("cmdSearch");
+        search->click(); // the empty catalogue: nothing found
+        QVERIFY(QFileInfo(catalogue).isFile());
+        QVERIFY(QFile::remove(catalogue));
+        search->click();
+        QCOMPARE(m_messages, QStringList({"Files with search criteria not found.",
+                                          modConstant::DatabaseMissingMessage()}));
+        QVERIFY(!QFileInfo::exists(catalogue));
     }
 
     void aboutBoxFreshEachTime()
@@ -221,8 +375,34 @@ private Q_SLOTS:
     }
 
 private:
+    // Makes the directory (made when missing) read-only for the program: by its permissions, or for
+    // root, whom permissions do not stop, as a read-only file system mounted over it (in a private
+    // mount namespace only). Returns the reason the system then gives, or nothing when it cannot.
+    QString makeReadOnly(const QString &directory)
+    {
+        QDir().mkpath(directory);
+        if (::geteuid() != 0)
+            return QFile::setPermissions(directory, QFile::ReadOwner | QFile::ExeOwner) ? systemReason(EACCES)
+                                                                                        : QString();
+        if (qEnvironmentVariable("QUILLARY_PRIVATE_MOUNTS") != "1" ||
+            QProcess::execute("mount", {"-t", "tmpfs", "-o", "ro", "quillary-ro", directory}) != 0)
+            return {};
+        m_mount = directory;
+        return systemReason(EROFS);
+    }
+    bool makeWritable(const QString &directory)
+    {
+        if (!m_mount.isEmpty())
+            return QProcess::execute("umount", {std::exchange(m_mount, {})}) == 0;
+        return !QFileInfo(directory).isDir() ||
+               QFile::setPermissions(directory, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+    }
+
     std::unique_ptr<QTemporaryDir> m_dir;
     int m_ended = 0;
+
+    QStringList m_messages;
+    QString m_mount; // a file system a test mounted
 };
 
 QTEST_MAIN(WindowTest)

@@ -55,9 +55,11 @@ void WindowDisplay::flush()
     publishRows();
 }
 
-void WindowDisplay::yield()
+void WindowDisplay::yield(const std::function<void()> &makeValues)
 {
-    if (m_sincePush.elapsed() >= m_intervalMs) {
+    if (m_sincePush.elapsed() >= kIntervalMs) {
+        if (makeValues)
+            makeValues();
         pushValues();
         if (rowsDue())
             publishRows();
@@ -101,5 +103,5 @@ bool WindowDisplay::rowsDue() const
     qint64 shown = 0;
     for (const BatchedTableModel *model : m_models)
         shown += model->rowCount();
-    return m_sinceRows.elapsed() >= m_intervalMs * (kRowsPerInterval + shown) / kRowsPerInterval;
+    return m_sinceRows.elapsed() >= kIntervalMs * (kRowsPerInterval + shown) / kRowsPerInterval;
 }

@@ -2,13 +2,15 @@
 // Keeps the window's labels, bars and list views cheap to update during a long command.
 // Values are recorded at once but reach the widgets at most every 50 ms, at a yield; new rows reach
 // the list views less often as the views grow (a view lays out all its rows whenever rows are added),
-// every 100 ms at 200,000 rows. flush() makes every widget show its exact value and every row (before
-// a message box, at a command's end).
+// every 100 ms at 200,000 rows shown in all the views together. flush() makes every widget show its exact
+// value and every row (at a command's start, before a message box, at the command's end).
 
 #include <QElapsedTimer>
 #include <QHash>
 #include <QList>
 #include <QString>
+
+#include <functional>
 
 class QLabel;
 class QProgressBar;
@@ -28,16 +30,14 @@ public:
 
     // Pushes every pending value to its widget and publishes new rows now.
     void flush();
-    // The command's yield: pushes pending values when 50 ms have passed since the last push,
-    // then lets the window process its pending events.
-    void yield();
-    // Whether the next yield pushes the values (so a command can make its texts just before).
-    bool pushDue() const { return m_sincePush.elapsed() >= m_intervalMs; }
-
-    // The interval between two pushes (tests may shorten it).
-    void setInterval(int milliseconds) { m_intervalMs = milliseconds; }
+    // The command's yield: when 50 ms have passed since the last push, has the command give its
+    // values (makeValues, when given: a command that makes its texts only when they are shown) and
+    // pushes them; then lets the window process its pending events.
+    void yield(const std::function<void()> &makeValues = {});
 
 private:
+    static constexpr qint64 kIntervalMs = 50;
+
     void pushValues();
     void publishRows();
     bool rowsDue() const;
@@ -55,5 +55,4 @@ private:
     QList<BatchedTableModel *> m_models;
     QElapsedTimer m_sincePush;
     QElapsedTimer m_sinceRows;
-    int m_intervalMs = 50;
 };

@@ -359,10 +359,11 @@ bool frmZIDovidovarar::beginCommand(QAbstractButton *button, const QString &capt
 
 bool frmZIDovidovarar::refuseWithoutCatalogue(QAbstractButton *button)
 {
-    if (!modFunction::DefaultDatabasePath().isEmpty())
+    const QString problem = modFunction::CatalogueProblem();
+    if (problem.isEmpty())
         return false;
     m_display.flush();
-    quillary::ShowMessage(this, modConstant::DatabaseMissingMessage());
+    quillary::ShowMessage(this, problem);
     setWindowTitle(modConstant::kAppTitle);
     button->setEnabled(true);
     m_blnBusy = false;

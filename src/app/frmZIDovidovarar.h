@@ -29,11 +29,6 @@ public:
     explicit frmZIDovidovarar(QWidget *parent = nullptr);
     ~frmZIDovidovarar() override;
 
-    bool blnBusy() const { return m_blnBusy; }
-
-    // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
-    WindowDisplay &display() { return m_display; }
-
 public Q_SLOTS:
     void Form_Load();
     void cmdOK_Click();
@@ -44,9 +39,6 @@ public Q_SLOTS:
     void cmdAddToDB_Click();
     void cmdSearch_Click();
     void cmdClearList_Click();
-
-    // Tests reach the window's private state through this.
-    friend struct WindowTestAccess;
 
 protected:
     void closeEvent(QCloseEvent *event) override; // Form_QueryUnload
@@ -60,8 +52,9 @@ private:
     // The start of each long command: false (nothing done) while another command runs; otherwise the
     // command's button is disabled, blnBusy set and, when given, the command's caption shown.
     bool beginCommand(QAbstractButton *button, const QString &caption = {});
-    // When the catalogue is missing: the database-missing message, then back to idle with the pointer
-    // and everything else as it was; true then.
+    // When the catalogue is missing: the database-missing message (or, when an installed copy could not
+    // make the user's catalogue, where and why: modFunction::CatalogueProblem), then back to idle with
+    // the pointer and everything else as it was; true then.
     bool refuseWithoutCatalogue(QAbstractButton *button);
 
     // Drives (frmZIDovidovarar_drives.cpp)
@@ -85,6 +78,7 @@ private:
     qint32 lngFileCount = 0;
     QString strCurrentCDLabel;
     int m_currentTab = 0;
+    // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
     WindowDisplay m_display;
 
     // Controls, named as the layout names them.

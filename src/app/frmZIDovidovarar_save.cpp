@@ -26,19 +26,19 @@ struct frmZIDovidovarar::SavePart : SaveObserver
     void RecordStarting(qint32 position, const clsFile &record) override
     {
         m_position = position;
-        m_record = &record; // stays put until the save yields, after RecordDone
+        m_record = &record; // stays put until the save yields, in RecordDone
     }
 
     void RecordDone(qint32 savedCount) override
     {
         m_saved = savedCount;
-        if (w.display().pushDue())
-            show();
+        w.m_display.yield([this] { show(); });
         m_record = nullptr;
-        w.display().yield();
+        if (const auto &hook = TestSeams::AfterSaveYield())
+            hook();
     }
 
-    void Working() override { w.display().yield(); }
+    void Working() override { w.m_display.yield(); }
 
     void start()
     {
@@ -60,10 +60,10 @@ struct frmZIDovidovarar::SavePart : SaveObserver
     void show()
     {
         if (m_position > 0)
-            w.display().setBarValue(w.pgbrFile, m_position);
+            w.m_display.setBarValue(w.pgbrFile, m_position);
         if (m_record)
-            w.display().setText(w.lblFile, QStringLiteral(" ") + m_record->FileName());
-        w.display().setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(m_saved));
+            w.m_display.setText(w.lblFile, QStringLiteral(" ") + m_record->FileName());
+        w.m_display.setText(w.lblFilesFound, QStringLiteral("Files Save: ") + QString::number(m_saved));
     }
 
     frmZIDovidovarar &w;
@@ -97,9 +97,12 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     m_display.setText(lblDirScanned, QString());
     pgbrDir->setVisible(false);
     pgbrFile->setVisible(true);
+    m_display.setBarValue(pgbrFile, 0);
     m_display.setText(lblFile, QString());
     m_display.setText(lblFileScanned, QStringLiteral("File Saved:"));
     m_display.setText(lblFilesFound, QStringLiteral("Files Save: 0"));
+    // Shown at once: the save's first yields must not show what the last command left.
+    m_display.flush();
 
     // SaveFileList and SaveFileRecord: one connection for the whole list, one row per record.
     SaveSettings settings;

@@ -9,6 +9,7 @@
 #include "scan/DirectoryWalker.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
+#include "testing/TestSeams.h"
 
 #include <QComboBox>
 #include <QLabel>
@@ -27,9 +28,9 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
         : w(window), model(new clsFileCollModel(objScannedFiles(), window.lvwListFile))
     {}
 
-    void directoryListed(const QString &path) override { w.display().setText(w.lblDirectory, path); }
+    void directoryListed(const QString &path) override { w.m_display.setText(w.lblDirectory, path); }
 
-    void filesStarting(qint64 count) override { w.display().setBarRange(w.pgbrFile, 0, count); }
+    void filesStarting(qint64 count) override { w.m_display.setBarRange(w.pgbrFile, 0, count); }
 
     void fileStarting(qint64 index, std::string_view name) override
     {
@@ -46,33 +47,35 @@ struct frmZIDovidovarar::ScanPart : ScanObserver
 
     void subdirectoryStarting(qint64 done, qint64 count) override
     {
-        w.display().setBarRange(w.pgbrDir, 0, count);
-        w.display().setBarValue(w.pgbrDir, done);
+        w.m_display.setBarRange(w.pgbrDir, 0, count);
+        w.m_display.setBarValue(w.pgbrDir, done);
     }
 
     void driveNotReady() override
     {
         metNotReady = true;
         showPending();
-        w.display().flush();
+        w.m_display.flush();
         quillary::ShowMessage(&w, modConstant::kDriveNotReadyMessage);
     }
 
     void yield() override
     {
         showPending();
-        w.display().yield();
+        w.m_display.yield();
+        if (const auto &hook = TestSeams::AfterScanYield())
+            hook();
     }
 
     void showPending()
     {
         if (!fileShown) {
-            w.display().setBarValue(w.pgbrFile, fileIndex + 1);
-            w.display().setText(w.lblFile, QStringLiteral(" ") + TextForms::fromUtf8(currentFile));
+            w.m_display.setBarValue(w.pgbrFile, fileIndex + 1);
+            w.m_display.setText(w.lblFile, QStringLiteral(" ") + TextForms::fromUtf8(currentFile));
             fileShown = true;
         }
         if (!countShown) {
-            w.display().setText(w.lblFilesFound,
+            w.m_display.setText(w.lblFilesFound,
                                 QStringLiteral("Files Found: ") + QString::number(w.lngFileCount));
             countShown = true;
         }
@@ -91,7 +94,7 @@ void frmZIDovidovarar::initScanPart()
 {
     m_scan = std::make_shared<ScanPart>(*this);
     lvwListFile->setModel(m_scan->model);
-    display().watchModel(m_scan->model);
+    m_display.watchModel(m_scan->model);
 }
 
 void frmZIDovidovarar::cmdTakeBackup_Click()
@@ -131,7 +134,9 @@ void frmZIDovidovarar::cmdTakeBackup_Click()
     pgbrFile->setVisible(true);
     m_display.setBarRange(pgbrFile, 0, 100);
     m_display.setText(lblFilesFound, QStringLiteral("Files Found: 0"));
-    m_scan->model->publishRows(); // the list view empties with the file list
+    // Shown at once, the list view emptied with the file list: the walk's first yields must not show
+    // what the last command left.
+    m_display.flush();
 
     DirectoryWalker walker(objScannedFiles(), *m_scan);
     walker.setLabel(strCurrentCDLabel);

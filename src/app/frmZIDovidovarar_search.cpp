@@ -43,31 +43,31 @@ struct frmZIDovidovarar::SearchPart : SearchObserver
     void RowsFound(qint64 count) override
     {
         // The count is known before the first row is read: the bar's range is set once.
-        w.display().setBarRange(w.pgbrFileSearch, 0, count);
+        w.m_display.setBarRange(w.pgbrFileSearch, 0, count);
         if (model->heldRows() > 0)
             model->clear();
         model->reserve(count);
         model->setGrowing(true);
     }
 
-    void RowRead(qint64 n, const std::array<std::string_view, ListColumns::kCount> &texts) override
+    void RowRead(qint64 /*n*/, const std::array<std::string_view, ListColumns::kCount> &texts) override
     {
-        model->appendRow(n, texts);
+        model->appendRow(texts);
     }
 
     void Yield(qint64 n, std::string_view fileName) override
     {
         showRow(n, shownText(fileName));
-        w.display().yield();
+        w.m_display.yield();
         if (const auto &hook = TestSeams::AfterSearchYield())
             hook();
     }
 
     void showRow(qint64 n, const QString &fileName)
     {
-        w.display().setBarValue(w.pgbrFileSearch, n);
-        w.display().setText(w.lblFileSearchMsg, fileName);
-        w.display().setText(w.lblFileSerached, filesFound(n));
+        w.m_display.setBarValue(w.pgbrFileSearch, n);
+        w.m_display.setText(w.lblFileSearchMsg, fileName);
+        w.m_display.setText(w.lblFileSerached, filesFound(n));
     }
 
     frmZIDovidovarar &w;
@@ -78,7 +78,7 @@ void frmZIDovidovarar::initSearchPart()
 {
     m_search = std::make_shared<SearchPart>(*this);
     lvwFileSearch->setModel(m_search->model);
-    display().watchModel(m_search->model);
+    m_display.watchModel(m_search->model);
 }
 
 void frmZIDovidovarar::cmdSearch_Click()

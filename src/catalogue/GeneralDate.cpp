@@ -1,5 +1,7 @@
 #include "catalogue/GeneralDate.h"
 
+#include "testing/TestSeams.h"
+
 #include <QByteArray>
 #include <QDate>
 #include <QLocale>
@@ -7,6 +9,7 @@
 
 #include <array>
 #include <cstring>
+#include <optional>
 #include <vector>
 
 namespace {
@@ -127,23 +130,13 @@ class Formatter
 public:
     Formatter() { reset(QLocale::system()); }
 
-    void reset(const QLocale &locale)
+    // Takes the formats of the locale the seam names, or the system's again once it names none.
+    void follow(const std::optional<QLocale> &chosen)
     {
-        tzset();
-        m_locale = locale;
-        m_dateFormat = m_locale.dateFormat(QLocale::ShortFormat);
-        m_timeFormat = withoutTimeZone(m_locale.timeFormat(QLocale::LongFormat));
-        m_fast = m_locale.zeroDigit() == u'0' && parseTimeFormat(m_timeFormat, m_pieces);
-        m_am[0] = m_locale.amText().toUtf8();
-        m_am[1] = m_locale.amText().toUpper().toUtf8();
-        m_am[2] = m_locale.amText().toLower().toUtf8();
-        m_pm[0] = m_locale.pmText().toUtf8();
-        m_pm[1] = m_locale.pmText().toUpper().toUtf8();
-        m_pm[2] = m_locale.pmText().toLower().toUtf8();
-        for (Day &day : m_days)
-            day = Day{};
-        for (Moment &moment : m_moments)
-            moment.length = 0;
+        if (chosen != m_chosen) {
+            m_chosen = chosen;
+            reset(chosen.value_or(QLocale::system()));
+        }
     }
 
     std::size_t format(std::time_t seconds, char *out)
@@ -166,6 +159,25 @@ public:
     }
 
 private:
+    void reset(const QLocale &locale)
+    {
+        tzset();
+        m_locale = locale;
+        m_dateFormat = m_locale.dateFormat(QLocale::ShortFormat);
+        m_timeFormat = withoutTimeZone(m_locale.timeFormat(QLocale::LongFormat));
+        m_fast = m_locale.zeroDigit() == u'0' && parseTimeFormat(m_timeFormat, m_pieces);
+        m_am[0] = m_locale.amText().toUtf8();
+        m_am[1] = m_locale.amText().toUpper().toUtf8();
+        m_am[2] = m_locale.amText().toLower().toUtf8();
+        m_pm[0] = m_locale.pmText().toUtf8();
+        m_pm[1] = m_locale.pmText().toUpper().toUtf8();
+        m_pm[2] = m_locale.pmText().toLower().toUtf8();
+        for (Day &day : m_days)
+            day = Day{};
+        for (Moment &moment : m_moments)
+            moment.length = 0;
+    }
+
     std::size_t formatAnew(std::time_t seconds, char *out)
     {
         // localtime_r reads the zone once per process; plain localtime checks the zone file every call.
@@ -259,6 +271,7 @@ private:
         return copied;
     }
 
+    std::optional<QLocale> m_chosen;
     QLocale m_locale;
     QString m_dateFormat;
     QString m_timeFormat;
@@ -285,6 +298,7 @@ private:
 Formatter &formatter()
 {
     static Formatter instance;
+    instance.follow(TestSeams::DateLocale());
     return instance;
 }
 
@@ -300,14 +314,4 @@ QString GeneralDate::toText(std::time_t seconds)
 std::size_t GeneralDate::toUtf8(std::time_t seconds, char *out)
 {
     return formatter().format(seconds, out);
-}
-
-void GeneralDate::resetForTesting(const QLocale &locale)
-{
-    formatter().reset(locale);
-}
-
-void GeneralDate::resetForTesting()
-{
-    formatter().reset(QLocale::system());
 }

@@ -1,8 +1,8 @@
 #pragma once
 // Times as text in the general date form: the locale's short date, a blank and the locale's time with
-// seconds (no time zone); a time of exactly midnight gives the date alone. Local time.
+// seconds (no time zone); a time of exactly midnight gives the date alone. Local time, in the system's
+// locale (see TestSeams::DateLocale).
 
-#include <QLocale>
 #include <QString>
 
 #include <cstddef>
@@ -18,9 +18,5 @@ QString toText(std::time_t seconds);
 // once, and the time of day is put together from the format without going through QLocale.
 inline constexpr std::size_t kMaxUtf8 = 256;
 std::size_t toUtf8(std::time_t seconds, char *out);
-
-// Takes the formats of another locale (the system's by default), for tests; the zone is reread too.
-void resetForTesting(const QLocale &locale);
-void resetForTesting();
 
 } // namespace GeneralDate

@@ -42,13 +42,6 @@ qint32 clsFileColl::Count() const
     return static_cast<qint32>(m_records.size());
 }
 
-void clsFileColl::Remove(qint32 vntIndexKey)
-{
-    const std::size_t index = checkedIndex(vntIndexKey, m_records.size());
-    m_records.erase(m_records.begin() + static_cast<std::ptrdiff_t>(index));
-    ++m_generation;
-}
-
 clsFileColl &objScannedFiles()
 {
     static clsFileColl list;

@@ -22,14 +22,12 @@ public:
     // Throws std::out_of_range outside 1..Count().
     const clsFile &Item(qint32 vntIndexKey) const;
     qint32 Count() const;
-    // Throws std::out_of_range outside 1..Count().
-    void Remove(qint32 vntIndexKey);
     // begin()/end() iterate in list order.
     const_iterator begin() const { return m_records.cbegin(); }
     const_iterator end() const { return m_records.cend(); }
 
-    // Changes whenever records leave the list (Clear, Remove), so a view over it knows that the rows
-    // it has shown are no longer what they were; adding leaves it alone.
+    // Changes whenever the list is emptied, so a view over it knows that the rows it has shown are no
+    // longer what they were; adding leaves it alone.
     quint64 generation() const { return m_generation; }
 
 private:

@@ -18,8 +18,6 @@ QVariant clsFileCollModel::data(const QModelIndex &index, int role) const
     // Rows the list no longer holds (it was emptied since the last publishRows) show nothing.
     if (m_files.generation() != m_generation || index.row() >= m_files.Count())
         return {};
-    if (role == KeyRole)
-        return rowKey(index.row());
     if (role != Qt::DisplayRole)
         return {};
     const clsFile &record = m_files.Item(index.row() + 1);

@@ -10,17 +10,12 @@ class clsFileCollModel : public BatchedTableModel
 {
     Q_OBJECT
 public:
-    // The row's key, "KEY" followed by its position from 0 ("KEY0", "KEY1", ...).
-    static constexpr int KeyRole = Qt::UserRole;
-
     explicit clsFileCollModel(const clsFileColl &files, QObject *parent = nullptr);
 
     int rowCount(const QModelIndex &parent = {}) const override;
     QVariant data(const QModelIndex &index, int role) const override;
     // Shows the rows added since the last call; after the list was emptied, shows it afresh.
     void publishRows() override;
-
-    static QString rowKey(int row) { return QStringLiteral("KEY") + QString::number(row); }
 
 private:
     const clsFileColl &m_files;

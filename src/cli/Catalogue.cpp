@@ -2,7 +2,6 @@
 #include "cli/Commands.h"
 
 #include "cli/Output.h"
-#include "settings/ProgramFiles.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
 
@@ -15,7 +14,7 @@ QString CataloguePath(const Options &options)
     if (!options.catalogue) {
         // The window's catalogue; an installed copy first gives its user the shipped empty one, as the
         // window does at its start (a copy of a file: nothing is created).
-        ProgramFiles::PrepareUserCatalogue(modFunction::ProgramDirectory());
+        modFunction::PrepareUserCatalogue();
         const QString path = modFunction::DefaultDatabasePath();
         if (path.isEmpty())
             Error(modConstant::DatabaseMissingMessage());

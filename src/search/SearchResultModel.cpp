@@ -60,8 +60,6 @@ QVariant SearchResultModel::data(const QModelIndex &index, int role) const
         return {};
     if (role == Qt::DisplayRole)
         return TextForms::shownUtf8(field(index.row(), index.column()));
-    if (role == KeyRole)
-        return rowKey(index.row());
     return {};
 }
 
@@ -85,7 +83,6 @@ void SearchResultModel::clear()
     m_rowStart.clear();
     m_rowStart.shrink_to_fit();
     m_published = 0;
-    m_firstKey = 1;
     endResetModel();
 }
 
@@ -112,11 +109,8 @@ char *SearchResultModel::allocate(size_t bytes)
     return at;
 }
 
-void SearchResultModel::appendRow(qint64 keyNumber,
-                                  const std::array<std::string_view, ListColumns::kCount> &texts)
+void SearchResultModel::appendRow(const std::array<std::string_view, ListColumns::kCount> &texts)
 {
-    if (m_rowStart.empty())
-        m_firstKey = keyNumber;
     size_t bytes = 0;
     for (std::string_view text : texts)
         bytes += lengthSize(text.size()) + text.size();
@@ -147,11 +141,4 @@ std::string_view SearchResultModel::field(qint64 row, int column) const
 QString SearchResultModel::text(qint64 row, int column) const
 {
     return TextForms::fromUtf8(field(row, column));
-}
-
-QString SearchResultModel::rowKey(qint64 row) const
-{
-    if (row < 0 || row >= heldRows())
-        return {};
-    return QStringLiteral("KEY") + QString::number(m_firstKey + row);
 }

@@ -35,17 +35,11 @@ public:
     void clear();
     // Makes room for this many more rows.
     void reserve(qint64 rows);
-    // Appends a row (texts in ListColumns order, UTF-8) whose key is "KEY" + keyNumber; rows
-    // appended after it get the following numbers.
-    void appendRow(qint64 keyNumber, const std::array<std::string_view, ListColumns::kCount> &texts);
+    // Appends a row (texts in ListColumns order, UTF-8).
+    void appendRow(const std::array<std::string_view, ListColumns::kCount> &texts);
 
-    // A cell's whole text (data() gives what the view shows of it) and a row's key ("KEY1", ...),
-    // for held rows.
+    // A cell's whole text (data() gives what the view shows of it), for held rows.
     QString text(qint64 row, int column) const;
-    QString rowKey(qint64 row) const;
-
-    // The role under which data() gives a row's key.
-    static constexpr int KeyRole = Qt::UserRole;
 
 private:
     std::string_view field(qint64 row, int column) const;
@@ -55,7 +49,6 @@ private:
     std::vector<std::unique_ptr<char[]>> m_blocks;
     size_t m_blockUsed = kBlockSize; // bytes used in the last block
     std::vector<const char *> m_rowStart;
-    qint64 m_firstKey = 1;
     int m_published = 0;
     bool m_growing = false;
 };

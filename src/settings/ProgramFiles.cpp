@@ -7,6 +7,11 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+
 #ifndef QUILLARY_BINDIR_TO_DATADIR
 #error "QUILLARY_BINDIR_TO_DATADIR (the data directory relative to the program directory) must be defined"
 #endif
@@ -23,19 +28,43 @@ QString userLocation(QStandardPaths::StandardLocation type, const QString &below
     return QDir::isAbsolutePath(location) ? location : QDir::homePath() + belowHome;
 }
 
+QString systemReason(int error)
+{
+    return QString::fromLocal8Bit(std::strerror(error));
+}
+
 // Makes the directory and any missing parents, each new one private to the user (0700), as the
 // XDG base directory rules ask for directories a program creates there (QDir::mkpath takes no
-// permissions).
-bool makeUserDirectory(const QString &path)
+// permissions). On failure, *failure says which directory could not be made and why.
+bool makeUserDirectory(const QString &path, QString *failure = nullptr)
 {
     const QString clean = QDir::cleanPath(path);
     if (QFileInfo(clean).isDir())
         return true;
     const QString parent = QFileInfo(clean).path();
-    if (parent == clean || !makeUserDirectory(parent))
+    if (parent != clean && !makeUserDirectory(parent, failure))
         return false;
-    return QDir().mkdir(clean, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner) ||
-           QFileInfo(clean).isDir();
+    if (::mkdir(QFile::encodeName(clean).constData(), 0700) == 0)
+        return true;
+    int error = errno;
+    if (error == EEXIST) {
+        if (QFileInfo(clean).isDir()) // made by someone else meanwhile
+            return true;
+        error = ENOTDIR; // a file stands where the directory belongs
+    }
+    if (failure)
+        *failure = clean + QStringLiteral(": ") + systemReason(error);
+    return false;
+}
+
+// Why what stands at path (which exists, or is a link) is not a catalogue that can be used.
+QString notACatalogue(const QFileInfo &info)
+{
+    if (info.isDir())
+        return systemReason(EISDIR);
+    if (info.isSymLink() && !info.exists())
+        return QStringLiteral("a link to '%1', which does not exist").arg(info.symLinkTarget());
+    return QStringLiteral("not a regular file");
 }
 
 QString besideProgram(const QString &programDirectory, const QString &fileName)
@@ -51,6 +80,11 @@ bool ProgramFiles::IsPortable(const QString &programDirectory)
            QFileInfo(besideProgram(programDirectory, modConstant::kSettingsFileName)).isFile();
 }
 
+ProgramFiles::Layout ProgramFiles::LayoutOf(const QString &programDirectory)
+{
+    return {programDirectory, IsPortable(programDirectory)};
+}
+
 QString ProgramFiles::UserDataDirectory()
 {
     return userLocation(QStandardPaths::GenericDataLocation, QStringLiteral("/.local/share")) + u'/' +
@@ -63,19 +97,19 @@ QString ProgramFiles::UserConfigDirectory()
            kFolderName;
 }
 
-QString ProgramFiles::SettingsFilePath(const QString &programDirectory)
+QString ProgramFiles::SettingsFilePath(const Layout &copy)
 {
-    if (IsPortable(programDirectory))
-        return besideProgram(programDirectory, modConstant::kSettingsFileName);
+    if (copy.portable)
+        return besideProgram(copy.programDirectory, modConstant::kSettingsFileName);
     const QString directory = UserConfigDirectory();
     makeUserDirectory(directory); // a failure shows as a settings file that cannot be written
     return directory + u'/' + modConstant::kSettingsFileName;
 }
 
-QString ProgramFiles::CataloguePath(const QString &programDirectory)
+QString ProgramFiles::CataloguePath(const Layout &copy)
 {
-    if (IsPortable(programDirectory))
-        return besideProgram(programDirectory, modConstant::kDatabaseFileName);
+    if (copy.portable)
+        return besideProgram(copy.programDirectory, modConstant::kDatabaseFileName);
     return UserDataDirectory() + u'/' + modConstant::kDatabaseFileName;
 }
 
@@ -85,25 +119,35 @@ QString ProgramFiles::ShippedCataloguePath(const QString &programDirectory)
                            kFolderName + u'/' + modConstant::kDatabaseFileName);
 }
 
-ProgramFiles::Preparation ProgramFiles::PrepareUserCatalogue(const QString &programDirectory)
+ProgramFiles::Prepared ProgramFiles::PrepareUserCatalogue(const Layout &copy)
 {
-    if (IsPortable(programDirectory))
-        return Preparation::Portable;
-    const QString target = CataloguePath(programDirectory);
-    if (QFileInfo(target).exists() || QFileInfo(target).isSymLink())
-        return Preparation::AlreadyThere;
-    const QString shipped = ShippedCataloguePath(programDirectory);
+    if (copy.portable)
+        return {Preparation::Portable, {}};
+    const QString target = CataloguePath(copy);
+    const auto inTheWay = [&target](const QFileInfo &info) {
+        return Prepared{Preparation::CopyFailed, target + QStringLiteral(": ") + notACatalogue(info)};
+    };
+    if (const QFileInfo existing(target); existing.exists() || existing.isSymLink())
+        return existing.isFile() ? Prepared{Preparation::AlreadyThere, {}} : inTheWay(existing);
+    const QString shipped = ShippedCataloguePath(copy.programDirectory);
     if (!QFileInfo(shipped).isFile())
-        return Preparation::NothingShipped;
-    if (!makeUserDirectory(UserDataDirectory()))
-        return Preparation::CopyFailed;
+        return {Preparation::NothingShipped, {}};
+    QString failure;
+    if (!makeUserDirectory(UserDataDirectory(), &failure))
+        return {Preparation::CopyFailed, failure};
     // QFile::copy writes a temporary file beside the target and renames it into place without
     // replacing anything, so a second copy starting at the same moment cannot clobber this one and
     // a failed copy leaves nothing behind.
     QFile source(shipped);
-    if (!source.copy(target))
-        return QFileInfo(target).isFile() ? Preparation::AlreadyThere : Preparation::CopyFailed;
+    if (!source.copy(target)) {
+        if (const QFileInfo existing(target); existing.exists() || existing.isSymLink())
+            return existing.isFile() ? Prepared{Preparation::AlreadyThere, {}} : inTheWay(existing);
+        // QFile's own words name the file where they can.
+        const QString reason = source.errorString();
+        return {Preparation::CopyFailed,
+                reason.contains(target) ? reason : target + QStringLiteral(": ") + reason};
+    }
     // The copy takes the shipped file's permissions; the user's catalogue must be writable by them.
     QFile::setPermissions(target, QFile::permissions(target) | QFile::ReadOwner | QFile::WriteOwner);
-    return Preparation::Copied;
+    return {Preparation::Copied, {}};
 }

@@ -18,6 +18,14 @@ inline QString DatabaseMissingMessage()
            kDatabaseFileName + QStringLiteral("'.");
 }
 
+// When an installed copy could not copy the shipped empty catalogue to where the user's belongs;
+// failure is "<path>: <reason>".
+inline QString CatalogueNotMadeMessage(const QString &catalogue, const QString &failure)
+{
+    return QStringLiteral("Your catalogue '") + catalogue + QStringLiteral("' could not be made.\r\n") +
+           failure;
+}
+
 inline const QString kDriveNotReadyMessage =
     QStringLiteral("The selected drive is not ready \r\nPlease Insert CD !!!");
 

@@ -350,13 +350,57 @@ QString modFunction::ProgramDirectory()
     return QCoreApplication::applicationDirPath();
 }
 
+namespace {
+
+struct CopyState
+{
+    ProgramFiles::Layout layout;
+    QString copyFailure; // why the last copy of the shipped catalogue failed, if it did
+};
+
+// Kept with the program directory it was settled for: the program has one for its whole run.
+CopyState &thisCopy()
+{
+    static std::optional<CopyState> state;
+    const QString directory = modFunction::ProgramDirectory();
+    if (!state || state->layout.programDirectory != directory)
+        state = CopyState{ProgramFiles::LayoutOf(directory), {}};
+    return *state;
+}
+
+} // namespace
+
 QString modFunction::SettingsFilePath()
 {
-    return ProgramFiles::SettingsFilePath(ProgramDirectory());
+    return ProgramFiles::SettingsFilePath(thisCopy().layout);
 }
 
 QString modFunction::DefaultDatabasePath()
 {
-    const QString path = ProgramFiles::CataloguePath(ProgramDirectory());
+    const QString path = ProgramFiles::CataloguePath(thisCopy().layout);
     return QFileInfo(path).isFile() ? path : QString();
+}
+
+ProgramFiles::Prepared modFunction::PrepareUserCatalogue()
+{
+    CopyState &copy = thisCopy();
+    const ProgramFiles::Prepared prepared = ProgramFiles::PrepareUserCatalogue(copy.layout);
+    copy.copyFailure =
+        prepared.outcome == ProgramFiles::Preparation::CopyFailed ? prepared.failure : QString();
+    return prepared;
+}
+
+QString modFunction::CatalogueProblem()
+{
+    if (!DefaultDatabasePath().isEmpty())
+        return {};
+    if (thisCopy().copyFailure.isEmpty())
+        return modConstant::DatabaseMissingMessage();
+    const ProgramFiles::Prepared again = PrepareUserCatalogue();
+    if (!DefaultDatabasePath().isEmpty())
+        return {};
+    return again.outcome == ProgramFiles::Preparation::CopyFailed
+               ? modConstant::CatalogueNotMadeMessage(ProgramFiles::CataloguePath(thisCopy().layout),
+                                                      again.failure)
+               : modConstant::DatabaseMissingMessage();
 }

@@ -13,10 +13,13 @@ using MessageBoxSeam = std::function<void(QWidget *, const QString &)>;
 QUILLARY_SEAM(MessageBoxSeam, MessageBox)
 QUILLARY_SEAM(std::function<void()>, EndProgram)
 QUILLARY_SEAM(std::function<void()>, AfterSearchYield)
+QUILLARY_SEAM(std::function<void()>, AfterScanYield)
+QUILLARY_SEAM(std::function<void()>, AfterSaveYield)
 using WalkFaultSeam = std::function<int(std::string_view)>;
 QUILLARY_SEAM(WalkFaultSeam, WalkFault)
 QUILLARY_SEAM(std::optional<int>, CommitIntervalMs)
 QUILLARY_SEAM(std::optional<int>, LockAllowanceMs)
+QUILLARY_SEAM(std::optional<QLocale>, DateLocale)
 
 void TestSeams::Reset()
 {
@@ -25,7 +28,10 @@ void TestSeams::Reset()
     MessageBox() = {};
     EndProgram() = {};
     AfterSearchYield() = {};
+    AfterScanYield() = {};
+    AfterSaveYield() = {};
     WalkFault() = {};
     CommitIntervalMs().reset();
     LockAllowanceMs().reset();
+    DateLocale().reset();
 }
