@@ -284,14 +284,14 @@ std::string freshName(RealNames &names, std::set<std::string> &taken, bool file,
     }
 }
 
-// A file's modification time: mostly near its folder's, a quarter anywhere in the 20 years, and now
+// A file's modification time: half near its folder's, half anywhere in the 20 years, and now
 // and then exactly midnight (the texts then hold the date alone).
 timespec fileTime(std::mt19937 &random, std::time_t folder)
 {
     constexpr std::time_t kFirst = 1'136'073'600; // 2006-01-01
     constexpr std::time_t kSpan = 20 * 365 * 86'400;
     std::time_t when =
-        std::bernoulli_distribution(0.25)(random)
+        std::bernoulli_distribution(0.5)(random)
             ? kFirst + std::uniform_int_distribution<std::time_t>(0, kSpan)(random)
             : folder + std::time_t(std::exponential_distribution<double>(1.0 / 259'200)(random));
     long nanoseconds = std::uniform_int_distribution<long>(0, 999'999'999)(random);
