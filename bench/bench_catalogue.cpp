@@ -272,7 +272,8 @@ void waitForIndex(const QString &path)
     }
 }
 
-// A phrase of six ASCII letters out of one listed name, and how many listed names hold it.
+// A phrase of six ASCII letters out of one listed name, and how many listed names hold it (a catalogue
+// the rows are added to may hold it too).
 QString selectivePhrase(const clsFileColl &files, qint64 *expected)
 {
     QString phrase;
@@ -366,6 +367,7 @@ int main(int argc, char **argv)
         QString start;
         Catalogued best;
         qint64 extraRows;
+        qint64 extraFound = 0; // rows of the starting catalogue that the search finds
     };
     struct TreeRun
     {
@@ -411,6 +413,11 @@ int main(int argc, char **argv)
 
         tree.lines = {{"empty", shipped, {}, 0}, {"1M-rows", million, {}, 1'000'000}};
         for (Line &line : tree.lines) {
+            if (!copyFile(line.start, catalogue))
+                die(QStringLiteral("cannot copy the catalogue"));
+            Catalogued before;
+            timeSearch(catalogue, tree.phrase, before);
+            line.extraFound = before.found;
             for (int run = 0; run < runs; ++run) {
                 if (!copyFile(line.start, catalogue))
                     die(QStringLiteral("cannot copy the catalogue"));
@@ -471,9 +478,10 @@ int main(int argc, char **argv)
                         line.best.search * 1000, static_cast<long long>(line.best.found), line.best.upkeep,
                         line.best.indexedSearch * 1000);
         for (const Line &line : tree.lines) {
-            if (line.best.found != tree.expected)
+            if (line.best.found != tree.expected + line.extraFound)
                 std::printf("SEARCH MISMATCH in %s: found %lld, expected %lld\n", line.name,
-                            static_cast<long long>(line.best.found), static_cast<long long>(tree.expected));
+                            static_cast<long long>(line.best.found),
+                            static_cast<long long>(tree.expected + line.extraFound));
         }
     }
     std::printf("\n10,000-file tree (%lld files): list %.3f s, save %.3f s, total %.3f s\n",
