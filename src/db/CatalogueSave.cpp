@@ -57,9 +57,13 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     if (!db.IsOpen())
         return fail(db.LastError());
     db.Connection().setLockAllowance(m_settings.lockAllowanceMs);
-    // A page cache that holds a commit group: with SQLite's default of 2 MB, pages spill to the file in
-    // the middle of a group, each spill syncing the journal first.
-    db.Execute("PRAGMA cache_size = -32768");
+    // A page cache of 4 MB, whatever the size of the group. New rows go to the end of the table, so the
+    // pages that fill the cache are new pages, past the end of the file when the group began: SQLite
+    // writes them out of a full cache without journalling them, so without syncing the journal (only
+    // the few old pages at the table's end that the group changed need the journal synced before they
+    // are written). A cache that held the whole group (32 MB for 200,000 files) saved no measurable
+    // time and cost that much memory more.
+    db.Execute("PRAGMA cache_size = -4096");
     SqliteStatement insert = db.Prepare(kInsert);
     if (!insert.isValid())
         return fail(db.LastError());
