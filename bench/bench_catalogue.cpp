@@ -2,9 +2,12 @@
 // the floor the machine allows (find(1) listing the tree, plus SQLite's C API storing the same rows in
 // one transaction into an empty catalogue without the search index).
 //
-// Makes, once, under the temp directory (kept and reused by later runs): a tree of 200,000 files in
-// 10,000 directories and one of 10,000 files in 500 directories (names of 8 to 40 characters, some not
-// ASCII), and a catalogue of 1,000,000 generated rows with its search index up to date. Then, warm:
+// Makes, once, under the temp directory (kept and reused by later runs): a tree of 200,000 files made
+// like a real backup disc (MakeRealTree: words with blanks in mixed case, names up to 120 characters,
+// some in other scripts, hidden files and folders, dates over 20 years, depth up to 8), a tree of
+// 200,000 files in 10,000 directories and one of 10,000 files in 500 directories (names of 8 to 40
+// characters, some not ASCII), and a catalogue of 1,000,000 generated rows with its search index up to
+// date. Then, warm, for each 200,000-file tree:
 //   floor: find TREE -type f -printf ... > /dev/null, plus the one-transaction insert of the rows;
 //   List Files + Add to Database through the window (offscreen) into an empty catalogue and into a copy
 //   of the 1,000,000-row one, until the window is idle again;
@@ -12,10 +15,13 @@
 //   once, before the window has brought the search index up to date (it does that while idle, in
 //   short steps: "index s" is how long the idle window took), and again once the index covers the new
 //   rows ("then"). Also the cost of 200,000 yields of the idle window (the save yields once a record).
-// Ends with one line "catalogue-200k total_s=... floor_s=... ratio=..." per catalogue, and the total of
-// the 10,000-file disc.
+// The window's peak memory (VmHWM, reset before) over its first List Files + Add to Database of each tree.
+// Ends with lines "catalogue-200k-real total_s=... floor_s=... ratio=..." and "catalogue-200k ..." per
+// catalogue, and the total of the 10,000-file disc.
 //
-// Usage: bench_catalogue [--dir PARENT] [--runs N]   (N runs of each, the best kept; default 1)
+// Usage: bench_catalogue [--dir PARENT] [--runs N] [--tree real|generated]
+//   N runs of each, the best kept (default 1); --tree: only that one of the 200,000-file trees (each
+//   tree's peak memory is then that of a process that has listed nothing before).
 #include "GeneratedCatalogue.h"
 #include "GeneratedTree.h"
 #include "OffscreenWindow.h"
@@ -33,6 +39,7 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
 #include <QLabel>
 #include <QProcess>
 #include <QPushButton>
@@ -71,6 +78,38 @@ bool ensureTree(const QString &root, const TreeShape &shape)
     return mark.open(QIODevice::WriteOnly);
 }
 
+bool ensureRealTree(const QString &root, const RealTreeShape &shape)
+{
+    const QString done = root + QStringLiteral("/.complete");
+    if (QFile::exists(done))
+        return true;
+    QDir(root).removeRecursively();
+    if (!MakeRealTree(root, shape))
+        return false;
+    QFile mark(done);
+    return mark.open(QIODevice::WriteOnly);
+}
+
+// The process's peak resident memory (VmHWM) in MB, and starting it afresh from what is resident now.
+double peakResidentMegabytes()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly | QIODevice::Text))
+        return 0;
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith("VmHWM:"))
+            return line.mid(6).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return 0;
+}
+
+void resetPeakResident()
+{
+    QFile clear(QStringLiteral("/proc/self/clear_refs"));
+    if (clear.open(QIODevice::WriteOnly))
+        clear.write("5");
+}
+
 double seconds(const QElapsedTimer &timer)
 {
     return timer.nsecsElapsed() / 1e9;
@@ -95,11 +134,16 @@ double timeFind(const QString &root)
     return seconds(timer);
 }
 
+// The copy is on the disk when this returns, as a catalogue in use long since is: else the first commit
+// into it would write out the whole copy (200 MB for the 1,000,000-row catalogue) within the time taken.
 bool copyFile(const QString &from, const QString &to)
 {
     QFile::remove(to);
     QFile::remove(to + QStringLiteral("-journal"));
-    return QFile::copy(from, to);
+    if (!QFile::copy(from, to))
+        return false;
+    QFile copy(to);
+    return copy.open(QIODevice::ReadWrite) && ::fsync(copy.handle()) == 0;
 }
 
 bool execAll(sqlite3 *db, const char *sql)
@@ -233,7 +277,8 @@ void waitForIndex(const QString &path)
     }
 }
 
-// A phrase of six ASCII letters out of one listed name, and how many listed names hold it.
+// A phrase of six ASCII letters out of one listed name, and how many listed names hold it (a catalogue
+// the rows are added to may hold it too).
 QString selectivePhrase(const clsFileColl &files, qint64 *expected)
 {
     QString phrase;
@@ -263,12 +308,15 @@ int main(int argc, char **argv)
 
     QString parent = QDir::tempPath();
     int runs = 1;
+    QString only;
     const QStringList args = app.arguments();
     for (int i = 1; i < args.size(); ++i) {
         if (args[i] == "--dir" && i + 1 < args.size())
             parent = args[++i];
         else if (args[i] == "--runs" && i + 1 < args.size())
             runs = std::max(1, args[++i].toInt());
+        else if (args[i] == "--tree" && i + 1 < args.size())
+            only = args[++i];
     }
     const QString shipped = QCoreApplication::applicationDirPath() + QStringLiteral("/../ZODidozode.mdb");
     if (!QFile::exists(shipped))
@@ -276,13 +324,16 @@ int main(int argc, char **argv)
 
     const QString base = parent + QStringLiteral("/quillary-bench-catalogue");
     QDir().mkpath(base);
+    const RealTreeShape realShape{"tree-200k-real", 200'000, 20261207};
     const TreeShape bigShape{"tree-200k", 16, 24, 25, 20, 0}; // 16 + 384 + 9,600 = 10,000 directories
     const TreeShape cdShape{"tree-10k", 10, 7, 6, 20, 0};     // 10 + 70 + 420 = 500 directories
+    const QString realTree = base + '/' + realShape.name;
     const QString bigTree = base + '/' + bigShape.name;
     const QString cdTree = base + '/' + cdShape.name;
     QElapsedTimer making;
     making.start();
-    if (!ensureTree(bigTree, bigShape) || !ensureTree(cdTree, cdShape))
+    if (!ensureRealTree(realTree, realShape) || !ensureTree(bigTree, bigShape) ||
+        !ensureTree(cdTree, cdShape))
         die(QStringLiteral("cannot make the trees under %1").arg(base));
     const QString million = base + QStringLiteral("/million.mdb");
     if (!QFile::exists(million + QStringLiteral(".complete"))) {
@@ -316,58 +367,89 @@ int main(int argc, char **argv)
         QCoreApplication::processEvents();
     const double yields = seconds(yielding);
 
-    const qint64 bigFiles = countFiles(bigTree);
-    const qint64 cdFiles = countFiles(cdTree);
-
-    // Warm the cache, then the floor: find, and the one-transaction insert of the rows listed.
-    timeFind(bigTree);
-    if (!copyFile(shipped, catalogue))
-        die(QStringLiteral("cannot copy the catalogue"));
-    catalogueThroughWindow(window, bigTree, bigFiles); // warms the window's path and lists the rows
-    rusage listing{};
-    getrusage(RUSAGE_SELF, &listing); // the window's own peak, before the benchmark's copies of the rows
-    qint64 expected = 0;
-    const QString phrase = selectivePhrase(objScannedFiles(), &expected);
-    const std::vector<std::string> values = rowsOf(objScannedFiles());
-    double find = 1e9;
-    double insert = 1e9;
-    for (int run = 0; run < runs; ++run) {
-        find = std::min(find, timeFind(bigTree));
-        insert =
-            std::min(insert, timeReferenceInsert(shipped, base + QStringLiteral("/reference.mdb"), values));
-    }
-    const double floor = find + insert;
-
     struct Line
     {
         const char *name;
         QString start;
         Catalogued best;
         qint64 extraRows;
+        qint64 extraFound = 0; // rows of the starting catalogue that the search finds
     };
-    Line lines[] = {{"empty", shipped, {}, 0}, {"1M-rows", million, {}, 1'000'000}};
-    for (Line &line : lines) {
-        for (int run = 0; run < runs; ++run) {
+    struct TreeRun
+    {
+        TreeRun(const char *name, const QString &path) : title(name), root(path), files(countFiles(path)) {}
+        const char *title; // of its lines
+        QString root;
+        qint64 files = 0;
+        double find = 1e9;
+        double insert = 1e9;
+        double peak = 0; // MB over the window's first List Files + Add to Database of the tree
+        QString phrase;
+        qint64 expected = 0;
+        std::vector<Line> lines;
+    };
+    std::vector<TreeRun> trees;
+    if (only.isEmpty() || only == QStringLiteral("real"))
+        trees.emplace_back("catalogue-200k-real", realTree);
+    if (only.isEmpty() || only == QStringLiteral("generated"))
+        trees.emplace_back("catalogue-200k", bigTree);
+    const qint64 cdFiles = countFiles(cdTree);
+    rusage listing{};
+    for (TreeRun &tree : trees) {
+        // Warm the cache, then the floor: find, and the one-transaction insert of the rows listed.
+        timeFind(tree.root);
+        if (!copyFile(shipped, catalogue))
+            die(QStringLiteral("cannot copy the catalogue"));
+        resetPeakResident();
+        catalogueThroughWindow(window, tree.root, tree.files); // warms the window's path and lists the rows
+        tree.peak = peakResidentMegabytes();
+        if (&tree == &trees[0])
+            getrusage(RUSAGE_SELF,
+                      &listing); // the window's own peak, before the benchmark's copies of the rows
+        tree.phrase = selectivePhrase(objScannedFiles(), &tree.expected);
+        {
+            const std::vector<std::string> values = rowsOf(objScannedFiles());
+            for (int run = 0; run < runs; ++run) {
+                tree.find = std::min(tree.find, timeFind(tree.root));
+                tree.insert =
+                    std::min(tree.insert,
+                             timeReferenceInsert(shipped, base + QStringLiteral("/reference.mdb"), values));
+            }
+        }
+
+        tree.lines = {{"empty", shipped, {}, 0}, {"1M-rows", million, {}, 1'000'000}};
+        for (Line &line : tree.lines) {
             if (!copyFile(line.start, catalogue))
                 die(QStringLiteral("cannot copy the catalogue"));
-            Catalogued result = catalogueThroughWindow(window, bigTree, bigFiles);
-            QElapsedTimer upkeep;
-            upkeep.start();
-            timeSearch(catalogue, phrase, result); // before the index covers the new rows, most likely
-            waitForIndex(catalogue);
-            result.upkeep = seconds(upkeep);
-            Catalogued indexed;
-            timeSearch(catalogue, phrase, indexed);
-            result.indexedSearch = indexed.search;
-            if (indexed.found != result.found)
-                die(QStringLiteral("the search found %1 rows, then %2").arg(result.found).arg(indexed.found));
-            if (result.total < line.best.total)
-                line.best = result;
+            Catalogued before;
+            timeSearch(catalogue, tree.phrase, before);
+            line.extraFound = before.found;
+            for (int run = 0; run < runs; ++run) {
+                if (!copyFile(line.start, catalogue))
+                    die(QStringLiteral("cannot copy the catalogue"));
+                Catalogued result = catalogueThroughWindow(window, tree.root, tree.files);
+                QElapsedTimer upkeep;
+                upkeep.start();
+                timeSearch(catalogue, tree.phrase,
+                           result); // before the index covers the new rows, most likely
+                waitForIndex(catalogue);
+                result.upkeep = seconds(upkeep);
+                Catalogued indexed;
+                timeSearch(catalogue, tree.phrase, indexed);
+                result.indexedSearch = indexed.search;
+                if (indexed.found != result.found)
+                    die(QStringLiteral("the search found %1 rows, then %2")
+                            .arg(result.found)
+                            .arg(indexed.found));
+                if (result.total < line.best.total)
+                    line.best = result;
+            }
+            CDatabase db(catalogue);
+            qint64 rows = 0;
+            if (!db.QueryInteger("SELECT count(*) FROM Quillary", &rows) ||
+                rows != tree.files + line.extraRows)
+                die(QStringLiteral("the catalogue holds %1 rows").arg(rows));
         }
-        CDatabase db(catalogue);
-        qint64 rows = 0;
-        if (!db.QueryInteger("SELECT count(*) FROM Quillary", &rows) || rows != bigFiles + line.extraRows)
-            die(QStringLiteral("the catalogue holds %1 rows").arg(rows));
     }
 
     Catalogued cd;
@@ -379,37 +461,47 @@ int main(int argc, char **argv)
         if (result.total < cd.total)
             cd = result;
     }
-    if (messages.size() != 1 + 2 * runs + std::max(runs, 3)) // one per List Files, none per save
+    // One per List Files, none per save.
+    if (messages.size() != qsizetype(trees.size()) * (1 + 2 * runs) + std::max(runs, 3))
         std::fprintf(stderr, "unexpected messages: %s\n", qPrintable(messages.join(" | ")));
 
     rusage usage{};
     getrusage(RUSAGE_SELF, &usage);
-    std::printf(
-        "200,000-file tree: %lld files in 10,000 directories; floor: find %.3f s + C API insert %.3f s "
-        "= %.3f s\n",
-        static_cast<long long>(bigFiles), find, insert, floor);
     std::printf("200,000 yields of the idle window: %.3f s\n", yields);
-    std::printf("search phrase \"%s\": %lld listed names hold it\n", qPrintable(phrase),
-                static_cast<long long>(expected));
-    std::printf("%-10s %8s %8s %8s %8s %6s %10s %6s %9s %8s\n", "catalogue", "list s", "save s", "total s",
-                "floor s", "ratio", "search ms", "found", "index s", "then ms");
-    for (const Line &line : lines)
-        std::printf("%-10s %8.3f %8.3f %8.3f %8.3f %6.2f %10.1f %6lld %9.3f %8.1f\n", line.name,
-                    line.best.list, line.best.save, line.best.total, floor, line.best.total / floor,
-                    line.best.search * 1000, static_cast<long long>(line.best.found), line.best.upkeep,
-                    line.best.indexedSearch * 1000);
-    std::printf("10,000-file tree (%lld files): list %.3f s, save %.3f s, total %.3f s\n",
+    for (const TreeRun &tree : trees) {
+        const double floor = tree.find + tree.insert;
+        std::printf("\n%s: %s, %lld files; floor: find %.3f s + C API insert %.3f s = %.3f s\n", tree.title,
+                    qPrintable(QFileInfo(tree.root).fileName()), static_cast<long long>(tree.files),
+                    tree.find, tree.insert, floor);
+        std::printf("search phrase \"%s\": %lld listed names hold it\n", qPrintable(tree.phrase),
+                    static_cast<long long>(tree.expected));
+        std::printf("peak memory of the window's first List Files + Add to Database: %.0f MB\n", tree.peak);
+        std::printf("%-10s %8s %8s %8s %8s %6s %10s %6s %9s %8s\n", "catalogue", "list s", "save s",
+                    "total s", "floor s", "ratio", "search ms", "found", "index s", "then ms");
+        for (const Line &line : tree.lines)
+            std::printf("%-10s %8.3f %8.3f %8.3f %8.3f %6.2f %10.1f %6lld %9.3f %8.1f\n", line.name,
+                        line.best.list, line.best.save, line.best.total, floor, line.best.total / floor,
+                        line.best.search * 1000, static_cast<long long>(line.best.found), line.best.upkeep,
+                        line.best.indexedSearch * 1000);
+        for (const Line &line : tree.lines) {
+            if (line.best.found != tree.expected + line.extraFound)
+                std::printf("SEARCH MISMATCH in %s: found %lld, expected %lld\n", line.name,
+                            static_cast<long long>(line.best.found),
+                            static_cast<long long>(tree.expected + line.extraFound));
+        }
+    }
+    std::printf("\n10,000-file tree (%lld files): list %.3f s, save %.3f s, total %.3f s\n",
                 static_cast<long long>(cdFiles), cd.list, cd.save, cd.total);
     std::printf("peak memory %.0f MB after the first List Files + Add to Database, %.0f MB in all\n",
                 listing.ru_maxrss / 1024.0, usage.ru_maxrss / 1024.0);
-    for (const Line &line : lines) {
-        if (line.best.found != expected)
-            std::printf("SEARCH MISMATCH in %s: found %lld, expected %lld\n", line.name,
-                        static_cast<long long>(line.best.found), static_cast<long long>(expected));
+    for (const TreeRun &tree : trees) {
+        const double floor = tree.find + tree.insert;
+        for (const Line &line : tree.lines)
+            std::printf("%s total_s=%.3f floor_s=%.3f ratio=%.2f (%s)\n", tree.title, line.best.total, floor,
+                        line.best.total / floor, line.name);
     }
-    for (const Line &line : lines)
-        std::printf("catalogue-200k total_s=%.3f floor_s=%.3f ratio=%.2f (%s)\n", line.best.total, floor,
-                    line.best.total / floor, line.name);
+    for (const TreeRun &tree : trees)
+        std::printf("%s peak_mb=%.0f\n", tree.title, tree.peak);
     std::printf("catalogue-10k total_s=%.3f\n", cd.total);
     return 0;
 }

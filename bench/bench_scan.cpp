@@ -1,8 +1,9 @@
 // How fast "List Files" lists a disc, next to find(1) walking the same tree.
 //
-// Builds two synthetic trees (a big one of 200,000 files in about 10,000 directories, and a full CD of
+// Builds three synthetic trees (a big one of 200,000 files in about 10,000 directories, and a full CD of
 // 10,000 files in 500 directories; names of 8 to 40 characters, some of them not ASCII; sizes and
-// modification times spread out), then for each tree times, warm:
+// modification times spread out; and one of 200,000 files made like a real backup disc, see
+// MakeRealTree), then for each tree times, warm:
 //   find TREE -type f -printf '%s %T@ %C@ %p\n' > /dev/null
 //   the window's whole "List Files" (offscreen, with its labels, bars, yields and the list view)
 //   the directory walker alone, without a window
@@ -40,6 +41,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 
 #include <sys/resource.h>
@@ -54,11 +56,17 @@ struct Tree
     int dirs = 0;
 };
 
-bool makeTree(const QString &parent, const TreeShape &shape, Tree &tree)
+struct Shape
+{
+    const char *name;
+    std::function<bool(const QString &, GeneratedTree *)> make;
+};
+
+bool makeTree(const QString &parent, const Shape &shape, Tree &tree)
 {
     tree.root = parent + '/' + shape.name;
     GeneratedTree made;
-    if (!MakeTree(tree.root, shape, &made))
+    if (!shape.make(tree.root, &made))
         return false;
     tree.files = made.files;
     tree.dirs = made.dirs;
@@ -148,9 +156,18 @@ int main(int argc, char **argv)
     }
     work.setAutoRemove(!keep);
 
-    const TreeShape shapes[] = {
-        {"cd-10k", 10, 7, 6, 20, 0},     // 10 + 70 + 420 = 500 directories, 10,000 files
-        {"big-200k", 20, 22, 21, 20, 0}, // 20 + 440 + 9,240 = 9,700 directories, 194,000 files
+    const auto generated = [](TreeShape shape) {
+        return Shape{shape.name, [shape](const QString &root, GeneratedTree *made) {
+                         return MakeTree(root, shape, made);
+                     }};
+    };
+    const Shape shapes[] = {
+        generated({"cd-10k", 10, 7, 6, 20, 0}),     // 10 + 70 + 420 = 500 directories, 10,000 files
+        generated({"big-200k", 20, 22, 21, 20, 0}), // 20 + 440 + 9,240 = 9,700 directories, 194,000 files
+        {"real-200k",
+         [](const QString &root, GeneratedTree *made) {
+             return MakeRealTree(root, {"real-200k", 200'000, 20261207}, made);
+         }},
     };
 
     // The program directory with its catalogue, so the command finds the database it checks for.
@@ -170,7 +187,7 @@ int main(int argc, char **argv)
     std::printf("%-9s %8s %6s | %7s %9s | %7s %9s %6s | %7s %9s | %5s %5s %6s | %7s\n", "tree", "files",
                 "dirs", "find s", "find f/s", "List s", "List f/s", "ratio", "walk s", "walk f/s", "findC",
                 "ListC", "ratioC", "peak MB");
-    for (const TreeShape &shape : shapes) {
+    for (const Shape &shape : shapes) {
         Tree tree;
         QElapsedTimer making;
         making.start();

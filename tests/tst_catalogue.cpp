@@ -122,6 +122,22 @@ private Q_SLOTS:
         }
     }
 
+    // A name is valid UTF-8 or not wherever its first byte outside ASCII lies, whatever its length:
+    // a valid character, a lone Latin-1 byte and a cut-off character at every position of ASCII texts
+    // of 0 to 24 bytes agree with Qt's own check.
+    void utf8ToldAtEveryPosition()
+    {
+        for (const QByteArray &odd : {QByteArray("\xC3\xA9"), QByteArray("\xE9"), QByteArray("\xE6\x97")}) {
+            for (int length = 0; length <= 24; ++length) {
+                for (int at = 0; at <= length; ++at) {
+                    const QByteArray text = QByteArray(at, 'a') + odd + QByteArray(length - at, 'b');
+                    QCOMPARE(TextForms::isUtf8(text.toStdString()), QByteArrayView(text).isValidUtf8());
+                }
+                QVERIFY(TextForms::isUtf8(QByteArray(length, 'z').toStdString()));
+            }
+        }
+    }
+
     void listAndModel()
     {
         // Records keep their texts compactly, deriving what follows the usual pattern; texts that do not

@@ -15,6 +15,8 @@
 #include <QtWidgets>
 
 #include <cerrno>
+#include <cmath>
+#include <random>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -36,6 +38,78 @@ const QStringList kWorkedTree = {"a", "b", "X/x1", "X/Z/z1", "Y/y1"};
 const QString kFinished = "All Files on the drive '%1' have been scanned and listed.";
 const QString kNotReady = modConstant::kDriveNotReadyMessage;
 const QString kSchema = QUILLARY_SOURCE_DIR "/src/db/catalogue.sql";
+
+// The general date form of a moment, made here with QLocale alone: the short date, and unless the time
+// is exactly midnight a blank and the long time without its time zone.
+QString generalDate(qint64 seconds)
+{
+    const QLocale locale;
+    const QDateTime when = QDateTime::fromSecsSinceEpoch(seconds);
+    const QString date = locale.toString(when.date(), QLocale::ShortFormat);
+    if (when.time() == QTime(0, 0))
+        return date;
+    QString format;
+    bool quoted = false;
+    for (const QChar c : locale.timeFormat(QLocale::LongFormat)) {
+        quoted ^= c == u'\'';
+        if (quoted || c != u't')
+            format += c;
+    }
+    return date + ' ' + locale.toString(when.time(), format.simplified());
+}
+
+// A small tree made like a real backup disc: names of words with blanks in mixed case, names equal but
+// for case, Latin, Greek, Cyrillic and CJK letters, a name of 120 characters, hidden files and folders
+// (with files in them), eight levels, sparse files of up to 100 MB and times over 20 years (some at
+// midnight, some with fractions of seconds). Returns the files made, relative to root.
+QStringList makeRealLookingTree(const QString &root)
+{
+    const QStringList dirs = {
+        "Photos 2019",          "photos 2019 (Copy)", "Straße/Größe Übersicht",
+        "Αθήνα/φωτογραφίες",    "Москва/Лето 2014",   "写真/東京 旅行",
+        ".hidden folder/inner", "Work/.git/objects",  "a b/C d/e F/g h/I j/k L/m n/O p"};
+    const QStringList words = {"Report", "FINAL", "draft", "copy of", "IMG",    "Straße",
+                               "Ωmega",  "Фото",  "会議",  "holiday", "Summer", "v2"};
+    const QStringList extensions = {".txt", ".JPG", ".docx", ".tar.gz", ""};
+    std::mt19937 random(20261207);
+    const auto pick = [&random](qsizetype n) {
+        return std::uniform_int_distribution<qsizetype>(0, n - 1)(random);
+    };
+    QStringList files = {"Report FINAL.docx",   "report final.docx",
+                         "REPORT final.docx",   ".hidden file.txt",
+                         "Photos 2019/.thumbs", QString(116, u'n') + ".txt",
+                         "Ελλάδα ΣΟΦΊΑ.txt",    "Ёлка.png",
+                         "サンプル 音楽.mp3",   "a b/C d/e F/g h/I j/k L/m n/O p/deepest file.bin"};
+    for (int i = 0; i < 120; ++i) {
+        QString name;
+        for (qsizetype w = 1 + pick(4); w > 0; --w)
+            name += (name.isEmpty() ? "" : " ") + words[pick(words.size())];
+        const QString dir = pick(5) == 0 ? QString() : dirs[pick(dirs.size())] + '/';
+        files << dir + name + ' ' + QString::number(i) + extensions[pick(extensions.size())];
+    }
+    const qint64 first = QDateTime(QDate(2006, 1, 1), QTime(0, 0)).toSecsSinceEpoch();
+    for (const QString &file : files) {
+        const QString path = root + '/' + file;
+        if (!QDir().mkpath(QFileInfo(path).absolutePath()))
+            return {};
+        const int fd = ::open(QFile::encodeName(path).constData(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (fd < 0)
+            return {};
+        // 0 bytes, then sizes spread from bytes to 100 MB, left sparse.
+        const off_t size = off_t(std::pow(10.0, std::uniform_real_distribution<double>(0, 8)(random))) *
+                           (files.indexOf(file) > 0);
+        qint64 when = first + std::uniform_int_distribution<qint64>(0, 20LL * 365 * 86400)(random);
+        if (pick(6) == 0)
+            when = QDateTime::fromSecsSinceEpoch(when).date().startOfDay().toSecsSinceEpoch();
+        const timespec times[2] = {{when, long(pick(1000)) * 1'000'000},
+                                   {when, long(pick(1000)) * 1'000'000}};
+        const bool made = ::ftruncate(fd, size) == 0 && ::futimens(fd, times) == 0;
+        ::close(fd);
+        if (!made)
+            return {};
+    }
+    return files;
+}
 
 // Walks a tree, recording what the walker tells its observer: "dir /X/", "yield", "KEY2 x1", "not ready".
 // A fault fails that one step of the walk (see TestSeams::WalkFault).
@@ -463,6 +537,64 @@ private Q_SLOTS:
         QCOMPARE(m_messages, QStringList({kNotReady}));
         QCOMPARE(shown().mid(0, 3), QStringList({"Quillary", "button 1 wait 0", "Files Found: 2"}));
         QCOMPARE(modelColumn(0), listedWhenPulled);
+    }
+    // A tree made like a real disc, listed and saved through the window: the catalogue holds one row for
+    // each file that a listing of its own (QDirIterator, stat) finds outside hidden names, with its name,
+    // path, size and times, and nothing else.
+    void window_realLookingTreeStoredAsTheFilesAre()
+    {
+        const QString root = m_dir->path() + "/Backup 2026";
+        const QStringList made = makeRealLookingTree(root);
+        QVERIFY(!made.isEmpty());
+        frmZIDovidovarar &w = openWindow(root);
+        listFiles();
+        QCOMPARE(m_messages, QStringList({kFinished.arg(root)}));
+        control<QPushButton>("cmdAddToDB")->click();
+        QCOMPARE(m_messages.size(), 1);
+
+        const QString label = WindowTestAccess::currentLabel(w);                   // a directory's: none
+        const QString storedLabel = label.isEmpty() ? QStringLiteral(" ") : label; // no column is left empty
+        QStringList expected;
+        QDirIterator files(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
+                           QDirIterator::Subdirectories);
+        while (files.hasNext()) {
+            const QString relative = QDir(root).relativeFilePath(files.next());
+            if (relative.startsWith('.') || relative.contains("/."))
+                continue;
+            struct stat info;
+            QVERIFY(::lstat(QFile::encodeName(files.filePath()).constData(), &info) == 0);
+            const QDateTime born = files.fileInfo().birthTime();
+            const qint64 created = born.isValid() && born.toMSecsSinceEpoch() != 0 ? born.toSecsSinceEpoch()
+                                                                                   : qint64(info.st_mtime);
+            expected << QStringList({storedLabel, files.fileName(), label + ": " + relative,
+                                     QString::number(info.st_size), generalDate(created),
+                                     generalDate(info.st_mtime)})
+                            .join('|');
+        }
+        QCOMPARE(expected.size(), made.size() - made.filter(QRegularExpression("(^|/)\\.")).size());
+        QVERIFY(expected.size() > 100);
+        SqliteConnection db(m_dir->filePath(modConstant::kDatabaseFileName));
+        SqliteStatement rows(db.handle(), "SELECT CDLabel, FileName, FilePath, FileSize, CreateDate, "
+                                          "LastUpdateDate FROM Quillary ORDER BY ID");
+        QStringList stored;
+        while (rows.step() == SQLITE_ROW) {
+            QStringList row;
+            for (int column = 0; column < 6; ++column)
+                row << QString::fromUtf8(rows.text(column));
+            stored << row.join('|');
+        }
+        expected.sort();
+        stored.sort();
+        QCOMPARE(stored, expected);
+
+        // A record kept from the list keeps its path once the list has gone.
+        const clsFile kept = objScannedFiles().Item(objScannedFiles().Count());
+        const QString path = kept.FilePath();
+        QVERIFY(path.count('/') >= 1);
+        objScannedFiles().Clear();
+        QCOMPARE(kept.FilePath(), path);
+        std::string buffer;
+        QCOMPARE(QString::fromUtf8(kept.FilePathUtf8(buffer)), path);
     }
 };
 

@@ -184,8 +184,8 @@ private:
         std::tm parts{};
         if (localtime_r(&seconds, &parts) == nullptr)
             return 0;
-        // Dates of the days met are kept, each day in a slot of its own across eleven years (a disc's
-        // files may come from any number of days, but seldom from further apart).
+        // Dates of the days met are kept, each day in a slot of its own across 44 years (a disc's
+        // files may come from any number of days; a backup disc's, from decades apart).
         const long long dayKey = static_cast<long long>(parts.tm_year) * 1000 + parts.tm_yday;
         const long long dayNumber = static_cast<long long>(parts.tm_year) * 366 + parts.tm_yday;
         Day &day = m_days[static_cast<std::size_t>(dayNumber) % m_days.size()];
@@ -284,7 +284,7 @@ private:
         long long key = -1;
         QByteArray text;
     };
-    std::array<Day, 4096> m_days;
+    std::array<Day, 16384> m_days;
     struct Moment
     {
         std::time_t seconds = 0;

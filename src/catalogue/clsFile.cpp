@@ -10,7 +10,9 @@
 #include <cerrno>
 #include <charconv>
 #include <cstring>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <fcntl.h>
@@ -87,8 +89,43 @@ constexpr std::string_view kLabelSeparator = ": ";
 
 } // namespace
 
+clsFile::SharedDirectory::SharedDirectory(std::string_view text)
+    : m_block(static_cast<Block *>(::operator new(sizeof(Block) + text.size())))
+{
+    new (m_block) Block{{1}, static_cast<quint32>(text.size())};
+    if (!text.empty())
+        std::memcpy(reinterpret_cast<char *>(m_block + 1), text.data(), text.size());
+}
+
+clsFile::SharedDirectory::SharedDirectory(const SharedDirectory &other) noexcept : m_block(other.m_block)
+{
+    if (m_block)
+        m_block->references.fetch_add(1, std::memory_order_relaxed);
+}
+
+clsFile::SharedDirectory &clsFile::SharedDirectory::operator=(SharedDirectory other) noexcept
+{
+    std::swap(m_block, other.m_block);
+    return *this;
+}
+
+clsFile::SharedDirectory::~SharedDirectory()
+{
+    if (m_block && m_block->references.fetch_sub(1, std::memory_order_acq_rel) == 1) {
+        m_block->~Block();
+        ::operator delete(m_block);
+    }
+}
+
+std::string_view clsFile::SharedDirectory::text() const
+{
+    if (!m_block)
+        return {};
+    return {reinterpret_cast<const char *>(m_block + 1), m_block->length};
+}
+
 clsFile::clsFile(const clsFile &other)
-    : m_length(other.m_length), m_label(other.m_label), m_flags(other.m_flags)
+    : m_directory(other.m_directory), m_length(other.m_length), m_label(other.m_label), m_flags(other.m_flags)
 {
     if (other.m_text) {
         const std::size_t bytes = other.heapBytes();
@@ -146,7 +183,8 @@ QString clsFile::text(Piece which) const
 }
 
 void clsFile::storeScanned(quint32 labelId, std::string_view name, std::string_view relativePath,
-                           std::string_view size, std::string_view update, std::string_view create)
+                           std::string_view size, std::string_view update, std::string_view create,
+                           SharedDirectory directory)
 {
     unsigned char flags = PathAfterLabel;
     std::array<quint32, PieceCount> length{};
@@ -182,6 +220,7 @@ void clsFile::storeScanned(quint32 labelId, std::string_view name, std::string_v
             put(create);
     }
     m_text = std::move(text);
+    m_directory = std::move(directory);
     m_length = length;
     m_label = labelId;
     m_flags = flags;
@@ -196,11 +235,11 @@ void clsFile::store(const Pieces &pieces)
                             path.substr(label.size()).starts_with(kLabelSeparator);
     if (afterLabel) {
         storeScanned(labelId, pieces.name, path.substr(label.size() + kLabelSeparator.size()), pieces.size,
-                     pieces.update, pieces.create);
+                     pieces.update, pieces.create, {});
         return;
     }
     // A path of another form is kept whole.
-    storeScanned(labelId, pieces.name, path, pieces.size, pieces.update, pieces.create);
+    storeScanned(labelId, pieces.name, path, pieces.size, pieces.update, pieces.create, {});
     m_flags &= static_cast<unsigned char>(~PathAfterLabel);
 }
 
@@ -225,11 +264,21 @@ QString clsFile::LastUpdateDate() const
     return text(Update);
 }
 
+std::string_view clsFile::relativePath(std::string &buffer) const
+{
+    if (!m_directory)
+        return piece(Path);
+    buffer.assign(m_directory.text());
+    buffer += piece(Path);
+    return buffer;
+}
+
 QString clsFile::FilePath() const
 {
     if (!(m_flags & PathAfterLabel))
         return text(Path);
-    const std::string_view relative = piece(Path);
+    std::string joined;
+    const std::string_view relative = relativePath(joined);
     const QString &label = labels().text(m_label);
     QString result;
     result.reserve(label.size() + 2 + static_cast<qsizetype>(relative.size()));
@@ -250,6 +299,7 @@ std::string_view clsFile::FilePathUtf8(std::string &buffer) const
         return piece(Path);
     buffer.assign(labels().utf8(m_label));
     buffer += kLabelSeparator;
+    buffer += m_directory.text();
     buffer += piece(Path);
     return buffer;
 }
@@ -323,7 +373,18 @@ void clsFile::SetFileInformationFrom(std::string_view relativePath, const QStrin
     const std::size_t slash = relativePath.rfind('/');
     const std::string_view fileName =
         slash == std::string_view::npos ? relativePath : relativePath.substr(slash + 1);
-    storeScanned(labels().idOf(label), fileName, relativePath,
+    // The files of a directory come one after another: their records share its text.
+    thread_local SharedDirectory lastDirectory;
+    SharedDirectory directory;
+    if (slash != std::string_view::npos) {
+        const std::string_view directoryText = relativePath.substr(0, slash + 1);
+        if (lastDirectory.text() != directoryText)
+            lastDirectory = SharedDirectory(directoryText);
+        directory = lastDirectory;
+    }
+    const std::string_view afterDirectory = directory ? fileName : relativePath;
+    storeScanned(labels().idOf(label), fileName, afterDirectory,
                  std::string_view(sizeText, static_cast<std::size_t>(sizeEnd - sizeText)),
-                 std::string_view(update, updateLength), std::string_view(create, createLength));
+                 std::string_view(update, updateLength), std::string_view(create, createLength),
+                 std::move(directory));
 }

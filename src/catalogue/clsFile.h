@@ -4,6 +4,7 @@
 #include <QString>
 
 #include <array>
+#include <atomic>
 #include <ctime>
 #include <memory>
 #include <string>
@@ -54,13 +55,42 @@ public:
     void SetFileInformationFrom(std::string_view relativePath, const QString &label, quint64 size,
                                 std::time_t modified, std::time_t created);
 
-    // Bytes held for this record beyond the object itself (for the memory figures of the benchmark).
+    // Bytes held for this record alone beyond the object itself (for the memory figures of the
+    // benchmark); a directory's text that the records of its files share is not counted.
     std::size_t heapBytes() const;
 
 private:
+    // The text of a directory's relative path ("SETUP/DATA/"), held once for the records of all the
+    // files in it, and freed with the last of them.
+    class SharedDirectory
+    {
+    public:
+        SharedDirectory() = default;
+        explicit SharedDirectory(std::string_view text);
+        SharedDirectory(const SharedDirectory &other) noexcept;
+        SharedDirectory(SharedDirectory &&other) noexcept : m_block(other.m_block)
+        {
+            other.m_block = nullptr;
+        }
+        SharedDirectory &operator=(SharedDirectory other) noexcept;
+        ~SharedDirectory();
+        std::string_view text() const;
+        explicit operator bool() const { return m_block != nullptr; }
+
+    private:
+        struct Block
+        {
+            std::atomic<quint32> references;
+            quint32 length;
+            // the text follows
+        };
+        Block *m_block = nullptr;
+    };
+
     // A record is one heap block of UTF-8 text plus a few lengths, so a million of them fit easily.
     // What can be derived is not stored twice: the label is kept once in a program-wide table,
-    // a path of the form "label: relative/path" keeps only the relative part, a name that ends the
+    // a path of the form "label: relative/path" keeps only the relative part, and of that a scanned
+    // file's record keeps only what follows its directory (m_directory, shared), a name that ends the
     // path is taken from there, and a creation time equal to the update time is kept once.
     enum Piece { Name = 0, Path, Size, Update, Create, PieceCount };
     enum Flag : unsigned char { PathAfterLabel = 1, NameEndsPath = 2, CreateIsUpdate = 4 };
@@ -75,13 +105,18 @@ private:
         std::string_view create;
     };
     void store(const Pieces &pieces);
-    // Stores a record whose path is label + ": " + relativePath and whose name ends relativePath.
+    // Stores a record whose path is label + ": " + directory + relativePath and whose name ends
+    // relativePath.
     void storeScanned(quint32 labelId, std::string_view name, std::string_view relativePath,
-                      std::string_view size, std::string_view update, std::string_view create);
+                      std::string_view size, std::string_view update, std::string_view create,
+                      SharedDirectory directory);
+    // The relative path: the directory's text and the Path piece (put together in buffer if need be).
+    std::string_view relativePath(std::string &buffer) const;
     std::string_view piece(Piece which) const;
     QString text(Piece which) const;
 
     std::unique_ptr<char[]> m_text;
+    SharedDirectory m_directory;
     std::array<quint32, PieceCount> m_length{};
     quint32 m_label = 0;
     unsigned char m_flags = 0;

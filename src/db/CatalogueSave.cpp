@@ -57,9 +57,13 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     if (!db.IsOpen())
         return fail(db.LastError());
     db.Connection().setLockAllowance(m_settings.lockAllowanceMs);
-    // A page cache that holds a commit group: with SQLite's default of 2 MB, pages spill to the file in
-    // the middle of a group, each spill syncing the journal first.
-    db.Execute("PRAGMA cache_size = -32768");
+    // A page cache of 4 MB, whatever the size of the group. New rows go to the end of the table, so the
+    // pages that fill the cache are, but for a few, new pages past the end of the file as it was when the
+    // group began: SQLite writes them out of a full cache without journalling them, so without syncing
+    // the journal (only the few old pages at the table's end that the group changed need the journal
+    // synced before they are written). A cache that held the whole group (32 MB for 200,000 files) saved
+    // no measurable time and cost that much memory more.
+    db.Execute("PRAGMA cache_size = -4096");
     SqliteStatement insert = db.Prepare(kInsert);
     if (!insert.isValid())
         return fail(db.LastError());
@@ -162,7 +166,7 @@ CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
     // transaction before it in place.
     const int rc = m_insert->step();
     const CDatabaseError error = rc == SQLITE_DONE ? CDatabaseError{} : SqliteError(m_db->Handle());
-    m_insert->reset();
+    m_insert->rewind();    // every value is bound again before the next row
     if (rc == SQLITE_DONE) // no row added: an IGNORE rule refused it
         return sqlite3_changes(m_db->Handle()) > 0 ? Outcome::Stored : Outcome::Refused;
     if (!isRefusal(error)) {

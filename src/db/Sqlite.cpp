@@ -7,6 +7,9 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <algorithm>
+#include <cstring>
+#include <mutex>
 #include <utility>
 
 #include <sys/mman.h>
@@ -48,24 +51,150 @@ void configureSqliteOnce()
     Q_UNUSED(configured);
 }
 
+// The page-cache region: blocks of one size (a page with SQLite's headers) handed out from a mapping that
+// is only address space until a block is first used, so the process's memory grows with the caches it
+// fills, never ahead of them. Freed blocks are kept for the next page; every other allocation, and pages
+// once the region is used up, go to SQLite's own allocator.
+class PageRegion
+{
+public:
+    static constexpr std::size_t kPageSize = 4096; // the catalogue's; pages of a larger size use the heap
+    static constexpr std::size_t kBlocks = 8192;   // a save's cache
+
+    bool reserve(std::size_t block)
+    {
+        const std::size_t size = block * kBlocks;
+        void *region =
+            ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+        if (region == MAP_FAILED)
+            return false;
+        ::madvise(region, size, MADV_HUGEPAGE); // a hint only: without it the region fills in 4 KB pages
+        m_start = static_cast<char *>(region);
+        m_end = m_start + size;
+        m_next = m_start;
+        m_block = block;
+        return true;
+    }
+    void release()
+    {
+        ::munmap(m_start, std::size_t(m_end - m_start));
+        m_start = m_end = m_next = nullptr;
+        m_block = 0;
+    }
+
+    bool holds(const void *p) const
+    {
+        const auto *byte = static_cast<const char *>(p);
+        return byte >= m_start && byte < m_end;
+    }
+    // Requests of a page and its headers, or of a bare page (SQLite's scratch page).
+    bool fits(int bytes) const { return std::size_t(bytes) >= kPageSize && std::size_t(bytes) <= m_block; }
+    int blockSize() const { return int(m_block); }
+
+    void *take()
+    {
+        std::lock_guard lock(m_mutex);
+        if (m_free) {
+            FreeBlock *block = m_free;
+            m_free = block->next;
+            return block;
+        }
+        if (m_next == m_end)
+            return nullptr;
+        void *block = m_next;
+        m_next += m_block;
+        return block;
+    }
+    void give(void *p)
+    {
+        std::lock_guard lock(m_mutex);
+        auto *block = static_cast<FreeBlock *>(p);
+        block->next = m_free;
+        m_free = block;
+    }
+
+private:
+    struct FreeBlock
+    {
+        FreeBlock *next;
+    };
+    std::mutex m_mutex; // SQLite allocates without a lock of its own (no allocation statistics)
+    char *m_start = nullptr;
+    char *m_end = nullptr;
+    char *m_next = nullptr; // the first block never handed out
+    FreeBlock *m_free = nullptr;
+    std::size_t m_block = 0;
+};
+
+PageRegion g_pages;
+sqlite3_mem_methods g_heap{}; // SQLite's own allocator
+
+void *regionMalloc(int bytes)
+{
+    if (g_pages.fits(bytes)) {
+        if (void *block = g_pages.take())
+            return block;
+    }
+    return g_heap.xMalloc(bytes);
+}
+
+void regionFree(void *p)
+{
+    if (g_pages.holds(p))
+        g_pages.give(p);
+    else
+        g_heap.xFree(p);
+}
+
+int regionSize(void *p)
+{
+    return g_pages.holds(p) ? g_pages.blockSize() : g_heap.xSize(p);
+}
+
+void *regionRealloc(void *p, int bytes)
+{
+    if (!g_pages.holds(p))
+        return g_heap.xRealloc(p, bytes);
+    if (g_pages.fits(bytes))
+        return p;
+    void *moved = g_heap.xMalloc(bytes);
+    if (moved) {
+        std::memcpy(moved, p, std::size_t(std::min(bytes, g_pages.blockSize())));
+        g_pages.give(p);
+    }
+    return moved;
+}
+
+int regionRoundup(int bytes)
+{
+    return g_heap.xRoundup(bytes);
+}
+
+int regionInit(void *data)
+{
+    return g_heap.xInit(data);
+}
+
+void regionShutdown(void *data)
+{
+    g_heap.xShutdown(data);
+}
+
 } // namespace
 
 bool SqliteReservePageCache()
 {
-    constexpr std::size_t kPageSize = 4096; // the catalogue's; pages of a larger size use the heap
-    constexpr std::size_t kPages = 8192;    // a save's cache; pages beyond it use the heap
     int header = 0;
-    if (sqlite3_config(SQLITE_CONFIG_PCACHE_HDRSZ, &header) != SQLITE_OK)
+    if (sqlite3_config(SQLITE_CONFIG_PCACHE_HDRSZ, &header) != SQLITE_OK ||
+        sqlite3_config(SQLITE_CONFIG_GETMALLOC, &g_heap) != SQLITE_OK || !g_heap.xMalloc)
         return false;
-    const std::size_t slot = (kPageSize + std::size_t(header) + 7) / 8 * 8;
-    const std::size_t size = slot * kPages;
-    void *region =
-        ::mmap(nullptr, size, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
-    if (region == MAP_FAILED)
+    const std::size_t block = (PageRegion::kPageSize + std::size_t(header) + 7) / 8 * 8;
+    if (!g_pages.reserve(block))
         return false;
-    ::madvise(region, size, MADV_HUGEPAGE); // a hint only: without it the region works in 4 KB pages
-    if (sqlite3_config(SQLITE_CONFIG_PAGECACHE, region, int(slot), int(kPages)) != SQLITE_OK) {
-        ::munmap(region, size);
+    sqlite3_mem_methods methods{regionMalloc,  regionFree, regionRealloc,  regionSize,
+                                regionRoundup, regionInit, regionShutdown, g_heap.pAppData};
+    if (sqlite3_config(SQLITE_CONFIG_MALLOC, &methods) != SQLITE_OK) {
+        g_pages.release();
         return false;
     }
     return true;
