@@ -546,13 +546,14 @@ private Q_SLOTS:
         const QString root = m_dir->path() + "/Backup 2026";
         const QStringList made = makeRealLookingTree(root);
         QVERIFY(!made.isEmpty());
-        frmZIDovidovarar &w = openWindow(root);
+        openWindow(root);
         listFiles();
         QCOMPARE(m_messages, QStringList({kFinished.arg(root)}));
+        QVERIFY(objScannedFiles().Count() > 0);
         control<QPushButton>("cmdAddToDB")->click();
         QCOMPARE(m_messages.size(), 1);
 
-        const QString label = WindowTestAccess::currentLabel(w);                   // a directory's: none
+        const QString label = objScannedFiles().Item(1).CDLabelName(); // the label the walk was given
         const QString storedLabel = label.isEmpty() ? QStringLiteral(" ") : label; // no column is left empty
         QStringList expected;
         QDirIterator files(root, QDir::Files | QDir::Hidden | QDir::NoDotAndDotDot,
