@@ -3,11 +3,8 @@
 #include "cli/Commands.h"
 
 #include "cli/DiscSource.h"
-#include "db/CDatabase.h"
-#include "db/CatalogueCheck.h"
-#include "db/CatalogueIndex.h"
+#include "db/Catalogue.h"
 #include "db/CatalogueSave.h"
-#include "db/CompactCatalogue.h"
 #include "db/Sqlite.h"
 
 #include <QElapsedTimer>
@@ -138,14 +135,14 @@ int RunAdd(const Options &options)
     // The catalogue must open before any disc is read: a list that cannot be stored is not made. Nor
     // is one stored into a damaged file, where a disc may be written and never be found again.
     {
-        const std::unique_ptr<CDatabase> db = OpenCatalogue(path, true);
+        const std::unique_ptr<Catalogue> db = OpenCatalogue(path, true);
         if (!db)
             return kTrouble;
         // A check that cannot finish in time (a very large catalogue) leaves damage to the save's own
         // statements.
         QStringList problems;
         CDatabaseError error;
-        if (CatalogueCheck::Integrity(*db, &problems, &error, kIntegrityCheckMs) && !problems.isEmpty()) {
+        if (db->Integrity(&problems, &error, kIntegrityCheckMs) && !problems.isEmpty()) {
             const QString problem =
                 problems.first().remove(QStringLiteral("*** in database main ***")).simplified();
             Error(
@@ -155,6 +152,7 @@ int RunAdd(const Options &options)
         }
     }
 
+    const Catalogue catalogue(path);
     Progress progress;
     int status = kSuccess;
     bool anySaved = false;
@@ -199,7 +197,7 @@ int RunAdd(const Options &options)
         CatalogueSave save(progress, settings);
         QString failure;
         try {
-            if (!save.SaveFileList(path, files))
+            if (!catalogue.Save(save, files))
                 failure = save.FailureText();
         } catch (const std::exception &e) {
             failure = QString::fromLocal8Bit(e.what());
@@ -226,12 +224,12 @@ int RunAdd(const Options &options)
         // Silent, as after the window's save: a catalogue whose index lags, or that cannot be
         // compacted, is still complete and searched exactly.
         {
-            CDatabase db(path);
-            if (CatalogueIndex::Backlog(db.Handle()) > kIndexBacklogRows)
-                CatalogueIndex::Refresh(db.Handle(), [&] { progress.Working(); });
+            Catalogue db(path);
+            if (db.Open() && db.IndexBacklog() > kIndexBacklogRows)
+                db.RefreshIndex([&] { progress.Working(); });
             progress.clear();
         }
-        CatalogueCompaction::CompactCatalogue(path);
+        catalogue.Compact();
     }
     return status;
 }

@@ -9,7 +9,7 @@ namespace Cli {
 int RunSearch(const Options &options)
 {
     QString path;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be searched.");

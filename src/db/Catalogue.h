@@ -1,0 +1,108 @@
+#pragma once
+// The catalogue: the one owner of its schema and of every statement on it. The front ends (the window,
+// quillary-cli) store discs, search, list and check through it; the parts it is made of (CatalogueSave,
+// CatalogueQuery, CatalogueIndex, CatalogueCheck, CatalogueCompaction) live beside it in db/.
+//
+// A Catalogue names a file; it opens a connection of its own when asked to (Open), and closes it when it
+// is destroyed. Storing a file list and compaction use connections of their own, as they always have.
+
+#include "catalogue/ListColumns.h"
+#include "db/CDatabase.h"
+#include "db/CatalogueCheck.h"
+
+#include <QString>
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+class CatalogueSave;
+class clsFileColl;
+
+class Catalogue
+{
+public:
+    explicit Catalogue(QString path) : m_path(std::move(path)) {}
+    Catalogue(const Catalogue &) = delete;
+    Catalogue &operator=(const Catalogue &) = delete;
+    ~Catalogue();
+
+    const QString &Path() const { return m_path; }
+
+    // Opens the connection (see CDatabase). False with LastError() saying why.
+    bool Open(SqliteConnection::Access access = SqliteConnection::Access::ReadWrite);
+    bool IsOpen() const { return m_db && m_db->IsOpen(); }
+    const CDatabaseError &LastError() const { return m_db ? m_db->LastError() : m_closed; }
+    // The open connection, for the parts of the catalogue that work on one.
+    CDatabase &Database() { return *m_db; }
+    sqlite3 *Handle() const { return m_db ? m_db->Handle() : nullptr; }
+
+    // ---- Storing ----
+    // Stores the file list as new rows through the save's own connection (CatalogueSave::SaveFileList).
+    bool Save(CatalogueSave &save, const clsFileColl &files) const;
+
+    // ---- Reading, in one snapshot ----
+    // A read transaction on the open connection, ended however the reader ends.
+    class Snapshot
+    {
+    public:
+        explicit Snapshot(Catalogue &catalogue);
+        ~Snapshot();
+        Snapshot(const Snapshot &) = delete;
+        Snapshot &operator=(const Snapshot &) = delete;
+        bool isOpen() const { return m_open; }
+
+    private:
+        sqlite3 *m_db;
+        bool m_open;
+    };
+
+    // The rows of the table in the order they were added (a table without row IDs in its own order), in
+    // the list's column order.
+    class Rows
+    {
+    public:
+        bool next();
+        std::string_view field(int column) const { return m_statement.text(column); }
+        // Set when next() ended on a failure.
+        const CDatabaseError &error() const { return m_error; }
+
+    private:
+        friend class Catalogue;
+        sqlite3 *m_db = nullptr;
+        SqliteStatement m_statement;
+        CDatabaseError m_error;
+    };
+    // Every row, or those labelled *label. False with LastError() saying why.
+    bool ReadRows(Rows *rows, const std::optional<QString> &label = std::nullopt);
+
+    // The discs as runs of one label: files and total bytes per label (sizes are the stored decimal
+    // texts as integers; a blank one counts 0), in the order each label first appears.
+    struct LabelTotals
+    {
+        std::string label;
+        qint64 files = 0;
+        qint64 bytes = 0;
+    };
+    bool ListLabels(std::vector<LabelTotals> *labels);
+
+    // ---- Checking and upkeep ----
+    bool IsCatalogue(CDatabaseError *error);
+    bool Integrity(QStringList *problems, CDatabaseError *error, int budgetMs = -1);
+    CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding);
+    // Rows a search reads from the table because the index does not cover them; -1 without an index.
+    qint64 IndexBacklog();
+    bool RefreshIndex(const std::function<void()> &yield = {});
+    // Gives free pages back to the file system (CatalogueCompaction), through a connection of its own.
+    bool Compact() const;
+
+private:
+    bool fail();
+
+    QString m_path;
+    std::unique_ptr<CDatabase> m_db;
+    CDatabaseError m_closed{QStringLiteral("the catalogue is not open"), SQLITE_MISUSE};
+};
