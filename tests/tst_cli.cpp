@@ -242,8 +242,10 @@ private Q_SLOTS:
                             "SELECT 'DISC04', FileName, FilePath, FileSize FROM Quillary"));
         checkFormats({"export", "-c", m_catalogue}, catalogueRows(m_catalogue), 0);
         QVERIFY(writer.exec("ROLLBACK"));
+        // Rows no disc record claims: runs of consecutive rows with one label, each a disc.
         QCOMPARE(run({"discs", "-c", m_catalogue}).said(),
-                 QByteArray("0 DISC01\t4\t1900\nDISC02\t4\t2200\nDISC03\t5\t5000\n"));
+                 QByteArray("0 -\tDISC01\t3\t600\t-\t-\tunrecorded\n-\tDISC02\t4\t2200\t-\t-\tunrecorded\n"
+                            "-\tDISC03\t5\t5000\t-\t-\tunrecorded\n-\tDISC01\t1\t1300\t-\t-\tunrecorded\n"));
         // A table without row IDs, another tool's, in its own order.
         const QString noRowIds = m_dir.filePath("norowid.mdb");
         QVERIFY(CatalogueFile::CreateFromScript(
@@ -253,7 +255,7 @@ private Q_SLOTS:
             "('D', 'a', 'D: a', '1', '', '');"));
         checkFormats({"export", "-c", noRowIds},
                      {{"a", "D", "D: a", "1", "", ""}, {"b", "D", "D: b", "2", "x", ""}}, 0);
-        QCOMPARE(run({"discs", "-c", noRowIds}).said(), QByteArray("0 D\t2\t3\n"));
+        QCOMPARE(run({"discs", "-c", noRowIds}).said(), QByteArray("0 -\tD\t2\t3\t-\t-\tunrecorded\n"));
     }
 
     // The exact bytes of the quoting, for a name with every character that needs it.
@@ -350,8 +352,17 @@ private Q_SLOTS:
         QCOMPARE(runHere({"add", "-c", catalogue, disc}).said(), QByteArray("0 "));
         QCOMPARE(runHere({"add", "--catalogue=" + catalogue, "--label", feff + "label", disc}).said(),
                  QByteArray("0 "));
-        QCOMPARE(runHere({"discs", "-c", catalogue}).said(),
-                 ("0 " + feff + "disc\t1\t0\n" + feff + "label\t1\t0\n").toUtf8());
+        const Run discs = runHere({"discs", "-c", catalogue});
+        QCOMPARE(discs.status, 0);
+        const QStringList lines = QString::fromUtf8(discs.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QStringList fields = lines[i].split('\t');
+            QVERIFY(fields.size() == 7 && !fields[4].isEmpty());
+            fields.removeAt(4); // when it was added
+            QCOMPARE(fields, QStringList({QString::number(i + 1), feff + (i ? "label" : "disc"), "1", "0",
+                                          "-", "directory " + m_dir.filePath(disc)}));
+        }
     }
 
     // add stores what the window's "List Files" and "Add to Database" store: for a directory (labelled
@@ -453,6 +464,81 @@ private Q_SLOTS:
 
     // An image holding a directory that contains itself (a damaged image): the rest of it is stored, the
     // directory left out is named, and the status says the image was not stored whole.
+    // Each disc added is a disc of its own, with its number, its source and the identity its volume
+    // descriptor gives: two images with one label are two discs (also for export --disc LABEL, which
+    // takes both). A catalogue made before discs were recorded (rows only) lists its rows as runs of
+    // one label and takes new discs, which are then listed in row order among them; csv and json say
+    // the same.
+    void discs()
+    {
+        QList<std::shared_ptr<IsoImage>> images;
+        for (int i = 0; i < 2; ++i) {
+            images << std::make_shared<IsoImage>("ISOIMAGE");
+            for (int f = 0; f <= i; ++f)
+                QVERIFY(images[i]->addFile(QString("F%1.TXT").arg(f), QByteArray(10 * (f + 1), 'x')));
+            if (!images[i]->build())
+                QSKIP(qPrintable(images[i]->skipReason()));
+        }
+        QFile schema(kSchema);
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        QString script = QString::fromUtf8(schema.readAll());
+        const qsizetype from = script.indexOf("-- ===== Discs"), to = script.indexOf("-- ===== Search index");
+        QVERIFY(from > 0 && to > from);
+        const QString older = m_dir.filePath("older.mdb");
+        QVERIFY(CatalogueFile::CreateFromScript(older, script.remove(from, to - from)));
+        QVERIFY(CatalogueFiles::exec(older,
+                                     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) VALUES "
+                                     "('OLD', 'a', 'OLD: a', '1'), ('OLD', 'b', 'OLD: b', ' '), "
+                                     "('ISOIMAGE', 'c', 'ISOIMAGE: c', '4')"));
+        QCOMPARE(run({"discs", "-c", older}).said(),
+                 QByteArray("0 -\tOLD\t2\t1\t-\t-\tunrecorded\n-\tISOIMAGE\t1\t4\t-\t-\tunrecorded\n"));
+
+        QCOMPARE(run({"add", "-c", older, images[0]->imagePath(), images[1]->imagePath()}).said(), "0 ");
+        QVERIFY(
+            CatalogueFiles::exec(older, "INSERT INTO Quillary (CDLabel, FileName) VALUES ('LATER', 'd')"));
+        QCOMPARE(CatalogueFiles::discProblems(older), QString());
+        const Run json = run({"discs", "-c", older, "--format", "json"});
+        QCOMPARE(json.status, 0);
+        QList<QJsonObject> discs;
+        for (const QByteArray &line : json.out.split('\n')) {
+            if (!line.isEmpty())
+                discs << QJsonDocument::fromJson(line).object();
+        }
+        QCOMPARE(discs.size(), 5);
+        const auto figures = [](const QJsonObject &disc) {
+            return QVariantList{disc["number"].toVariant(),     disc["label"].toString(),
+                                disc["files"].toInteger(),      disc["bytes"].toInteger(),
+                                disc["source_kind"].toString(), disc["source"].toVariant()};
+        };
+        const QVariant null = QVariant::fromValue(nullptr);
+        QCOMPARE(figures(discs[0]), QVariantList({null, "OLD", 2, 1, "unrecorded", null}));
+        QCOMPARE(figures(discs[1]), QVariantList({null, "ISOIMAGE", 1, 4, "unrecorded", null}));
+        QCOMPARE(figures(discs[2]), QVariantList({1, "ISOIMAGE", 1, 10, "image", images[0]->imagePath()}));
+        QCOMPARE(figures(discs[3]), QVariantList({2, "ISOIMAGE", 2, 30, "image", images[1]->imagePath()}));
+        QCOMPARE(figures(discs[4]), QVariantList({null, "LATER", 1, 0, "unrecorded", null}));
+        QVERIFY(discs[0]["added"].isNull() && discs[0]["identity"].isNull());
+        for (int i : {2, 3}) {
+            QVERIFY2(discs[i]["identity"].toString().startsWith("iso9660 UUID="),
+                     qPrintable(discs[i]["identity"].toString()));
+            QVERIFY(QDateTime::fromString(discs[i]["added"].toString(), Qt::ISODate).isValid());
+        }
+
+        // The text and csv forms of the same discs.
+        const QList<Row> csv = parseCsv(run({"discs", "-c", older, "-f", "csv"}).out);
+        QCOMPARE(csv.size(), 6);
+        QCOMPARE(csv[0],
+                 Row({"Number", "Label", "Files", "Bytes", "Added", "Identity", "Source Kind", "Source"}));
+        QCOMPARE(csv[1], Row({"", "OLD", "2", "1", "", "", "unrecorded", ""}));
+        QCOMPARE(csv[4], Row({"2", "ISOIMAGE", "2", "30", discs[3]["added"].toString(),
+                              discs[3]["identity"].toString(), "image", images[1]->imagePath()}));
+        const QList<QByteArray> text = run({"discs", "-c", older}).out.split('\n');
+        QCOMPARE(text[3], ("2\tISOIMAGE\t2\t30\t" + discs[3]["added"].toString() + '\t' +
+                           discs[3]["identity"].toString() + "\timage " + images[1]->imagePath())
+                              .toUtf8());
+        QCOMPARE(run({"export", "-c", older, "--disc", "ISOIMAGE"}).out,
+                 "ISOIMAGE: c\nISOIMAGE: F0.TXT\nISOIMAGE: F0.TXT\nISOIMAGE: F1.TXT\n");
+    }
+
     void add_imageWithALoop_storesTheRest()
     {
         IsoImage disc("LOOPS");

@@ -6,6 +6,7 @@
 #include "catalogue/clsFileColl.h"
 #include "db/Catalogue.h"
 #include "db/CatalogueSave.h"
+#include "drives/Drives.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
 #include "testing/TestSeams.h"
@@ -111,6 +112,9 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     settings.lockAllowanceMs = TestSeams::LockAllowanceMs().value_or(settings.lockAllowanceMs);
     const Catalogue catalogue(modFunction::DefaultDatabasePath());
     CatalogueSave save(*m_save, settings);
+    // The disc is recorded beside its rows; the window says nothing of it.
+    const Drives::MediumSource medium = Drives::SourceOfDirectory(m_scannedRoot);
+    save.RecordDisc({QString(), medium.kind, medium.path, medium.identity});
     m_save->start();
     QString failure;
     try {

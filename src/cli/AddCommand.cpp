@@ -195,6 +195,8 @@ int RunAdd(const Options &options)
         SaveSettings settings;
         settings.updateIndex = false; // once for all the sources, below
         CatalogueSave save(progress, settings);
+        const Drives::MediumSource medium = source->Medium();
+        save.RecordDisc({label, medium.kind, medium.path, medium.identity});
         QString failure;
         try {
             if (!catalogue.Save(save, files))

@@ -1,7 +1,6 @@
 // quillary-cli export [--disc LABEL] and quillary-cli discs: the catalogue read in one transaction.
 #include "cli/Commands.h"
 
-#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -51,27 +50,102 @@ int RunExport(const Options &options)
     return kSuccess;
 }
 
+namespace {
+
+// A disc's figures in the text form: tab-separated, "-" for what is not known.
+void discLine(OutputStream &out, const Catalogue::Disc &disc)
+{
+    const auto text = [](const QString &value) { return value.isEmpty() ? QStringLiteral("-") : value; };
+    out.Append(disc.recorded() ? QString::number(disc.number) : QStringLiteral("-"));
+    out.Append('\t');
+    out.Append(disc.label);
+    out.Append(QStringLiteral("\t%1\t%2\t").arg(disc.files).arg(disc.bytes));
+    out.Append(text(disc.added));
+    out.Append('\t');
+    out.Append(text(disc.identity));
+    out.Append('\t');
+    out.Append(disc.recorded() ? disc.sourceKind + QStringLiteral(" ") + disc.sourcePath
+                               : QStringLiteral("unrecorded"));
+    out.EndLine();
+}
+
+void discCsv(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
+{
+    const auto field = [&](const QString &value) {
+        const QByteArray utf8 = value.toUtf8();
+        writer.csvField(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    };
+    field(disc.recorded() ? QString::number(disc.number) : QString());
+    out.Append(',');
+    writer.csvField(disc.label);
+    out.Append(QStringLiteral(",%1,%2,").arg(disc.files).arg(disc.bytes));
+    field(disc.added);
+    out.Append(',');
+    field(disc.identity);
+    out.Append(',');
+    field(disc.recorded() ? disc.sourceKind : QStringLiteral("unrecorded"));
+    out.Append(',');
+    field(disc.sourcePath);
+    out.EndLine("\r\n");
+}
+
+void discJson(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
+{
+    const auto string = [&](const QString &value) {
+        if (value.isNull()) {
+            out.Append(std::string_view("null"));
+            return;
+        }
+        const QByteArray utf8 = value.toUtf8();
+        writer.jsonString(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    };
+    out.Append(std::string_view("{\"number\":"));
+    out.Append(disc.recorded() ? QString::number(disc.number) : QStringLiteral("null"));
+    out.Append(std::string_view(",\"label\":"));
+    writer.jsonString(disc.label);
+    out.Append(QStringLiteral(",\"files\":%1,\"bytes\":%2,\"added\":").arg(disc.files).arg(disc.bytes));
+    string(disc.recorded() ? disc.added : QString());
+    out.Append(std::string_view(",\"identity\":"));
+    string(disc.identity);
+    out.Append(std::string_view(",\"source_kind\":"));
+    string(disc.recorded() ? disc.sourceKind : QStringLiteral("unrecorded"));
+    out.Append(std::string_view(",\"source\":"));
+    string(disc.recorded() ? disc.sourcePath : QString());
+    out.Append('}');
+    out.EndLine();
+}
+
+} // namespace
+
 int RunDiscs(const Options &options)
 {
     QString path;
     const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    std::vector<Catalogue::LabelTotals> discs;
+    std::vector<Catalogue::Disc> discs;
     {
         const Catalogue::Snapshot snapshot(*db);
-        if (!snapshot.isOpen() || !db->ListLabels(&discs))
+        if (!snapshot.isOpen() || !db->ListDiscs(&discs))
             return unreadable(db->LastError(), path);
     }
     OutputStream out;
-    char numbers[64];
-    for (const Catalogue::LabelTotals &disc : discs) {
-        out.Append(disc.label);
-        const int length =
-            std::snprintf(numbers, sizeof numbers, "\t%lld\t%lld", static_cast<long long>(disc.files),
-                          static_cast<long long>(disc.bytes));
-        out.Append(std::string_view(numbers, static_cast<size_t>(length)));
-        out.EndLine();
+    const Format format = options.format.value_or(Format::Text);
+    RowWriter writer(out, format);
+    if (format == Format::Csv)
+        out.EndLine("Number,Label,Files,Bytes,Added,Identity,Source Kind,Source\r\n");
+    for (const Catalogue::Disc &disc : discs) {
+        switch (format) {
+        case Format::Text:
+            discLine(out, disc);
+            break;
+        case Format::Csv:
+            discCsv(out, writer, disc);
+            break;
+        case Format::Json:
+            discJson(out, writer, disc);
+            break;
+        }
     }
     return out.Finish() ? kSuccess : kTrouble;
 }

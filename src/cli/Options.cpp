@@ -112,7 +112,7 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
     };
     const bool listsRows =
         options.command == QLatin1StringView("search") || options.command == QLatin1StringView("export");
-    if (options.format && !listsRows)
+    if (options.format && !listsRows && options.command != QLatin1StringView("discs"))
         return refuse("format");
     if (options.label && options.command != QLatin1StringView("add"))
         return refuse("label");
@@ -153,7 +153,8 @@ QString HelpText(const QString &command)
             "  search PHRASE        list the catalogued files whose name contains PHRASE\n"
             "  add SOURCE...        catalogue each SOURCE (a mounted disc, a directory or a\n"
             "                         disc image file) as one disc\n"
-            "  discs                list the catalogued discs with their file counts and sizes\n"
+            "  discs                list the catalogued discs: number, label, files, size, when\n"
+            "                         added, identity and source\n"
             "  export               list the catalogued files, of every disc or of one\n"
             "  check                check the catalogue and bring its search index up to date\n"
             "\n"
@@ -207,12 +208,19 @@ QString HelpText(const QString &command)
         text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
                                "Exit status is 0 if every SOURCE was catalogued whole, 2 otherwise.\n");
     } else if (command == QLatin1StringView("discs")) {
-        text = QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"
-                              "List the catalogued discs in the order they were first catalogued, one line\n"
-                              "each: the label, the number of files and their total size in bytes,\n"
-                              "separated by tabs.\n"
-                              "\n"
-                              "Options:\n");
+        text =
+            QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"
+                           "List the catalogued discs in the order of their rows, one line each, separated\n"
+                           "by tabs: number, label, files, total bytes, when added (UTC), identity and\n"
+                           "source. Each disc stored is recorded with its own rows, so two discs with one\n"
+                           "label are two lines. The identity is what the medium's volume descriptor gives\n"
+                           "('-' for a directory). Rows no disc record claims are listed as discs made of\n"
+                           "runs of rows with one label, with '-' for what is not known and the source\n"
+                           "'unrecorded'.\n"
+                           "\n"
+                           "Options:\n"
+                           "  -f, --format=FORMAT    text (the default), csv (with a header row) or json\n"
+                           "                           (one object per disc)\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");

@@ -36,10 +36,11 @@ public:
     void Header();
     void Row(const RowFields &fields);
 
-private:
+    // One field as CSV (quoted where it must be) and one text as a JSON string, for other listings.
     void csvField(std::string_view text);
     void jsonString(std::string_view text);
 
+private:
     OutputStream &m_out;
     Format m_format;
     std::array<std::string, ListColumns::kCount> m_jsonKeys; // "\"File Name\":" ...

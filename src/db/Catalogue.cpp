@@ -4,6 +4,9 @@
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
 
+#include <algorithm>
+#include <iterator>
+#include <limits>
 #include <unordered_map>
 
 namespace {
@@ -81,31 +84,117 @@ bool Catalogue::ReadRows(Rows *rows, const std::optional<QString> &label)
     return true;
 }
 
-bool Catalogue::ListLabels(std::vector<LabelTotals> *labels)
+namespace {
+
+// Adds the rows the statement gives (row ID, label, size as an integer), in table order, as runs of one
+// label to discs.
+bool addRuns(SqliteStatement &rows, std::vector<Catalogue::Disc> *discs, bool withRowIds)
 {
-    labels->clear();
-    if (!IsOpen())
-        return false;
-    // One pass over the table in its order, adding up per label: a catalogue of millions of rows is not
-    // sorted to group them.
-    SqliteStatement rows;
-    if (!prepareInTableOrder(Handle(), "SELECT CDLabel, CAST(FileSize AS INTEGER) FROM Quillary", rows))
-        return fail();
-    std::unordered_map<std::string, size_t> position;
-    LabelTotals *current = nullptr; // the rows of a disc mostly follow one another
+    Catalogue::Disc *current = nullptr;
     int rc;
     while ((rc = rows.step()) == SQLITE_ROW) {
-        const std::string_view label = rows.text(0);
+        const int first = withRowIds ? 1 : 0;
+        const std::string_view label = rows.text(first);
         if (!current || current->label != label) {
-            const auto [at, added] = position.try_emplace(std::string(label), labels->size());
-            if (added)
-                labels->push_back({std::string(label)});
-            current = &(*labels)[at->second];
+            discs->push_back({});
+            current = &discs->back();
+            current->label = label;
+            current->firstRow = withRowIds ? rows.int64(0) : 0;
         }
         ++current->files;
-        current->bytes += rows.int64(1);
+        current->bytes += rows.int64(first + 1);
     }
-    return rc == SQLITE_DONE || fail();
+    return rc == SQLITE_DONE;
+}
+
+} // namespace
+
+bool Catalogue::ListDiscs(std::vector<Disc> *discs)
+{
+    discs->clear();
+    if (!IsOpen())
+        return false;
+    sqlite3 *db = Handle();
+    SqliteStatement rows;
+    if (!rows.prepare(db, "SELECT rowid, CDLabel, CAST(FileSize AS INTEGER) FROM Quillary WHERE rowid >= ?1 "
+                          "AND rowid <= ?2 ORDER BY rowid")) {
+        // A table without row IDs, another program's: no disc can be recorded, every row is in a run.
+        SqliteStatement all;
+        if (!all.prepare(db, "SELECT CDLabel, CAST(FileSize AS INTEGER) FROM Quillary"))
+            return fail();
+        return addRuns(all, discs, false) || fail();
+    }
+    // The recorded discs' ranges in row order; a catalogue made before the table of discs has none.
+    struct Range
+    {
+        qint64 first;
+        qint64 last;
+        size_t disc;
+    };
+    std::vector<Range> ranges;
+    std::vector<Disc> recorded;
+    SqliteStatement records;
+    if (records.prepare(db, "SELECT r.FirstRow, r.LastRow, d.Number, d.Label, d.Added, d.SourceKind, "
+                            "d.SourcePath, d.Identity FROM QuillaryDiscRows AS r JOIN QuillaryDisc AS d ON "
+                            "d.Number = r.Disc ORDER BY r.FirstRow")) {
+        std::unordered_map<qint64, size_t> byNumber;
+        int rc;
+        while ((rc = records.step()) == SQLITE_ROW) {
+            const qint64 number = records.int64(2);
+            const auto [at, added] = byNumber.try_emplace(number, recorded.size());
+            if (added) {
+                Disc disc;
+                disc.number = number;
+                disc.label = records.text(3);
+                disc.added = QString::fromUtf8(records.text(4));
+                disc.sourceKind = QString::fromUtf8(records.text(5));
+                disc.sourcePath = QString::fromUtf8(records.text(6));
+                if (!records.isNull(7))
+                    disc.identity = QString::fromUtf8(records.text(7));
+                disc.firstRow = records.int64(0);
+                recorded.push_back(std::move(disc));
+            }
+            ranges.push_back({records.int64(0), records.int64(1), at->second});
+        }
+        if (rc != SQLITE_DONE)
+            return fail();
+    }
+    SqliteStatement totals;
+    if (!ranges.empty() &&
+        !totals.prepare(db, "SELECT count(*), coalesce(sum(CAST(FileSize AS INTEGER)), 0) FROM Quillary "
+                            "WHERE rowid >= ?1 AND rowid <= ?2"))
+        return fail();
+    // The rows between the ranges are no disc's: runs of one label.
+    std::vector<Disc> runs;
+    const auto readRuns = [&](qint64 from, qint64 to) {
+        if (from > to)
+            return true;
+        rows.reset();
+        rows.bind(1, from);
+        rows.bind(2, to);
+        return addRuns(rows, &runs, true);
+    };
+    qint64 next = std::numeric_limits<qint64>::min();
+    for (const Range &range : ranges) {
+        if (range.first > next && !readRuns(next, range.first - 1))
+            return fail();
+        totals.reset();
+        totals.bind(1, range.first);
+        totals.bind(2, range.last);
+        if (totals.step() != SQLITE_ROW)
+            return fail();
+        recorded[range.disc].files += totals.int64(0);
+        recorded[range.disc].bytes += totals.int64(1);
+        next = std::max(next, range.last == std::numeric_limits<qint64>::max() ? range.last : range.last + 1);
+    }
+    if (!readRuns(next, std::numeric_limits<qint64>::max()))
+        return fail();
+    discs->reserve(recorded.size() + runs.size());
+    std::merge(std::make_move_iterator(recorded.begin()), std::make_move_iterator(recorded.end()),
+               std::make_move_iterator(runs.begin()), std::make_move_iterator(runs.end()),
+               std::back_inserter(*discs),
+               [](const Disc &a, const Disc &b) { return a.firstRow < b.firstRow; });
+    return true;
 }
 
 bool Catalogue::IsCatalogue(CDatabaseError *error)

@@ -79,15 +79,23 @@ public:
     // Every row, or those labelled *label. False with LastError() saying why.
     bool ReadRows(Rows *rows, const std::optional<QString> &label = std::nullopt);
 
-    // The discs as runs of one label: files and total bytes per label (sizes are the stored decimal
-    // texts as integers; a blank one counts 0), in the order each label first appears.
-    struct LabelTotals
+    // A disc of the catalogue: one the table of discs records, or a run of consecutive rows with one
+    // label that no record claims (number 0, nothing else known of it).
+    struct Disc
     {
+        qint64 number = 0;
         std::string label;
         qint64 files = 0;
-        qint64 bytes = 0;
+        qint64 bytes = 0; // the stored decimal sizes as integers; a blank one counts 0
+        QString added;    // UTC, ISO 8601
+        QString sourceKind;
+        QString sourcePath;
+        QString identity; // null when the medium has none
+        qint64 firstRow = 0;
+        bool recorded() const { return number != 0; }
     };
-    bool ListLabels(std::vector<LabelTotals> *labels);
+    // Every disc, in the order of their first rows.
+    bool ListDiscs(std::vector<Disc> *discs);
 
     // ---- Checking and upkeep ----
     bool IsCatalogue(CDatabaseError *error);

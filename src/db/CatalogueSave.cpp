@@ -6,6 +6,8 @@
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueLog.h"
 
+#include <QDateTime>
+
 #include <stdexcept>
 #include <utility>
 
@@ -14,6 +16,23 @@ namespace {
 constexpr std::string_view kInsert =
     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, CreateDate, "
     "LastUpdateDate) VALUES (?, ?, ?, ?, ?, ?)";
+
+// The table of discs, for a catalogue made before it (the same statements as in catalogue.sql).
+constexpr const char *kCreateDiscTables =
+    "CREATE TABLE IF NOT EXISTS QuillaryDisc (\n"
+    "    Number INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "    Label TEXT NOT NULL,\n"
+    "    Added TEXT NOT NULL,\n"
+    "    SourceKind TEXT NOT NULL,\n"
+    "    SourcePath TEXT NOT NULL,\n"
+    "    Identity TEXT\n"
+    ");\n"
+    "CREATE TABLE IF NOT EXISTS QuillaryDiscRows (\n"
+    "    FirstRow INTEGER PRIMARY KEY,\n"
+    "    LastRow INTEGER NOT NULL,\n"
+    "    Disc INTEGER NOT NULL REFERENCES QuillaryDisc (Number)\n"
+    ");\n"
+    "CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);";
 
 // A value the table does not accept: the record is refused, the save goes on.
 bool isRefusal(const CDatabaseError &error)
@@ -65,6 +84,13 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         return fail(db.LastError());
     m_db = &db;
     m_insert = &insert;
+    m_discNumber = 0;
+    // A disc owns ranges of row IDs: a table without them gets no record of its discs.
+    m_recording = m_disc.has_value() && SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
+    if (m_recording && m_disc->label.isEmpty() && n > 0) {
+        const std::string_view label = files.Item(1).CDLabelNameUtf8();
+        m_disc->label = label.empty() ? QStringLiteral(" ") : TextForms::fromUtf8(label);
+    }
     QElapsedTimer timer;
     timer.start();
 
@@ -113,12 +139,76 @@ bool CatalogueSave::beginGroup()
     if (!m_db->BeginTrans())
         return fail(m_db->LastError());
     m_groupTimer.start();
+    m_groupFirstRow = m_groupLastRow = 0;
+    m_discNewInGroup = false;
+    if (m_recording && !m_db->Execute(kCreateDiscTables)) {
+        qCInfo(lcCatalogue, "the disc saved into %s is not recorded: %s", qUtf8Printable(m_path),
+               qUtf8Printable(m_db->LastError().text));
+        m_recording = false;
+    }
     return true;
+}
+
+void CatalogueSave::recordGroup()
+{
+    if (!m_recording || m_groupFirstRow == 0)
+        return;
+    // The disc and its range together or neither: a disc is never recorded without its rows.
+    sqlite3 *db = m_db->Handle();
+    bool recorded = m_db->Execute("SAVEPOINT QuillaryDiscRecord");
+    if (recorded && m_discNumber == 0) {
+        SqliteStatement disc(db, "INSERT INTO QuillaryDisc (Label, Added, SourceKind, SourcePath, Identity) "
+                                 "VALUES (?1, ?2, ?3, ?4, ?5)");
+        disc.bind(1, m_disc->label);
+        disc.bind(2, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        disc.bind(3, m_disc->sourceKind);
+        disc.bind(4, m_disc->sourcePath);
+        if (!m_disc->identity.isNull())
+            disc.bind(5, m_disc->identity);
+        recorded = disc.isValid() && disc.run();
+        if (recorded) {
+            m_discNumber = sqlite3_last_insert_rowid(db);
+            m_discNewInGroup = true;
+        }
+    }
+    if (recorded) {
+        // A group that follows the disc's last range without a row between extends it.
+        SqliteStatement extend(
+            db, "UPDATE QuillaryDiscRows SET LastRow = ?2 WHERE Disc = ?3 AND LastRow = ?1 - 1");
+        extend.bind(1, m_groupFirstRow);
+        extend.bind(2, m_groupLastRow);
+        extend.bind(3, m_discNumber);
+        recorded = extend.isValid() && extend.run();
+        if (recorded && sqlite3_changes(db) == 0) {
+            SqliteStatement range(
+                db, "INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc) VALUES (?1, ?2, ?3)");
+            range.bind(1, m_groupFirstRow);
+            range.bind(2, m_groupLastRow);
+            range.bind(3, m_discNumber);
+            recorded = range.isValid() && range.run();
+        }
+    }
+    if (recorded) {
+        m_db->Execute("RELEASE QuillaryDiscRecord");
+        return;
+    }
+    qCInfo(lcCatalogue, "the disc saved into %s is not recorded: %s", qUtf8Printable(m_path),
+           qUtf8Printable(SqliteError(db).text));
+    if (m_db->InTransaction()) {
+        m_db->Execute("ROLLBACK TO QuillaryDiscRecord");
+        m_db->Execute("RELEASE QuillaryDiscRecord");
+    }
+    if (m_discNewInGroup)
+        m_discNumber = 0;
+    m_discNewInGroup = false;
+    m_recording = false;
 }
 
 bool CatalogueSave::commitGroup()
 {
+    recordGroup();
     if (m_db->CommitTrans()) {
+        m_discNewInGroup = false;
         m_pending.clear();
         return true;
     }
@@ -130,6 +220,10 @@ bool CatalogueSave::commitGroup()
 
 void CatalogueSave::abandonGroup()
 {
+    if (m_discNewInGroup)
+        m_discNumber = 0;
+    m_discNewInGroup = false;
+    m_groupFirstRow = m_groupLastRow = 0;
     if (m_db->InTransaction())
         m_db->RollbackTrans();
     m_saved -= qint32(m_pending.size());
@@ -163,8 +257,14 @@ CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
     const int rc = m_insert->step();
     const CDatabaseError error = rc == SQLITE_DONE ? CDatabaseError{} : SqliteError(m_db->Handle());
     m_insert->reset();
-    if (rc == SQLITE_DONE) // no row added: an IGNORE rule refused it
-        return sqlite3_changes(m_db->Handle()) > 0 ? Outcome::Stored : Outcome::Refused;
+    if (rc == SQLITE_DONE) { // no row added: an IGNORE rule refused it
+        if (sqlite3_changes(m_db->Handle()) == 0)
+            return Outcome::Refused;
+        m_groupLastRow = sqlite3_last_insert_rowid(m_db->Handle());
+        if (m_groupFirstRow == 0)
+            m_groupFirstRow = m_groupLastRow;
+        return Outcome::Stored;
+    }
     if (!isRefusal(error)) {
         // After an I/O error, a full disk or a lock SQLite may have undone more than the statement:
         // the open group is rolled back as a whole and the save ends.

@@ -7,12 +7,22 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <string>
 
 class clsFile;
 class clsFileColl;
 class CDatabase;
 class SqliteStatement;
+
+// The disc a save stores, as the catalogue's table of discs records it (see catalogue.sql).
+struct DiscRecord
+{
+    QString label;      // empty: the label of the first file record
+    QString sourceKind; // "device", "image" or "directory"
+    QString sourcePath;
+    QString identity; // null when the medium has none
+};
 
 // What a save tells its front end while it runs.
 class SaveObserver
@@ -51,6 +61,14 @@ public:
         : m_observer(observer), m_settings(settings)
     {}
 
+    // The next save records its rows as this disc: in the same transaction as each commit group, the
+    // disc (with the first group that stores a row) and the range of row IDs the group stored. A
+    // catalogue without the table of discs gets it; one where it cannot be had (a table Quillary without
+    // row IDs) is saved without the record, as is one whose record cannot be written.
+    void RecordDisc(DiscRecord disc) { m_disc = std::move(disc); }
+    // The disc's number once a group has recorded it; 0 when none was.
+    qint64 DiscNumber() const { return m_discNumber; }
+
     // Stores the records of files as new rows, in list order, through one connection to the
     // catalogue at path. Each record is stored on its own: one the database refuses is undone alone
     // and not counted, and the save goes on with the next. Rows are committed in groups (at least
@@ -78,6 +96,8 @@ private:
     bool commitGroup();
     void abandonGroup();
     bool storeGroupAgain();
+    bool prepareDiscRecord();
+    void recordGroup();
     bool fail(const CDatabaseError &error);
     bool failed() const { return m_failure.isSet(); }
 
@@ -86,6 +106,12 @@ private:
     const clsFileColl *m_files = nullptr;
     CDatabase *m_db = nullptr;
     SqliteStatement *m_insert = nullptr;
+    std::optional<DiscRecord> m_disc;
+    bool m_recording = false; // the disc is recorded in this save
+    qint64 m_discNumber = 0;
+    qint64 m_groupFirstRow = 0; // the row IDs the open group stored, 0 when none
+    qint64 m_groupLastRow = 0;
+    bool m_discNewInGroup = false; // the open group recorded the disc itself
     QString m_path;
     std::string m_filePath; // the record's FilePath in UTF-8, bound until its row is stored
     qint32 m_saved = 0;
