@@ -535,8 +535,109 @@ private Q_SLOTS:
         QCOMPARE(text[3], ("2\tISOIMAGE\t2\t30\t" + discs[3]["added"].toString() + '\t' +
                            discs[3]["identity"].toString() + "\timage " + images[1]->imagePath())
                               .toUtf8());
-        QCOMPARE(run({"export", "-c", older, "--disc", "ISOIMAGE"}).out,
-                 "ISOIMAGE: c\nISOIMAGE: F0.TXT\nISOIMAGE: F0.TXT\nISOIMAGE: F1.TXT\n");
+        QCOMPARE(run({"export", "-c", older, "--disc", "2"}).said(),
+                 "0 ISOIMAGE: F0.TXT\nISOIMAGE: F1.TXT\n");
+        checkFailed(run({"export", "-c", older, "--disc", "ISOIMAGE"}), {"'ISOIMAGE' names 3 discs: "});
+    }
+
+    // remove and rename, each in one transaction, leave the search (the window's, and the program's in
+    // every form) equal to a brute-force reading of the table, with the search index up to date and the
+    // record of the discs sound; a DISC is a number or a label that names exactly one disc, else nothing
+    // is changed and the candidates are named. search and export --disc take exactly one disc's rows.
+    void removeAndRename()
+    {
+        const QString catalogue = newCatalogue("discs.mdb");
+        QVERIFY(CatalogueFiles::exec(catalogue,
+                                     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) "
+                                     "VALUES ('OLD', 'old1.txt', 'OLD: old1.txt', '1'), ('OLD', "
+                                     "'Ärger.doc', 'OLD: Ärger.doc', '2')"));
+        const auto makeDisc = [&](const QString &name, int files) {
+            const QString dir = m_dir.filePath("tree-" + name);
+            QVERIFY(QDir().mkpath(dir + "/sub"));
+            for (int i = 0; i < files; ++i) {
+                QFile file(dir + (i % 2 ? "/sub/" : "/") + QString("%1-file%2.txt").arg(name).arg(i));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(i, 'x')) == i);
+            }
+        };
+        for (const auto &[name, files] : {std::pair{"one", 40}, std::pair{"two", 30}, std::pair{"three", 20}})
+            makeDisc(name, files);
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "SAME", m_dir.filePath("tree-one")}).said(), "0 ");
+        {
+            SqliteConnection db(catalogue);
+            QVERIFY(CatalogueIndex::Refresh(db.handle())); // the rows so far indexed, the later ones not
+        }
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "SAME", m_dir.filePath("tree-two")}).said(), "0 ");
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "OTHER", m_dir.filePath("tree-three")}).said(),
+                 "0 ");
+
+        const QStringList phrases = {"", "file1", "ÄRGER", "%2.t_t", "one-", "zzz"};
+        const auto searchesEqualTheTable = [&] {
+            for (const QString &phrase : phrases) {
+                QList<Row> expected;
+                const PhraseMatcher matcher(phrase);
+                for (const Row &row : catalogueRows(catalogue)) {
+                    if (matcher.matches(row[0].toStdString()))
+                        expected << row;
+                }
+                QCOMPARE(searchRows(catalogue, phrase), expected);
+                QCOMPARE(parseCsv(run({"search", "-c", catalogue, "-f", "csv", "--", phrase}).out).mid(1),
+                         expected);
+            }
+            QCOMPARE(CatalogueFiles::discProblems(catalogue), QString());
+        };
+        searchesEqualTheTable();
+
+        // Names that do not name exactly one disc change nothing.
+        const QByteArray before = run({"export", "-c", catalogue, "-f", "csv"}).out;
+        checkFailed(run({"remove", "-c", catalogue, "OTHER", "SAME"}),
+                    {"'SAME' names 2 discs: disc 1 'SAME' (directory " + m_dir.filePath("tree-one")});
+        checkFailed(run({"rename", "-c", catalogue, "9", "X"}), {"no disc '9'"});
+        checkFailed(run({"remove", "-c", catalogue, "OLD", "NONE"}), {"no disc 'NONE'"});
+        QCOMPARE(run({"export", "-c", catalogue, "-f", "csv"}).out, before);
+
+        // One disc's rows.
+        const auto discRows = [&](const QString &label) { return catalogueRows(catalogue, label); };
+        checkFormats({"export", "-c", catalogue, "--disc", "OTHER"}, discRows("OTHER"), 0);
+        checkFormats({"export", "-c", catalogue, "--disc", "OLD"}, discRows("OLD"), 0);
+        QCOMPARE(parseCsv(run({"export", "-c", catalogue, "-f", "csv", "--disc", "2"}).out).size(), 31);
+        QList<Row> twoFile1;
+        for (const Row &row :
+             parseCsv(run({"export", "-c", catalogue, "-f", "csv", "--disc", "2"}).out).mid(1)) {
+            if (PhraseMatcher("file1").matches(row[0].toStdString()))
+                twoFile1 << row;
+        }
+        QCOMPARE(twoFile1.size(), 11);
+        checkFormats({"search", "-c", catalogue, "--disc", "2", "file1"}, twoFile1, 0);
+
+        // Removed: the rows of disc 1 (indexed) and of the unrecorded OLD rows; the other disc named SAME
+        // is then the only one.
+        const auto added = [&](int number) {
+            return CatalogueFiles::value(
+                       catalogue, QString("SELECT Added FROM QuillaryDisc WHERE Number = %1").arg(number))
+                .toString()
+                .toUtf8();
+        };
+        QCOMPARE(run({"remove", "-c", catalogue, "1", "OLD"}).said(),
+                 "0 removed disc 1 'SAME' (directory " + m_dir.filePath("tree-one").toUtf8() + ", added " +
+                     added(1) + "): 40 files\nremoved the unrecorded disc 'OLD' (rows 1-2): 2 files\n");
+        QCOMPARE(CatalogueFiles::value(catalogue, "SELECT count(*) FROM Quillary"), 50);
+        searchesEqualTheTable();
+        QCOMPARE(run({"check", "-c", catalogue}).said(), "0 integrity: ok\nsearch index: up to date\n");
+
+        // Renamed: the label and the label part of every stored path.
+        QCOMPARE(run({"rename", "-c", catalogue, "SAME", "New: Label"}).said(),
+                 "0 renamed disc 2 'SAME' (directory " + m_dir.filePath("tree-two").toUtf8() + ", added " +
+                     added(2) + ") to 'New: Label': 30 files\n");
+        const QList<Row> renamed = discRows("New: Label");
+        QCOMPARE(renamed.size(), 30);
+        for (const Row &row : renamed)
+            QVERIFY2(row[1] == "New: Label" &&
+                         (row[2] == "New: Label: " + row[0] || row[2] == "New: Label: sub/" + row[0]),
+                     qPrintable(row[2]));
+        QCOMPARE(discRows("SAME"), QList<Row>());
+        QVERIFY(run({"discs", "-c", catalogue}).out.startsWith("2\tNew: Label\t30\t435\t"));
+        searchesEqualTheTable();
+        QCOMPARE(run({"check", "-c", catalogue}).said(), "0 integrity: ok\nsearch index: up to date\n");
     }
 
     void add_imageWithALoop_storesTheRest()

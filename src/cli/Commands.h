@@ -31,5 +31,7 @@ int RunAdd(const Options &options);
 int RunDiscs(const Options &options);
 int RunExport(const Options &options);
 int RunCheck(const Options &options);
+int RunRemove(const Options &options);
+int RunRename(const Options &options);
 
 } // namespace Cli

@@ -24,8 +24,20 @@ int RunExport(const Options &options)
     if (!db)
         return kTrouble;
     const Catalogue::Snapshot snapshot(*db);
+    if (!snapshot.isOpen())
+        return unreadable(db->LastError(), path);
+    Catalogue::Disc disc;
+    if (options.disc) {
+        QString problem;
+        if (!db->FindDisc(*options.disc, &disc, &problem)) {
+            if (problem.isEmpty())
+                return unreadable(db->LastError(), path);
+            Error(problem);
+            return kTrouble;
+        }
+    }
     Catalogue::Rows rows;
-    if (!snapshot.isOpen() || !db->ReadRows(&rows, options.disc))
+    if (!db->ReadRows(&rows, options.disc ? &disc : nullptr))
         return unreadable(db->LastError(), path);
 
     OutputStream out;
@@ -41,13 +53,7 @@ int RunExport(const Options &options)
         out.Flush();
         return unreadable(rows.error(), path);
     }
-    if (!out.Finish())
-        return kTrouble;
-    if (options.disc && listed == 0) {
-        Error(QStringLiteral("no disc labelled '%1' in the catalogue '%2'").arg(*options.disc, path));
-        return kTrouble;
-    }
-    return kSuccess;
+    return out.Finish() ? kSuccess : kTrouble;
 }
 
 namespace {
@@ -147,6 +153,60 @@ int RunDiscs(const Options &options)
             break;
         }
     }
+    return out.Finish() ? kSuccess : kTrouble;
+}
+
+int RunRemove(const Options &options)
+{
+    QString path;
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    if (!db)
+        return kTrouble;
+    std::vector<Catalogue::Disc> removed;
+    QString problem;
+    if (!db->RemoveDiscs(options.arguments, &removed, &problem)) {
+        if (!problem.isEmpty())
+            Error(problem + QStringLiteral("; nothing was removed"));
+        else
+            CatalogueError(QStringLiteral("Nothing was removed."), db->LastError(), path,
+                           CatalogueTask::Saving);
+        return kTrouble;
+    }
+    OutputStream out;
+    for (const Catalogue::Disc &disc : removed) {
+        out.Append(
+            QStringLiteral("removed %1: %2 files").arg(Catalogue::DescribeDisc(disc), Grouped(disc.files)));
+        out.EndLine();
+    }
+    db.get()->Compact(); // silent, as after a save: the catalogue is complete either way
+    return out.Finish() ? kSuccess : kTrouble;
+}
+
+int RunRename(const Options &options)
+{
+    QString path;
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    if (!db)
+        return kTrouble;
+    const QString label = options.arguments.at(1);
+    if (label.trimmed().isEmpty()) {
+        Error(QStringLiteral("a disc's label cannot be blank"));
+        return kTrouble;
+    }
+    Catalogue::Disc disc;
+    QString problem;
+    if (!db->RenameDisc(options.arguments.at(0), label, &disc, &problem)) {
+        if (!problem.isEmpty())
+            Error(problem);
+        else
+            CatalogueError(QStringLiteral("The disc was not renamed."), db->LastError(), path,
+                           CatalogueTask::Saving);
+        return kTrouble;
+    }
+    OutputStream out;
+    out.Append(QStringLiteral("renamed %1 to '%2': %3 files")
+                   .arg(Catalogue::DescribeDisc(disc), label, Grouped(disc.files)));
+    out.EndLine();
     return out.Finish() ? kSuccess : kTrouble;
 }
 

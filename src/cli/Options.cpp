@@ -11,8 +11,9 @@ namespace Cli {
 
 namespace {
 
-const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"), QStringLiteral("discs"),
-                               QStringLiteral("export"), QStringLiteral("check")};
+const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"),   QStringLiteral("discs"),
+                               QStringLiteral("export"), QStringLiteral("check"), QStringLiteral("remove"),
+                               QStringLiteral("rename")};
 
 // An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
 // U+FEFF that begins a search phrase, a file name or a label).
@@ -116,7 +117,7 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         return refuse("format");
     if (options.label && options.command != QLatin1StringView("add"))
         return refuse("label");
-    if (options.disc && options.command != QLatin1StringView("export"))
+    if (options.disc && !listsRows)
         return refuse("disc");
 
     // And the arguments each command takes.
@@ -130,12 +131,23 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         UsageError(QStringLiteral("add needs at least one SOURCE"));
         return std::nullopt;
     }
-    if (!listsRows && options.command != QLatin1StringView("add") && count != 0) {
+    if (options.command == QLatin1StringView("remove") && count == 0) {
+        UsageError(QStringLiteral("remove needs at least one DISC"));
+        return std::nullopt;
+    }
+    if (options.command == QLatin1StringView("rename") && count != 2) {
+        UsageError(QStringLiteral("rename takes a DISC and its NEWLABEL"));
+        return std::nullopt;
+    }
+    const bool takesArguments = listsRows || options.command == QLatin1StringView("add") ||
+                                options.command == QLatin1StringView("remove") ||
+                                options.command == QLatin1StringView("rename");
+    if (!takesArguments && count != 0) {
         UsageError(QStringLiteral("%1 takes no arguments").arg(options.command));
         return std::nullopt;
     }
     if (options.command == QLatin1StringView("export") && count != 0) {
-        UsageError(QStringLiteral("export takes no arguments (choose a disc with --disc LABEL)"));
+        UsageError(QStringLiteral("export takes no arguments (choose a disc with --disc DISC)"));
         return std::nullopt;
     }
     return options;
@@ -157,17 +169,21 @@ QString HelpText(const QString &command)
             "                         added, identity and source\n"
             "  export               list the catalogued files, of every disc or of one\n"
             "  check                check the catalogue and bring its search index up to date\n"
+            "  remove DISC...       take discs and their files out of the catalogue\n"
+            "  rename DISC NEWLABEL give a disc another label\n"
             "\n"
             "Options:\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
-        text += QStringLiteral("  -V, --version          output version information and exit\n"
-                               "\n"
-                               "Run 'quillary-cli COMMAND --help' for the options of a command.\n"
-                               "\n"
-                               "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
-                               "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
-                               "file matched.\n");
+        text +=
+            QStringLiteral("  -V, --version          output version information and exit\n"
+                           "\n"
+                           "Run 'quillary-cli COMMAND --help' for the options of a command.\n"
+                           "A DISC is a disc's number (see discs), or a label that names exactly one disc.\n"
+                           "\n"
+                           "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
+                           "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
+                           "file matched.\n");
     } else if (command == QLatin1StringView("search")) {
         text =
             QStringLiteral("Usage: quillary-cli search [OPTION]... PHRASE\n"
@@ -178,7 +194,9 @@ QString HelpText(const QString &command)
                            "PHRASE stands for any run of characters and '_' for any one character, and\n"
                            "blanks at either end of PHRASE are ignored. An empty PHRASE lists every file.\n"
                            "\n"
-                           "Options:\n");
+                           "Options:\n"
+                           "  -d, --disc=DISC        only the files of DISC (its number, or a label that\n"
+                           "                           names exactly one disc)\n");
         text += QLatin1StringView(kFormatOption);
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
@@ -230,12 +248,38 @@ QString HelpText(const QString &command)
                               "catalogued.\n"
                               "\n"
                               "Options:\n"
-                              "  -d, --disc=LABEL       only the files of the disc labelled LABEL\n");
+                              "  -d, --disc=DISC        only the files of DISC (its number, or a label that\n"
+                              "                           names exactly one disc)\n");
         text += QLatin1StringView(kFormatOption);
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
-        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred (also when no disc is\n"
-                               "labelled LABEL).\n");
+        text +=
+            QStringLiteral("\nExit status is 0 on success, 2 if an error occurred (also when DISC names no\n"
+                           "disc or several: the candidates are listed).\n");
+    } else if (command == QLatin1StringView("remove")) {
+        text =
+            QStringLiteral("Usage: quillary-cli remove [OPTION]... DISC...\n"
+                           "Take each DISC and its files out of the catalogue, all in one transaction\n"
+                           "that also brings the search index up to date; print one line per disc\n"
+                           "removed. A DISC is a disc's number (see discs), or a label that names exactly\n"
+                           "one disc; when one names no disc or several (they are listed), nothing is\n"
+                           "removed.\n"
+                           "\n"
+                           "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
+    } else if (command == QLatin1StringView("rename")) {
+        text =
+            QStringLiteral("Usage: quillary-cli rename [OPTION]... DISC NEWLABEL\n"
+                           "Give DISC the label NEWLABEL: the label of each of its files, the label part\n"
+                           "of each stored path (\"LABEL: dir/file\") and its record, in one transaction.\n"
+                           "A DISC is a disc's number (see discs), or a label that names exactly one disc.\n"
+                           "\n"
+                           "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
     } else if (command == QLatin1StringView("check")) {
         text =
             QStringLiteral("Usage: quillary-cli check [OPTION]...\n"

@@ -13,7 +13,8 @@ namespace Cli {
 
 struct Options
 {
-    QString command;       // "search", "add", "discs", "export", "check"; empty for --help or --version alone
+    // "search", "add", "discs", "export", "check", "remove", "rename"; empty for --help or --version alone
+    QString command;
     QStringList arguments; // what follows the command
     std::optional<QString> catalogue;
     std::optional<Format> format;

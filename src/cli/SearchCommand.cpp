@@ -16,6 +16,18 @@ int RunSearch(const Options &options)
     // One read transaction from the first row to the last: a save running meanwhile is seen whole
     // or not at all. The rows are printed as they come, so they need not be counted first.
     CatalogueSearch search(db->Handle());
+    if (options.disc) {
+        Catalogue::Disc disc;
+        QString problem;
+        if (!db->FindDisc(*options.disc, &disc, &problem)) {
+            if (problem.isEmpty())
+                CatalogueError(what, db->LastError(), path, CatalogueTask::Reading);
+            else
+                Error(problem);
+            return kTrouble;
+        }
+        search.restrictTo(disc.ranges);
+    }
     if (!search.find(SearchPhrase::TrimBlanks(options.arguments.constFirst()),
                      CatalogueSearch::Counting::Optional)) {
         CatalogueError(what, search.error(), path, CatalogueTask::Reading);

@@ -60,27 +60,40 @@ Catalogue::Snapshot::~Snapshot()
 
 bool Catalogue::Rows::next()
 {
-    const int rc = m_statement.step();
-    if (rc == SQLITE_ROW)
-        return true;
-    if (rc != SQLITE_DONE)
-        m_error = SqliteError(m_db);
-    return false;
+    for (;;) {
+        const int rc = m_statement.step();
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE) {
+            m_error = SqliteError(m_db);
+            return false;
+        }
+        if (m_nextRange >= m_ranges.size())
+            return false;
+        m_statement.reset();
+        m_statement.bind(1, m_ranges[m_nextRange].first);
+        m_statement.bind(2, m_ranges[m_nextRange].second);
+        ++m_nextRange;
+    }
 }
 
-bool Catalogue::ReadRows(Rows *rows, const std::optional<QString> &label)
+bool Catalogue::ReadRows(Rows *rows, const Disc *disc)
 {
     if (!IsOpen())
         return false;
     rows->m_db = Handle();
     rows->m_error = {};
-    std::string select(kRowColumns);
-    if (label)
-        select.append(" WHERE CDLabel = ?1");
-    if (!prepareInTableOrder(Handle(), select, rows->m_statement))
+    rows->m_ranges.clear();
+    rows->m_nextRange = 0;
+    if (!disc)
+        return prepareInTableOrder(Handle(), std::string(kRowColumns), rows->m_statement) || fail();
+    // One range after the other, each in row order; the statement starts on an empty range.
+    if (!rows->m_statement.prepare(Handle(), std::string(kRowColumns) +
+                                                 " WHERE rowid >= ?1 AND rowid <= ?2 ORDER BY rowid"))
         return fail();
-    if (label)
-        rows->m_statement.bind(1, *label);
+    rows->m_ranges = disc->ranges;
+    rows->m_statement.bind(1, qint64(1));
+    rows->m_statement.bind(2, qint64(0));
     return true;
 }
 
@@ -100,6 +113,12 @@ bool addRuns(SqliteStatement &rows, std::vector<Catalogue::Disc> *discs, bool wi
             current = &discs->back();
             current->label = label;
             current->firstRow = withRowIds ? rows.int64(0) : 0;
+        }
+        if (withRowIds) {
+            const qint64 row = rows.int64(0);
+            if (current->ranges.empty())
+                current->ranges.push_back({row, row});
+            current->ranges.back().second = row;
         }
         ++current->files;
         current->bytes += rows.int64(first + 1);
@@ -155,6 +174,7 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
                 recorded.push_back(std::move(disc));
             }
             ranges.push_back({records.int64(0), records.int64(1), at->second});
+            recorded[at->second].ranges.push_back({records.int64(0), records.int64(1)});
         }
         if (rc != SQLITE_DONE)
             return fail();
@@ -195,6 +215,150 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
                std::back_inserter(*discs),
                [](const Disc &a, const Disc &b) { return a.firstRow < b.firstRow; });
     return true;
+}
+
+bool Catalogue::FindDisc(const QString &name, Disc *disc, QString *problem)
+{
+    problem->clear();
+    std::vector<Disc> discs;
+    if (!ListDiscs(&discs))
+        return false;
+    // A number names the recorded disc with that number.
+    bool isNumber = false;
+    const qint64 number = name.toLongLong(&isNumber);
+    if (isNumber && number > 0) {
+        for (Disc &candidate : discs) {
+            if (candidate.number == number) {
+                *disc = std::move(candidate);
+                return true;
+            }
+        }
+    }
+    const std::string label = name.toStdString();
+    std::vector<Disc *> named;
+    for (Disc &candidate : discs) {
+        if (candidate.label == label)
+            named.push_back(&candidate);
+    }
+    if (named.size() == 1 && !named.front()->ranges.empty()) {
+        *disc = std::move(*named.front());
+        return true;
+    }
+    if (named.empty()) {
+        *problem =
+            QStringLiteral("no disc '%1' in the catalogue (name a disc by its number or its label: see "
+                           "the discs command)")
+                .arg(name);
+    } else if (named.size() == 1) {
+        *problem = QStringLiteral("the discs of a table without row IDs cannot be told apart");
+    } else {
+        QStringList candidates;
+        for (const Disc *candidate : named)
+            candidates << DescribeDisc(*candidate);
+        *problem = QStringLiteral("'%1' names %2 discs: %3; name one by its number")
+                       .arg(name)
+                       .arg(named.size())
+                       .arg(candidates.join(QStringLiteral(", ")));
+    }
+    return false;
+}
+
+QString Catalogue::DescribeDisc(const Disc &disc)
+{
+    const QString label = QString::fromStdString(disc.label);
+    if (disc.recorded()) {
+        QString text = QStringLiteral("disc %1 '%2'").arg(disc.number).arg(label);
+        if (!disc.sourcePath.isEmpty())
+            text += QStringLiteral(" (%1 %2, added %3)").arg(disc.sourceKind, disc.sourcePath, disc.added);
+        return text;
+    }
+    const qint64 first = disc.ranges.empty() ? 0 : disc.ranges.front().first;
+    const qint64 last = disc.ranges.empty() ? 0 : disc.ranges.back().second;
+    return QStringLiteral("the unrecorded disc '%1' (rows %2-%3)").arg(label).arg(first).arg(last);
+}
+
+bool Catalogue::inWriteTransaction(const std::function<bool()> &work)
+{
+    if (!IsOpen() || !m_db->BeginTrans())
+        return false;
+    if (work() && m_db->CommitTrans())
+        return true;
+    // A failed ROLLBACK would overwrite LastError(); a successful one leaves the failure's reason.
+    if (m_db->InTransaction())
+        m_db->RollbackTrans();
+    return false;
+}
+
+bool Catalogue::RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem)
+{
+    removed->clear();
+    problem->clear();
+    return inWriteTransaction([&] {
+        for (const QString &name : names) {
+            Disc disc;
+            if (!FindDisc(name, &disc, problem))
+                return false;
+            // A disc named twice is removed once.
+            if (std::none_of(removed->begin(), removed->end(),
+                             [&](const Disc &done) { return done.firstRow == disc.firstRow; }))
+                removed->push_back(std::move(disc));
+        }
+        SqliteStatement rows(Handle(), "DELETE FROM Quillary WHERE rowid >= ?1 AND rowid <= ?2");
+        if (!rows.isValid())
+            return fail();
+        for (const Disc &disc : *removed) {
+            for (const auto &[first, last] : disc.ranges) {
+                rows.bind(1, first);
+                rows.bind(2, last);
+                if (!rows.run())
+                    return fail();
+            }
+            if (disc.recorded()) {
+                for (const char *sql : {"DELETE FROM QuillaryDiscRows WHERE Disc = ?1",
+                                        "DELETE FROM QuillaryDisc WHERE Number = ?1"}) {
+                    SqliteStatement record(Handle(), sql);
+                    record.bind(1, disc.number);
+                    if (!record.isValid() || !record.run())
+                        return fail();
+                }
+            }
+        }
+        // The index's triggers noted the rows removed; they leave the index here, in the same
+        // transaction. A catalogue without the index, or a failure there, leaves searches exact anyway.
+        CatalogueIndex::Refresh(Handle());
+        return true;
+    });
+}
+
+bool Catalogue::RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem)
+{
+    problem->clear();
+    return inWriteTransaction([&] {
+        if (!FindDisc(name, renamed, problem))
+            return false;
+        // The path is stored as "LABEL: dir/file": its label part is the row's label.
+        SqliteStatement rows(
+            Handle(), "UPDATE Quillary SET CDLabel = ?3, FilePath = CASE WHEN substr(FilePath, 1, "
+                      "length(CDLabel)) = CDLabel THEN ?3 || substr(FilePath, length(CDLabel) + 1) ELSE "
+                      "FilePath END WHERE rowid >= ?1 AND rowid <= ?2");
+        if (!rows.isValid())
+            return fail();
+        for (const auto &[first, last] : renamed->ranges) {
+            rows.bind(1, first);
+            rows.bind(2, last);
+            rows.bind(3, label);
+            if (!rows.run())
+                return fail();
+        }
+        if (renamed->recorded()) {
+            SqliteStatement record(Handle(), "UPDATE QuillaryDisc SET Label = ?2 WHERE Number = ?1");
+            record.bind(1, renamed->number);
+            record.bind(2, label);
+            if (!record.isValid() || !record.run())
+                return fail();
+        }
+        return true;
+    });
 }
 
 bool Catalogue::IsCatalogue(CDatabaseError *error)

@@ -25,6 +25,8 @@ class clsFileColl;
 class Catalogue
 {
 public:
+    struct Disc;
+
     explicit Catalogue(QString path) : m_path(std::move(path)) {}
     Catalogue(const Catalogue &) = delete;
     Catalogue &operator=(const Catalogue &) = delete;
@@ -74,10 +76,12 @@ public:
         friend class Catalogue;
         sqlite3 *m_db = nullptr;
         SqliteStatement m_statement;
+        std::vector<std::pair<qint64, qint64>> m_ranges; // of the disc read, one at a time
+        size_t m_nextRange = 0;
         CDatabaseError m_error;
     };
-    // Every row, or those labelled *label. False with LastError() saying why.
-    bool ReadRows(Rows *rows, const std::optional<QString> &label = std::nullopt);
+    // Every row, or those of one disc. False with LastError() saying why.
+    bool ReadRows(Rows *rows, const Disc *disc = nullptr);
 
     // A disc of the catalogue: one the table of discs records, or a run of consecutive rows with one
     // label that no record claims (number 0, nothing else known of it).
@@ -92,10 +96,26 @@ public:
         QString sourcePath;
         QString identity; // null when the medium has none
         qint64 firstRow = 0;
+        // The row IDs it owns, each range first to last; empty in a table without row IDs.
+        std::vector<std::pair<qint64, qint64>> ranges;
         bool recorded() const { return number != 0; }
     };
     // Every disc, in the order of their first rows.
     bool ListDiscs(std::vector<Disc> *discs);
+
+    // The disc a user names: a recorded disc's number, else a label that names exactly one disc. False
+    // when none or several do (*problem says so in the user's words, listing the candidates), or when
+    // the catalogue cannot be read (*problem empty, LastError() says why).
+    bool FindDisc(const QString &name, Disc *disc, QString *problem);
+    // How a disc is named in messages: "disc 3 'LABEL'" or "the unrecorded disc 'LABEL' (rows 4-9)".
+    static QString DescribeDisc(const Disc &disc);
+
+    // Removes the named discs, their rows and records, in one transaction that also brings the search
+    // index up to date. Nothing is removed when any name fails (see FindDisc).
+    bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem);
+    // Gives the named disc a new label: the label column of its rows, the label part of each stored path
+    // ("LABEL: dir/file") and its record, in one transaction.
+    bool RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem);
 
     // ---- Checking and upkeep ----
     bool IsCatalogue(CDatabaseError *error);
@@ -109,6 +129,7 @@ public:
 
 private:
     bool fail();
+    bool inWriteTransaction(const std::function<bool()> &work);
 
     QString m_path;
     std::unique_ptr<CDatabase> m_db;

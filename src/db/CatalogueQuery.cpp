@@ -125,6 +125,25 @@ bool CatalogueQuery::find(std::unique_ptr<NameMatcher> matcher, Counting countin
     if (!SqliteStatement().prepare(m_db, sql("SELECT ", " FROM Quillary")))
         return fail();
 
+    if (m_restricted) {
+        // One disc's rows: each of its ranges read through the row IDs, every name compared.
+        m_method = Method::Scan;
+        SqliteStatement range(m_db, "SELECT rowid FROM Quillary WHERE rowid >= ?1 AND rowid <= ?2 AND "
+                                    "quillary_search_match(FileName, 0)");
+        if (!range.isValid())
+            return fail();
+        for (const auto &[first, last] : m_ranges) {
+            range.reset();
+            range.bind(1, first);
+            range.bind(2, last);
+            if (!collect(range, nullptr))
+                return false;
+        }
+        std::sort(m_ids.begin(), m_ids.end());
+        m_count = static_cast<qint64>(m_ids.size());
+        return prepareReader();
+    }
+
     const CatalogueIndex::Status index = CatalogueIndex::Examine(m_db);
     const bool useIndex = index.usable && index.sound && index.changed <= kMaxChangedRows;
 

@@ -46,6 +46,13 @@ public:
     // matches every name, a table without row IDs), the first row is then read at once.
     enum class Counting { Required, Optional };
 
+    // Limits the next find() to the rows with IDs in these ranges (first to last): one disc's rows.
+    void restrictTo(std::vector<std::pair<qint64, qint64>> ranges)
+    {
+        m_ranges = std::move(ranges);
+        m_restricted = true;
+    }
+
     // Finds the rows the matcher accepts. False on failure, with error() saying why.
     bool find(std::unique_ptr<NameMatcher> matcher, Counting counting = Counting::Required);
     // The number of matching rows; -1 when counting was optional and the rows were not counted.
@@ -85,6 +92,8 @@ private:
     qint64 m_count = 0;
     qint64 m_read = 0;
     std::vector<qint64> m_ids; // the matching row IDs, ascending (Index and Scan)
+    std::vector<std::pair<qint64, qint64>> m_ranges;
+    bool m_restricted = false;
     size_t m_nextId = 0;
     bool m_pointLookups = false;
     SqliteStatement m_reader;
