@@ -391,8 +391,8 @@ private Q_SLOTS:
         QCOMPARE(catalogueRows(windows).size(), 106);
         const QString label = modFunction::GetVolumeLabel(disc.root());
         QVERIFY(windowSave(windows, disc.root(), label) && windowSave(windows, disc.root(), label));
-        checkFailed(run({"add", "-c", cli, gone, empty, tree + '/', damaged, m_catalogue, disc.imagePath(),
-                         disc.root()}),
+        checkFailed(run({"add", "-c", cli, "--again", gone, empty, tree + '/', damaged, m_catalogue,
+                         disc.imagePath(), disc.root()}),
                     {gone + ": ", "no files", "'" + damaged + "' is damaged: ",
                      "'" + m_catalogue + "' is not a disc image (ISO 9660 or UDF)."});
         if (!QStandardPaths::findExecutable("genisoimage").isEmpty()) {
@@ -407,8 +407,9 @@ private Q_SLOTS:
 
         // On a terminal (script gives it one) the disc's progress is shown, ending in its count.
         if (!QStandardPaths::findExecutable("script").isEmpty()) {
-            const Run terminal = run(
-                {"-qec", "'" + kProgram + "' add -c '" + cli + "' '" + tree + "'", "/dev/null"}, "script");
+            const Run terminal =
+                run({"-qec", "'" + kProgram + "' add --again -c '" + cli + "' '" + tree + "'", "/dev/null"},
+                    "script");
             QCOMPARE(terminal.status, 0);
             QVERIFY2(terminal.out.endsWith("\r\x1b[Ktree: 106 files added\r\n"), terminal.out.constData());
         }
@@ -474,6 +475,7 @@ private Q_SLOTS:
         QList<std::shared_ptr<IsoImage>> images;
         for (int i = 0; i < 2; ++i) {
             images << std::make_shared<IsoImage>("ISOIMAGE");
+            images[i]->setFileSystems({"-R", "-J", "-volset", QString("SET%1").arg(i)});
             for (int f = 0; f <= i; ++f)
                 QVERIFY(images[i]->addFile(QString("F%1.TXT").arg(f), QByteArray(10 * (f + 1), 'x')));
             if (!images[i]->build())
@@ -518,7 +520,8 @@ private Q_SLOTS:
         QCOMPARE(figures(discs[4]), QVariantList({null, "LATER", 1, 0, "unrecorded", null}));
         QVERIFY(discs[0]["added"].isNull() && discs[0]["identity"].isNull());
         for (int i : {2, 3}) {
-            QVERIFY2(discs[i]["identity"].toString().startsWith("iso9660 UUID="),
+            QVERIFY2(discs[i]["identity"].toString().startsWith("iso9660 UUID=") &&
+                         discs[i]["identity"].toString().endsWith(QString(" VOLUME_SET_ID=SET%1").arg(i - 2)),
                      qPrintable(discs[i]["identity"].toString()));
             QVERIFY(QDateTime::fromString(discs[i]["added"].toString(), Qt::ISODate).isValid());
         }
@@ -638,6 +641,80 @@ private Q_SLOTS:
         QVERIFY(run({"discs", "-c", catalogue}).out.startsWith("2\tNew: Label\t30\t435\t"));
         searchesEqualTheTable();
         QCOMPARE(run({"check", "-c", catalogue}).said(), "0 integrity: ok\nsearch index: up to date\n");
+    }
+
+    // add refuses a medium catalogued already (an image by its identity, a directory by its label and
+    // files), names the disc there and goes on with the other sources: exit 1 when only refusals
+    // happened, 2 when a source failed. --again stores it as another disc; --replace puts the files in
+    // place of that disc's rows, in one transaction, keeping its number, and says what changed.
+    void addRefusesWhatIsCatalogued()
+    {
+        IsoImage image("RESCUE");
+        QVERIFY(image.addFile("BOOT.BIN", "boot"));
+        if (!image.build())
+            QSKIP(qPrintable(image.skipReason()));
+        const QString tree = m_dir.filePath("refused-tree"), gone = m_dir.filePath("gone");
+        QVERIFY(QDir().mkpath(tree + "/sub"));
+        const auto write = [&](const QString &name, const QByteArray &content) {
+            QFile file(tree + '/' + name);
+            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+        };
+        QVERIFY(write("same.txt", "1") && write("changed.txt", "22") && write("sub/gone.txt", "333"));
+        const QString catalogue = newCatalogue("refused.mdb");
+        QCOMPARE(run({"add", "-c", catalogue, image.imagePath()}).said(), "0 ");
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "TREE", tree}).said(), "0 ");
+        const QList<Row> before = catalogueRows(catalogue);
+
+        const auto refusal = [&](const QString &source, const QString &disc) {
+            return source + ": already in the catalogue as " + disc;
+        };
+        const QString first = "disc 1 'RESCUE' (image " + image.imagePath();
+        const QString second = "disc 2 'TREE' (directory " + tree;
+        const Run refused = run({"add", "-c", catalogue, "--label", "TREE", tree, image.imagePath()});
+        QCOMPARE(refused.said(), "1 ");
+        QCOMPARE(refused.messages().size(), 2);
+        QVERIFY2(refused.messages()[0].startsWith(refusal(tree, second)), qPrintable(refused.err));
+        QVERIFY2(refused.messages()[1].startsWith(refusal(image.imagePath(), first)),
+                 qPrintable(refused.err));
+        checkFailed(run({"add", "-c", catalogue, image.imagePath(), gone}),
+                    {refusal(image.imagePath(), first), gone});
+        QCOMPARE(catalogueRows(catalogue), before);
+
+        QCOMPARE(run({"add", "-c", catalogue, "--again", image.imagePath()}).said(), "0 ");
+        QCOMPARE(CatalogueFiles::value(catalogue,
+                                       "SELECT count(DISTINCT Identity) || ' of ' || count(*) FROM "
+                                       "QuillaryDisc WHERE Identity IS NOT NULL"),
+                 "1 of 2");
+
+        // The tree rewritten: a file added, one gone, one changed in size; the same one unchanged.
+        QVERIFY(QFile::remove(tree + "/sub/gone.txt") && write("changed.txt", "4444") &&
+                write("new.txt", ""));
+        const Run replaced = run({"add", "-c", catalogue, "--replace", "--label", "TREE", tree});
+        QCOMPARE(replaced.status, 0);
+        QCOMPARE(replaced.err, QString());
+        const QString added =
+            CatalogueFiles::value(catalogue, "SELECT Added FROM QuillaryDisc WHERE Number = 2").toString();
+        QCOMPARE(QString::fromUtf8(replaced.out),
+                 tree + ": replaced " + second + ", added " + added +
+                     "): 1 added, 1 removed, 1 changed\n+ TREE: new.txt\n- TREE: sub/gone.txt\n~ TREE: "
+                     "changed.txt\n");
+        // Disc 2 holds exactly what a fresh add of the tree stores; the other discs are as they were.
+        const QString fresh = newCatalogue("fresh.mdb");
+        QCOMPARE(run({"add", "-c", fresh, "--label", "TREE", tree}).said(), "0 ");
+        QCOMPARE(parseCsv(run({"export", "-c", catalogue, "--disc", "2", "-f", "csv"}).out),
+                 parseCsv(run({"export", "-c", fresh, "-f", "csv"}).out));
+        QCOMPARE(catalogueRows(catalogue, "RESCUE").size(), 2);
+        QCOMPARE(CatalogueFiles::discProblems(catalogue), QString());
+        const QList<QByteArray> discs = run({"discs", "-c", catalogue}).out.split('\n');
+        QVERIFY2(discs.size() == 4 && discs[0].startsWith("1\tRESCUE\t1\t4\t") &&
+                     discs[1].startsWith("3\tRESCUE\t1\t4\t") && discs[2].startsWith("2\tTREE\t3\t5\t"),
+                 discs.join('|').constData());
+        // Unchanged files are refused again; --again and --replace do not go together.
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "TREE", tree}).status, 1);
+        QCOMPARE(run({"add", "-c", catalogue, "--again", "--replace", tree}).status, 2);
+        // The rows replaced are noted by the index's triggers; check finds the index sound.
+        QCOMPARE(run({"check", "-c", catalogue}).said(),
+                 "0 integrity: ok\nsearch index: brought up to date\n");
     }
 
     void add_imageWithALoop_storesTheRest()

@@ -356,6 +356,32 @@ private Q_SLOTS:
         QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
     }
 
+    // A disc's rows replaced in one transaction: a replace killed in the middle leaves the disc as it was.
+    void crashDuringAReplaceKeepsTheDisc()
+    {
+        QVERIFY(create());
+        const QStringList rows = scan(100);
+        Killer killer; // stops at record 300 only
+        CatalogueSave first(killer);
+        first.RecordDisc({QString(), "directory", "/discs/one", QString()});
+        QVERIFY(first.SaveFileList(m_path, objScannedFiles()) && first.DiscNumber() == 1);
+        scan(1000);
+        CatalogueSave replace(killer, {0});
+        replace.RecordDisc({QString(), "directory", "/discs/one", QString()});
+        replace.ReplaceDisc(1, {{1, 100}});
+        const pid_t child = fork();
+        if (child == 0)
+            ::_exit(replace.SaveFileList(m_path, objScannedFiles()));
+        int status = 0;
+        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(stored(), rows);
+        qint64 claimed = 0;
+        QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
+        QCOMPARE(claimed, 100);
+        QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
+    }
+
     // The window records each disc it saves, beside rows and texts that stay exactly as they were: one
     // disc per save, claiming exactly its rows however many groups it took, labelled as its rows.
     void windowRecordsEachDiscItSaves()

@@ -152,9 +152,15 @@ int RunAdd(const Options &options)
         }
     }
 
-    const Catalogue catalogue(path);
+    Catalogue catalogue(path);
+    if (!catalogue.Open()) {
+        CatalogueError(QString(), catalogue.LastError(), path, CatalogueTask::Saving);
+        return kTrouble;
+    }
     Progress progress;
+    OutputStream out;
     int status = kSuccess;
+    bool refused = false;
     bool anySaved = false;
     bool damaged = false;
     for (const QString &sourcePath : options.arguments) {
@@ -191,12 +197,43 @@ int RunAdd(const Options &options)
             continue;
         }
 
-        progress.startSaving(files.Count());
         SaveSettings settings;
         settings.updateIndex = false; // once for all the sources, below
         CatalogueSave save(progress, settings);
         const Drives::MediumSource medium = source->Medium();
         save.RecordDisc({label, medium.kind, medium.path, medium.identity});
+        // A medium catalogued already is stored again only when asked to.
+        Catalogue::Disc there;
+        Catalogue::Changes changes;
+        bool catalogued = !options.again && catalogue.FindCatalogued(medium.identity, label, files, &there);
+        if (!catalogued && options.replace) {
+            // A disc rewritten since (a new identity, other files) is the one disc with its label.
+            QString problem;
+            catalogued = catalogue.FindDisc(label, &there, &problem);
+            if (!catalogued && problem.contains(QStringLiteral(" discs: "))) {
+                progress.clear();
+                Error(sourcePath + QStringLiteral(": ") + problem + QStringLiteral("; nothing was added"));
+                refused = true;
+                continue;
+            }
+        }
+        if (catalogued && !options.replace) {
+            progress.clear();
+            Error(sourcePath +
+                  QStringLiteral(": already in the catalogue as %1; nothing was added (--again "
+                                 "adds it as another disc, --replace brings that disc up to date)")
+                      .arg(Catalogue::DescribeDisc(there)));
+            refused = true;
+            continue;
+        }
+        if (catalogued) {
+            if (!catalogue.CompareDisc(there, files, &changes)) {
+                failed(DescribeCatalogueError(catalogue.LastError(), path, CatalogueTask::Reading));
+                continue;
+            }
+            save.ReplaceDisc(there.number, there.ranges);
+        }
+        progress.startSaving(files.Count());
         QString failure;
         try {
             if (!catalogue.Save(save, files))
@@ -221,6 +258,20 @@ int RunAdd(const Options &options)
             continue;
         }
         progress.done(save.SavedCount());
+        if (catalogued) {
+            out.Append(QStringLiteral("%1: replaced %2: %3 added, %4 removed, %5 changed")
+                           .arg(sourcePath, Catalogue::DescribeDisc(there), Grouped(changes.added.size()),
+                                Grouped(changes.removed.size()), Grouped(changes.changed.size())));
+            out.EndLine();
+            for (const auto &[mark, list] :
+                 {std::pair{"+ ", &changes.added}, std::pair{"- ", &changes.removed},
+                  std::pair{"~ ", &changes.changed}}) {
+                for (const QString &file : *list) {
+                    out.Append(QLatin1StringView(mark) + file);
+                    out.EndLine();
+                }
+            }
+        }
     }
     if (anySaved && !damaged) {
         // Silent, as after the window's save: a catalogue whose index lags, or that cannot be
@@ -233,7 +284,9 @@ int RunAdd(const Options &options)
         }
         catalogue.Compact();
     }
-    return status;
+    if (!out.Finish())
+        return kTrouble;
+    return status == kSuccess && refused ? kNothingFound : status;
 }
 
 } // namespace Cli

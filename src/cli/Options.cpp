@@ -38,6 +38,8 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
                                           {"format", required_argument, nullptr, 'f'},
                                           {"label", required_argument, nullptr, 'l'},
                                           {"disc", required_argument, nullptr, 'd'},
+                                          {"again", no_argument, nullptr, 'A'},
+                                          {"replace", no_argument, nullptr, 'R'},
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'V'},
                                           {nullptr, 0, nullptr, 0}};
@@ -67,6 +69,12 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
             break;
         case 'd':
             options.disc = value;
+            break;
+        case 'A':
+            options.again = true;
+            break;
+        case 'R':
+            options.replace = true;
             break;
         case 'h':
             options.help = true;
@@ -117,6 +125,14 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         return refuse("format");
     if (options.label && options.command != QLatin1StringView("add"))
         return refuse("label");
+    if (options.again && options.command != QLatin1StringView("add"))
+        return refuse("again");
+    if (options.replace && options.command != QLatin1StringView("add"))
+        return refuse("replace");
+    if (options.again && options.replace) {
+        UsageError(QStringLiteral("--again and --replace cannot be given together"));
+        return std::nullopt;
+    }
     if (options.disc && !listsRows)
         return refuse("disc");
 
@@ -203,28 +219,37 @@ QString HelpText(const QString &command)
         text += QStringLiteral(
             "\nExit status is 0 if a file was found, 1 if none was, 2 if an error occurred.\n");
     } else if (command == QLatin1StringView("add")) {
-        text =
-            QStringLiteral("Usage: quillary-cli add [OPTION]... SOURCE...\n"
-                           "Catalogue each SOURCE as one disc, as the window's \"List Files\" and \"Add to\n"
-                           "Database\" would: every regular file below it becomes one row; hidden names\n"
-                           "(a leading '.') and symbolic links are left out.\n"
-                           "\n"
-                           "A SOURCE is a mounted disc, a directory, or a disc image file (ISO 9660 with\n"
-                           "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
-                           "the volume label for a mounted disc or an image, else the directory's name.\n"
-                           "A SOURCE that fails is reported and the next one is still catalogued. An\n"
-                           "image is catalogued without a directory that leads back into its tree (a\n"
-                           "damaged image) or lies deeper than a path can reach; that is reported too.\n"
-                           "The search index is brought up to date once more than 250,000 files wait\n"
-                           "for it (and by check); until then searches read those files from the table.\n"
-                           "Nothing is added to a catalogue that SQLite's integrity check finds damaged.\n"
-                           "\n"
-                           "Options:\n"
-                           "  -l, --label=LABEL      catalogue the files under LABEL instead\n");
+        text = QStringLiteral(
+            "Usage: quillary-cli add [OPTION]... SOURCE...\n"
+            "Catalogue each SOURCE as one disc, as the window's \"List Files\" and \"Add to\n"
+            "Database\" would: every regular file below it becomes one row; hidden names\n"
+            "(a leading '.') and symbolic links are left out.\n"
+            "\n"
+            "A SOURCE is a mounted disc, a directory, or a disc image file (ISO 9660 with\n"
+            "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
+            "the volume label for a mounted disc or an image, else the directory's name.\n"
+            "A SOURCE that fails is reported and the next one is still catalogued. An\n"
+            "image is catalogued without a directory that leads back into its tree (a\n"
+            "damaged image) or lies deeper than a path can reach; that is reported too.\n"
+            "The search index is brought up to date once more than 250,000 files wait\n"
+            "for it (and by check); until then searches read those files from the table.\n"
+            "Nothing is added to a catalogue that SQLite's integrity check finds damaged.\n"
+            "\n"
+            "A SOURCE already in the catalogue (a medium with the identity of a disc there,\n"
+            "or without one, a disc with the same label and files) is refused, naming that\n"
+            "disc, and the next SOURCE is still catalogued.\n"
+            "\n"
+            "Options:\n"
+            "  -l, --label=LABEL      catalogue the files under LABEL instead\n"
+            "      --again            catalogue a SOURCE already there as another disc\n"
+            "      --replace          put the files in place of that disc's (or of the one disc\n"
+            "                           with the label), in one transaction, and print the\n"
+            "                           files added (+), removed (-) and changed (~)\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
-                               "Exit status is 0 if every SOURCE was catalogued whole, 2 otherwise.\n");
+                               "Exit status is 0 if every SOURCE was catalogued whole, 1 if a SOURCE was\n"
+                               "refused as catalogued already and none failed, 2 otherwise.\n");
     } else if (command == QLatin1StringView("discs")) {
         text =
             QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"

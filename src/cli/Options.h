@@ -20,6 +20,8 @@ struct Options
     std::optional<Format> format;
     std::optional<QString> label;
     std::optional<QString> disc;
+    bool again = false;   // add: store a medium already catalogued as another disc
+    bool replace = false; // add: replace the rows of the disc already catalogued
     bool help = false;
     bool version = false;
 };

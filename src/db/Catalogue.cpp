@@ -1,5 +1,7 @@
 #include "db/Catalogue.h"
 
+#include "catalogue/TextForms.h"
+#include "catalogue/clsFileColl.h"
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
@@ -275,6 +277,114 @@ QString Catalogue::DescribeDisc(const Disc &disc)
     const qint64 first = disc.ranges.empty() ? 0 : disc.ranges.front().first;
     const qint64 last = disc.ranges.empty() ? 0 : disc.ranges.back().second;
     return QStringLiteral("the unrecorded disc '%1' (rows %2-%3)").arg(label).arg(first).arg(last);
+}
+
+namespace {
+
+// A piece of a file record as the save stores it (see CatalogueSave::insert).
+std::string storedText(std::string_view value)
+{
+    if (value.empty())
+        return " ";
+    if (TextForms::isUtf8(value))
+        return std::string(value);
+    return TextForms::fromUtf8(value).toStdString();
+}
+
+// The stored path and size of every file, "path\0size", sorted.
+std::vector<std::string> fileKeys(const clsFileColl &files)
+{
+    std::vector<std::string> keys;
+    keys.reserve(static_cast<size_t>(files.Count()));
+    std::string scratch;
+    for (qint32 i = 1; i <= files.Count(); ++i) {
+        const clsFile &file = files.Item(i);
+        keys.push_back(storedText(file.FilePathUtf8(scratch)) + '\0' + storedText(file.FileSizeUtf8()));
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+} // namespace
+
+bool Catalogue::FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files,
+                               Disc *found)
+{
+    if (!IsOpen())
+        return false;
+    QString problem;
+    if (!identity.isNull()) {
+        SqliteStatement same(Handle(), "SELECT Number FROM QuillaryDisc WHERE Identity = ?1 ORDER BY Number");
+        if (!same.isValid())
+            return false; // no table of discs: nothing recorded
+        same.bind(1, identity);
+        return same.step() == SQLITE_ROW && FindDisc(QString::number(same.int64(0)), found, &problem);
+    }
+    std::vector<Disc> discs;
+    if (!ListDiscs(&discs))
+        return false;
+    const std::string wanted = label.toStdString();
+    std::vector<std::string> keys;
+    for (Disc &disc : discs) {
+        if (disc.label != wanted || disc.files != files.Count() || disc.ranges.empty())
+            continue;
+        if (keys.empty())
+            keys = fileKeys(files);
+        std::vector<std::string> stored;
+        Rows rows;
+        if (!ReadRows(&rows, &disc))
+            return false;
+        while (rows.next()) {
+            stored.push_back(std::string(rows.field(ListColumns::Path)) + '\0' +
+                             std::string(rows.field(ListColumns::FileSize)));
+        }
+        std::sort(stored.begin(), stored.end());
+        if (stored == keys) {
+            *found = std::move(disc);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Catalogue::CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes)
+{
+    *changes = {};
+    // The stored path's size and times, old and new.
+    std::unordered_map<std::string, std::string> old;
+    Rows rows;
+    if (!ReadRows(&rows, &disc))
+        return false;
+    const auto facts = [](std::string_view size, std::string_view updated, std::string_view created) {
+        return std::string(size) + '\0' + std::string(updated) + '\0' + std::string(created);
+    };
+    while (rows.next()) {
+        old.emplace(std::string(rows.field(ListColumns::Path)),
+                    facts(rows.field(ListColumns::FileSize), rows.field(ListColumns::LastUpdated),
+                          rows.field(ListColumns::Created)));
+    }
+    if (rows.error().isSet())
+        return false;
+    std::string scratch;
+    for (qint32 i = 1; i <= files.Count(); ++i) {
+        const clsFile &file = files.Item(i);
+        const std::string path = storedText(file.FilePathUtf8(scratch));
+        const auto at = old.find(path);
+        if (at == old.end()) {
+            changes->added << QString::fromStdString(path);
+            continue;
+        }
+        if (at->second != facts(storedText(file.FileSizeUtf8()), storedText(file.LastUpdateDateUtf8()),
+                                storedText(file.CreateDateUtf8())))
+            changes->changed << QString::fromStdString(path);
+        old.erase(at);
+    }
+    for (const auto &[path, unused] : old)
+        changes->removed << QString::fromStdString(path);
+    changes->added.sort();
+    changes->removed.sort();
+    changes->changed.sort();
+    return true;
 }
 
 bool Catalogue::inWriteTransaction(const std::function<bool()> &work)

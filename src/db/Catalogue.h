@@ -110,6 +110,20 @@ public:
     // How a disc is named in messages: "disc 3 'LABEL'" or "the unrecorded disc 'LABEL' (rows 4-9)".
     static QString DescribeDisc(const Disc &disc);
 
+    // The disc already in the catalogue that a medium about to be stored is: the recorded disc with the
+    // same identity where the medium has one, else a disc with the same label and the same files (stored
+    // path and size). False when there is none (or it cannot be told).
+    bool FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files, Disc *found);
+
+    // What storing files in place of a disc's rows changes, by stored path, each list sorted.
+    struct Changes
+    {
+        QStringList added;
+        QStringList removed;
+        QStringList changed; // in size or in a time
+    };
+    bool CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes);
+
     // Removes the named discs, their rows and records, in one transaction that also brings the search
     // index up to date. Nothing is removed when any name fails (see FindDisc).
     bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem);

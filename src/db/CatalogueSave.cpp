@@ -8,6 +8,7 @@
 
 #include <QDateTime>
 
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -85,6 +86,10 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     m_db = &db;
     m_insert = &insert;
     m_discNumber = 0;
+    if (m_replacing) {
+        m_settings.commitIntervalMs = std::numeric_limits<int>::max(); // one transaction
+        m_discNumber = m_replaced;
+    }
     // A disc owns ranges of row IDs: a table without them gets no record of its discs.
     m_recording = m_disc.has_value() && SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
     if (m_recording && m_disc->label.isEmpty() && n > 0) {
@@ -146,11 +151,42 @@ bool CatalogueSave::beginGroup()
                qUtf8Printable(m_db->LastError().text));
         m_recording = false;
     }
+    // The rows replaced go in the same transaction (again when a ROLLBACK rule threw it away).
+    if (m_replacing && !removeReplacedRows())
+        return fail(m_db->LastError());
     return true;
+}
+
+bool CatalogueSave::removeReplacedRows()
+{
+    SqliteStatement rows = m_db->Prepare("DELETE FROM Quillary WHERE rowid >= ?1 AND rowid <= ?2");
+    if (!rows.isValid())
+        return false;
+    for (const auto &[first, last] : m_replacedRanges) {
+        rows.bind(1, first);
+        rows.bind(2, last);
+        if (!rows.run())
+            return m_db->Fail();
+    }
+    if (m_replaced == 0)
+        return true;
+    SqliteStatement ranges = m_db->Prepare("DELETE FROM QuillaryDiscRows WHERE Disc = ?1");
+    if (!ranges.isValid())
+        return false;
+    ranges.bind(1, m_replaced);
+    return ranges.run() || m_db->Fail();
 }
 
 void CatalogueSave::recordGroup()
 {
+    if (m_replacing && m_replaced != 0 && m_groupFirstRow == 0) {
+        // Nothing stored in place of the disc's rows: no record of it stays without rows.
+        SqliteStatement disc = m_db->Prepare("DELETE FROM QuillaryDisc WHERE Number = ?1");
+        disc.bind(1, m_replaced);
+        if (disc.isValid())
+            disc.run();
+        return;
+    }
     if (!m_recording || m_groupFirstRow == 0)
         return;
     // The disc and its range together or neither: a disc is never recorded without its rows.
@@ -170,6 +206,19 @@ void CatalogueSave::recordGroup()
             m_discNumber = sqlite3_last_insert_rowid(db);
             m_discNewInGroup = true;
         }
+    }
+    if (recorded && m_replacing && m_discNumber == m_replaced) {
+        SqliteStatement disc(db,
+                             "UPDATE QuillaryDisc SET Label = ?2, Added = ?3, SourceKind = ?4, SourcePath = "
+                             "?5, Identity = ?6 WHERE Number = ?1");
+        disc.bind(1, m_replaced);
+        disc.bind(2, m_disc->label);
+        disc.bind(3, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        disc.bind(4, m_disc->sourceKind);
+        disc.bind(5, m_disc->sourcePath);
+        if (!m_disc->identity.isNull())
+            disc.bind(6, m_disc->identity);
+        recorded = disc.isValid() && disc.run();
     }
     if (recorded) {
         // A group that follows the disc's last range without a row between extends it.

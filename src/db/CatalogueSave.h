@@ -9,6 +9,8 @@
 
 #include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class clsFile;
 class clsFileColl;
@@ -66,6 +68,15 @@ public:
     // catalogue without the table of discs gets it; one where it cannot be had (a table Quillary without
     // row IDs) is saved without the record, as is one whose record cannot be written.
     void RecordDisc(DiscRecord disc) { m_disc = std::move(disc); }
+    // The next save replaces the rows of a disc already catalogued (its number, 0 for rows no record
+    // claims, and its ranges of rows) instead of adding a disc: the old rows go, the new ones are stored
+    // and the record brought up to date, all in one transaction (the save commits once, at its end).
+    void ReplaceDisc(qint64 number, std::vector<std::pair<qint64, qint64>> ranges)
+    {
+        m_replaced = number;
+        m_replacedRanges = std::move(ranges);
+        m_replacing = true;
+    }
     // The disc's number once a group has recorded it; 0 when none was.
     qint64 DiscNumber() const { return m_discNumber; }
 
@@ -112,6 +123,10 @@ private:
     qint64 m_groupFirstRow = 0; // the row IDs the open group stored, 0 when none
     qint64 m_groupLastRow = 0;
     bool m_discNewInGroup = false; // the open group recorded the disc itself
+    bool m_replacing = false;
+    qint64 m_replaced = 0;
+    std::vector<std::pair<qint64, qint64>> m_replacedRanges;
+    bool removeReplacedRows();
     QString m_path;
     std::string m_filePath; // the record's FilePath in UTF-8, bound until its row is stored
     qint32 m_saved = 0;
