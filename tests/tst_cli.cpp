@@ -121,8 +121,15 @@ QList<Row> parseJson(const QByteArray &bytes)
         object = QJsonDocument::fromJson(lines.takeFirst().replace("\xEF\xBB\xBF", "\\ufeff")).object();
         return true;
     };
-    return rowsOf(
-        next, [&](int c) { return object.value(kHeader[c]).toString(QStringLiteral("<missing>")).toUtf8(); });
+    // Sizes are numbers, a blank one null.
+    return rowsOf(next, [&](int c) {
+        const QJsonValue value = object.value(kHeader[c]);
+        if (c == 3 && value.isDouble())
+            return QByteArray::number(value.toInteger());
+        if (c == 3 && value.isNull())
+            return QByteArray(" ");
+        return value.toString(QStringLiteral("<missing>")).toUtf8();
+    });
 }
 
 // The program prints the expected rows in every format (text gives the path alone).
@@ -270,10 +277,10 @@ private Q_SLOTS:
         QCOMPARE(csv.mid(csv.indexOf("\r\n") + 2), QByteArray("\"a\"\"b,c\nd\x01"
                                                               "e\\\",A\xff"
                                                               "B,D: x,1,, \r\n"));
-        QCOMPARE(run({"export", "-c", path, "-f", "json"}).out,
-                 QByteArray(
-                     "{\"File Name\":\"a\\\"b,c\\u000ad\\u0001e\\\\\",\"CD-Label\":\"A\xEF\xBF\xBD"
-                     "B\",\"Path\":\"D: x\",\"FileSize\":\"1\",\"Last Updated\":\"\",\"Created\":\" \"}\n"));
+        QCOMPARE(
+            run({"export", "-c", path, "-f", "json"}).out,
+            QByteArray("{\"File Name\":\"a\\\"b,c\\u000ad\\u0001e\\\\\",\"CD-Label\":\"A\xEF\xBF\xBD"
+                       "B\",\"Path\":\"D: x\",\"FileSize\":1,\"Last Updated\":\"\",\"Created\":\" \"}\n"));
     }
 
     void failures_data()
@@ -715,6 +722,63 @@ private Q_SLOTS:
         // The rows replaced are noted by the index's triggers; check finds the index sound.
         QCOMPARE(run({"check", "-c", catalogue}).said(),
                  "0 integrity: ok\nsearch index: brought up to date\n");
+    }
+
+    // duplicates: files of the same name and size on two or more discs (a disc no record claims
+    // included), grouped, biggest first; copies on one disc alone are none; exit 1 when there are none.
+    void duplicates()
+    {
+        const QString catalogue = newCatalogue("duplicates.mdb");
+        QCOMPARE(run({"duplicates", "-c", catalogue}).said(), "1 ");
+        QVERIFY(CatalogueFiles::exec(
+            catalogue, "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) VALUES "
+                       "('A', 'big.iso', 'A: big.iso', '5000'), ('A', 'same.txt', 'A: same.txt', '10'), "
+                       "('A', 'twice.txt', 'A: twice.txt', '1'), ('A', 'twice.txt', 'A: d/twice.txt', '1'), "
+                       "('B', 'big.iso', 'B: big.iso', '5000'), ('B', 'same.txt', 'B: same.txt', '11'), "
+                       "('A', 'same.txt', 'A: e/same.txt', '10')"));
+        const QString tree = m_dir.filePath("dup-tree");
+        QVERIFY(QDir().mkpath(tree));
+        QFile file(tree + "/same.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0123456789") == 10);
+        file.close();
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "C", tree}).said(), "0 ");
+        QCOMPARE(run({"duplicates", "-c", catalogue}).said(),
+                 "0 5000\tbig.iso\n\t-\tA: big.iso\n\t-\tB: big.iso\n10\tsame.txt\n\t-\tA: same.txt\n\t-\tA: "
+                 "e/same.txt\n\t1\tC: same.txt\n");
+        const QJsonObject first =
+            QJsonDocument::fromJson(run({"duplicates", "-c", catalogue, "-f", "json"}).out.split('\n')[1])
+                .object();
+        QCOMPARE(first["size"].toInteger(), 10);
+        QCOMPARE(first["copies"].toArray().last().toObject()["disc"].toInteger(), 1);
+        QVERIFY(first["copies"].toArray().first().toObject()["disc"].isNull());
+        QCOMPARE(parseCsv(run({"duplicates", "-c", catalogue, "-f", "csv"}).out).size(), 6);
+        // Once one copy of big.iso is gone, it is no duplicate.
+        QCOMPARE(run({"remove", "-c", catalogue, "B"}).status, 0);
+        QVERIFY(!run({"duplicates", "-c", catalogue}).out.contains("big.iso"));
+    }
+
+    // search --min-size and --max-size: bounds in bytes, K, M and G counting 1024, 1024^2 and 1024^3.
+    void searchBySize()
+    {
+        const QString catalogue = newCatalogue("sizes.mdb");
+        QVERIFY(CatalogueFiles::exec(
+            catalogue, "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) VALUES "
+                       "('S', 'a', 'S: a', '1023'), ('S', 'b', 'S: b', '1024'), ('S', 'c', 'S: c', "
+                       "'1025'), ('S', 'd', 'S: d', '3221225472'), ('S', 'e', 'S: e', ' ')"));
+        QCOMPARE(run({"search", "-c", catalogue, "--max-size", "1K", ""}).said(), "0 S: a\nS: b\nS: e\n");
+        QCOMPARE(run({"search", "-c", catalogue, "--min-size=1k", "--max-size", "2M", ""}).said(),
+                 "0 S: b\nS: c\n");
+        QCOMPARE(run({"search", "-c", catalogue, "--min-size", "3G", ""}).said(), "0 S: d\n");
+        QCOMPARE(run({"search", "-c", catalogue, "--min-size", "3G", "a"}).said(), "1 ");
+        const QJsonObject row =
+            QJsonDocument::fromJson(run({"search", "-c", catalogue, "-f", "json", "d"}).out).object();
+        QCOMPARE(row["FileSize"].toInteger(), 3221225472);
+        QVERIFY(QJsonDocument::fromJson(run({"search", "-c", catalogue, "-f", "json", "e"}).out)
+                    .object()["FileSize"]
+                    .isNull());
+        for (const char *size : {"1T", "-1", "K", "1.5M"})
+            QCOMPARE(run({"search", "-c", catalogue, "--max-size", size, "a"}).status, 2);
+        QCOMPARE(run({"export", "-c", catalogue, "--min-size", "1"}).status, 2);
     }
 
     void add_imageWithALoop_storesTheRest()

@@ -32,6 +32,7 @@ int RunDiscs(const Options &options);
 int RunExport(const Options &options);
 int RunCheck(const Options &options);
 int RunRemove(const Options &options);
+int RunDuplicates(const Options &options);
 int RunRename(const Options &options);
 
 } // namespace Cli

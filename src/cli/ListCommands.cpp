@@ -156,6 +156,72 @@ int RunDiscs(const Options &options)
     return out.Finish() ? kSuccess : kTrouble;
 }
 
+int RunDuplicates(const Options &options)
+{
+    QString path;
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
+    if (!db)
+        return kTrouble;
+    std::vector<Catalogue::Duplicate> duplicates;
+    {
+        const Catalogue::Snapshot snapshot(*db);
+        if (!snapshot.isOpen() || !db->FindDuplicates(&duplicates))
+            return unreadable(db->LastError(), path);
+    }
+    OutputStream out;
+    const Format format = options.format.value_or(Format::Text);
+    RowWriter writer(out, format);
+    const auto number = [](qint64 disc) { return disc ? QString::number(disc) : QString(); };
+    if (format == Format::Csv)
+        out.EndLine("Size,File Name,Disc,Label,Path\r\n");
+    for (const Catalogue::Duplicate &group : duplicates) {
+        switch (format) {
+        case Format::Text:
+            // The name and size, then one indented line per copy: the disc's number ("-" for rows no
+            // record claims) and the stored path.
+            out.Append(QStringLiteral("%1\t").arg(group.size));
+            out.Append(group.name);
+            out.EndLine();
+            for (const Catalogue::Copy &copy : group.copies) {
+                out.Append(QStringLiteral("\t%1\t").arg(copy.disc ? QString::number(copy.disc) : "-"));
+                out.Append(copy.path);
+                out.EndLine();
+            }
+            break;
+        case Format::Csv:
+            for (const Catalogue::Copy &copy : group.copies) {
+                out.Append(QStringLiteral("%1,").arg(group.size));
+                writer.csvField(group.name);
+                out.Append(QStringLiteral(",%1,").arg(number(copy.disc)));
+                writer.csvField(copy.label);
+                out.Append(',');
+                writer.csvField(copy.path);
+                out.EndLine("\r\n");
+            }
+            break;
+        case Format::Json:
+            out.Append(QStringLiteral("{\"size\":%1,\"name\":").arg(group.size));
+            writer.jsonString(group.name);
+            out.Append(std::string_view(",\"copies\":["));
+            for (size_t i = 0; i < group.copies.size(); ++i) {
+                const Catalogue::Copy &copy = group.copies[i];
+                out.Append(QStringLiteral("%1{\"disc\":%2,\"label\":")
+                               .arg(i ? "," : "", copy.disc ? QString::number(copy.disc) : "null"));
+                writer.jsonString(copy.label);
+                out.Append(std::string_view(",\"path\":"));
+                writer.jsonString(copy.path);
+                out.Append('}');
+            }
+            out.Append(std::string_view("]}"));
+            out.EndLine();
+            break;
+        }
+    }
+    if (!out.Finish())
+        return kTrouble;
+    return duplicates.empty() ? kNothingFound : kSuccess;
+}
+
 int RunRemove(const Options &options)
 {
     QString path;

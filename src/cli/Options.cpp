@@ -3,6 +3,8 @@
 #include "catalogue/TextForms.h"
 #include "cli/Output.h"
 
+#include <QRegularExpression>
+
 #include <getopt.h>
 
 #include <vector>
@@ -11,9 +13,10 @@ namespace Cli {
 
 namespace {
 
-const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"),   QStringLiteral("discs"),
-                               QStringLiteral("export"), QStringLiteral("check"), QStringLiteral("remove"),
-                               QStringLiteral("rename")};
+const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"),
+                               QStringLiteral("discs"),  QStringLiteral("export"),
+                               QStringLiteral("check"),  QStringLiteral("remove"),
+                               QStringLiteral("rename"), QStringLiteral("duplicates")};
 
 // An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
 // U+FEFF that begins a search phrase, a file name or a label).
@@ -22,13 +25,26 @@ QString argumentText(const char *argument)
     return TextForms::fromUtf8(argument);
 }
 
+// "1500", "4K", "700M", "2G" (K = 1024 bytes): the number of bytes.
+std::optional<qint64> parseSize(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,15})([KMG]?)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(2).toUpper();
+    const int shift = unit == u"K" ? 10 : unit == u"M" ? 20 : unit == u"G" ? 30 : 0;
+    return match.captured(1).toLongLong() << shift;
+}
+
 const char kCatalogueOption[] =
     "  -c, --catalogue=FILE   use the catalogue FILE instead of the one the window\n"
     "                           uses (the program never creates a catalogue)\n";
 const char kHelpOption[] = "  -h, --help             display this help and exit\n";
 const char kFormatOption[] = "  -f, --format=FORMAT    text (the default: the stored path, one line per\n"
                              "                           file), csv (RFC 4180 with a header row) or json\n"
-                             "                           (one object per line)\n";
+                             "                           (one object per line, sizes as numbers)\n";
 
 } // namespace
 
@@ -39,6 +55,8 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
                                           {"label", required_argument, nullptr, 'l'},
                                           {"disc", required_argument, nullptr, 'd'},
                                           {"again", no_argument, nullptr, 'A'},
+                                          {"min-size", required_argument, nullptr, 'm'},
+                                          {"max-size", required_argument, nullptr, 'M'},
                                           {"replace", no_argument, nullptr, 'R'},
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'V'},
@@ -73,6 +91,17 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         case 'A':
             options.again = true;
             break;
+        case 'm':
+        case 'M': {
+            const std::optional<qint64> size = parseSize(value);
+            if (!size) {
+                UsageError(
+                    QStringLiteral("invalid size '%1' (a number of bytes, or with K, M or G)").arg(value));
+                return std::nullopt;
+            }
+            (option == 'm' ? options.minSize : options.maxSize) = size;
+            break;
+        }
         case 'R':
             options.replace = true;
             break;
@@ -121,10 +150,15 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
     };
     const bool listsRows =
         options.command == QLatin1StringView("search") || options.command == QLatin1StringView("export");
-    if (options.format && !listsRows && options.command != QLatin1StringView("discs"))
+    if (options.format && !listsRows && options.command != QLatin1StringView("discs") &&
+        options.command != QLatin1StringView("duplicates"))
         return refuse("format");
     if (options.label && options.command != QLatin1StringView("add"))
         return refuse("label");
+    if (options.minSize && options.command != QLatin1StringView("search"))
+        return refuse("min-size");
+    if (options.maxSize && options.command != QLatin1StringView("search"))
+        return refuse("max-size");
     if (options.again && options.command != QLatin1StringView("add"))
         return refuse("again");
     if (options.replace && options.command != QLatin1StringView("add"))
@@ -187,6 +221,7 @@ QString HelpText(const QString &command)
             "  check                check the catalogue and bring its search index up to date\n"
             "  remove DISC...       take discs and their files out of the catalogue\n"
             "  rename DISC NEWLABEL give a disc another label\n"
+            "  duplicates           list the files that lie on two or more discs\n"
             "\n"
             "Options:\n");
         text += QLatin1StringView(kCatalogueOption);
@@ -199,7 +234,8 @@ QString HelpText(const QString &command)
                            "\n"
                            "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
                            "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
-                           "file matched.\n");
+                           "file matched, duplicates when there are none, add when a SOURCE was refused\n"
+                           "as catalogued already (and none failed).\n");
     } else if (command == QLatin1StringView("search")) {
         text =
             QStringLiteral("Usage: quillary-cli search [OPTION]... PHRASE\n"
@@ -212,7 +248,10 @@ QString HelpText(const QString &command)
                            "\n"
                            "Options:\n"
                            "  -d, --disc=DISC        only the files of DISC (its number, or a label that\n"
-                           "                           names exactly one disc)\n");
+                           "                           names exactly one disc)\n"
+                           "      --min-size=SIZE    only files of at least SIZE bytes (K, M or G after the\n"
+                           "                           number: 1024, 1024^2, 1024^3 bytes)\n"
+                           "      --max-size=SIZE    only files of at most SIZE bytes\n");
         text += QLatin1StringView(kFormatOption);
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
@@ -281,6 +320,22 @@ QString HelpText(const QString &command)
         text +=
             QStringLiteral("\nExit status is 0 on success, 2 if an error occurred (also when DISC names no\n"
                            "disc or several: the candidates are listed).\n");
+    } else if (command == QLatin1StringView("duplicates")) {
+        text =
+            QStringLiteral("Usage: quillary-cli duplicates [OPTION]...\n"
+                           "List the files that lie on two or more discs: the same name and size. Each\n"
+                           "group is a line with the size in bytes and the name, then one line per copy\n"
+                           "with the disc's number ('-' for rows no disc record claims) and the stored\n"
+                           "path, each after a tab; the biggest files come first.\n"
+                           "\n"
+                           "Options:\n"
+                           "  -f, --format=FORMAT    text (the default), csv (one row per copy: Size, File\n"
+                           "                           Name, Disc, Label, Path) or json (one object per\n"
+                           "                           group)\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 if duplicates were found, 1 if none were, 2 if an error\n"
+                               "occurred.\n");
     } else if (command == QLatin1StringView("remove")) {
         text =
             QStringLiteral("Usage: quillary-cli remove [OPTION]... DISC...\n"

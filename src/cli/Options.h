@@ -20,8 +20,10 @@ struct Options
     std::optional<Format> format;
     std::optional<QString> label;
     std::optional<QString> disc;
-    bool again = false;   // add: store a medium already catalogued as another disc
-    bool replace = false; // add: replace the rows of the disc already catalogued
+    std::optional<qint64> minSize; // search: files of at least this many bytes
+    std::optional<qint64> maxSize; // search: files of at most this many bytes
+    bool again = false;            // add: store a medium already catalogued as another disc
+    bool replace = false;          // add: replace the rows of the disc already catalogued
     bool help = false;
     bool version = false;
 };

@@ -36,8 +36,22 @@ int RunSearch(const Options &options)
     OutputStream out;
     RowWriter writer(out, options.format.value_or(Format::Text));
     writer.Header();
+    // A stored size is read as SQLite reads it as a number: its leading digits (none: 0).
+    const auto sizeOf = [](std::string_view text) {
+        size_t at = text.find_first_not_of(' ');
+        qint64 size = 0;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && size < (qint64(1) << 58); ++at)
+            size = size * 10 + (text[at] - '0');
+        return size;
+    };
+    const bool bySize = options.minSize || options.maxSize;
     qint64 listed = 0;
     while (search.next()) {
+        if (bySize) {
+            const qint64 size = sizeOf(search.field(ListColumns::FileSize));
+            if ((options.minSize && size < *options.minSize) || (options.maxSize && size > *options.maxSize))
+                continue;
+        }
         writer.Row({search.field(0), search.field(1), search.field(2), search.field(3), search.field(4),
                     search.field(5)});
         ++listed;

@@ -347,6 +347,71 @@ bool Catalogue::FindCatalogued(const QString &identity, const QString &label, co
     return false;
 }
 
+bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
+{
+    duplicates->clear();
+    std::vector<Disc> discs;
+    if (!ListDiscs(&discs))
+        return false;
+    // Which disc a row is on: the ranges of all discs, by their first row.
+    struct Range
+    {
+        qint64 first;
+        qint64 last;
+        const Disc *disc;
+    };
+    std::vector<Range> ranges;
+    for (const Disc &disc : discs) {
+        for (const auto &[first, last] : disc.ranges)
+            ranges.push_back({first, last, &disc});
+    }
+    std::sort(ranges.begin(), ranges.end(), [](const Range &a, const Range &b) { return a.first < b.first; });
+    const auto discOf = [&](qint64 row) -> const Disc * {
+        auto at = std::upper_bound(ranges.begin(), ranges.end(), row,
+                                   [](qint64 value, const Range &range) { return value < range.first; });
+        if (at == ranges.begin())
+            return nullptr;
+        --at;
+        return row <= at->last ? at->disc : nullptr;
+    };
+    // The rows whose name and size another row has, grouped by name and size, biggest first.
+    SqliteStatement rows;
+    if (!rows.prepare(Handle(),
+                      "SELECT q.rowid, q.FileName, CAST(q.FileSize AS INTEGER), q.FilePath FROM "
+                      "Quillary AS q JOIN (SELECT FileName AS Name, CAST(FileSize AS INTEGER) AS Size "
+                      "FROM Quillary WHERE FileName IS NOT NULL GROUP BY 1, 2 HAVING count(*) > 1) AS "
+                      "d ON q.FileName = d.Name AND CAST(q.FileSize AS INTEGER) = d.Size ORDER BY 3 "
+                      "DESC, 2, 1"))
+        return fail();
+    Duplicate group;
+    std::vector<const Disc *> groupDiscs;
+    const auto finish = [&] {
+        std::sort(groupDiscs.begin(), groupDiscs.end());
+        if (std::unique(groupDiscs.begin(), groupDiscs.end()) - groupDiscs.begin() > 1)
+            duplicates->push_back(std::move(group));
+        group = {};
+        groupDiscs.clear();
+    };
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        const std::string_view name = rows.text(1);
+        const qint64 size = rows.int64(2);
+        if (!group.copies.empty() && (group.name != name || group.size != size))
+            finish();
+        group.name = name;
+        group.size = size;
+        const Disc *disc = discOf(rows.int64(0));
+        groupDiscs.push_back(disc);
+        group.copies.push_back(
+            {disc ? disc->number : 0, disc ? disc->label : std::string(), std::string(rows.text(3))});
+    }
+    if (rc != SQLITE_DONE)
+        return fail();
+    if (!group.copies.empty())
+        finish();
+    return true;
+}
+
 bool Catalogue::CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes)
 {
     *changes = {};

@@ -115,6 +115,22 @@ public:
     // path and size). False when there is none (or it cannot be told).
     bool FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files, Disc *found);
 
+    // Files that lie on two or more discs: the same name and size. Groups biggest first (then by name),
+    // each with its copies in row order.
+    struct Copy
+    {
+        qint64 disc = 0; // the disc's number; 0 for a disc no record claims
+        std::string label;
+        std::string path;
+    };
+    struct Duplicate
+    {
+        std::string name;
+        qint64 size = 0;
+        std::vector<Copy> copies;
+    };
+    bool FindDuplicates(std::vector<Duplicate> *duplicates);
+
     // What storing files in place of a disc's rows changes, by stored path, each list sorted.
     struct Changes
     {
