@@ -121,8 +121,15 @@ QList<Row> parseJson(const QByteArray &bytes)
         object = QJsonDocument::fromJson(lines.takeFirst().replace("\xEF\xBB\xBF", "\\ufeff")).object();
         return true;
     };
-    return rowsOf(
-        next, [&](int c) { return object.value(kHeader[c]).toString(QStringLiteral("<missing>")).toUtf8(); });
+    // Sizes are numbers, a blank one null.
+    return rowsOf(next, [&](int c) {
+        const QJsonValue value = object.value(kHeader[c]);
+        if (c == 3 && value.isDouble())
+            return QByteArray::number(value.toInteger());
+        if (c == 3 && value.isNull())
+            return QByteArray(" ");
+        return value.toString(QStringLiteral("<missing>")).toUtf8();
+    });
 }
 
 // The program prints the expected rows in every format (text gives the path alone).
@@ -242,8 +249,10 @@ private Q_SLOTS:
                             "SELECT 'DISC04', FileName, FilePath, FileSize FROM Quillary"));
         checkFormats({"export", "-c", m_catalogue}, catalogueRows(m_catalogue), 0);
         QVERIFY(writer.exec("ROLLBACK"));
+        // Rows no disc record claims: runs of consecutive rows with one label, each a disc.
         QCOMPARE(run({"discs", "-c", m_catalogue}).said(),
-                 QByteArray("0 DISC01\t4\t1900\nDISC02\t4\t2200\nDISC03\t5\t5000\n"));
+                 QByteArray("0 -\tDISC01\t3\t600\t-\t-\tunrecorded\n-\tDISC02\t4\t2200\t-\t-\tunrecorded\n"
+                            "-\tDISC03\t5\t5000\t-\t-\tunrecorded\n-\tDISC01\t1\t1300\t-\t-\tunrecorded\n"));
         // A table without row IDs, another tool's, in its own order.
         const QString noRowIds = m_dir.filePath("norowid.mdb");
         QVERIFY(CatalogueFile::CreateFromScript(
@@ -253,7 +262,7 @@ private Q_SLOTS:
             "('D', 'a', 'D: a', '1', '', '');"));
         checkFormats({"export", "-c", noRowIds},
                      {{"a", "D", "D: a", "1", "", ""}, {"b", "D", "D: b", "2", "x", ""}}, 0);
-        QCOMPARE(run({"discs", "-c", noRowIds}).said(), QByteArray("0 D\t2\t3\n"));
+        QCOMPARE(run({"discs", "-c", noRowIds}).said(), QByteArray("0 -\tD\t2\t3\t-\t-\tunrecorded\n"));
     }
 
     // The exact bytes of the quoting, for a name with every character that needs it.
@@ -268,10 +277,10 @@ private Q_SLOTS:
         QCOMPARE(csv.mid(csv.indexOf("\r\n") + 2), QByteArray("\"a\"\"b,c\nd\x01"
                                                               "e\\\",A\xff"
                                                               "B,D: x,1,, \r\n"));
-        QCOMPARE(run({"export", "-c", path, "-f", "json"}).out,
-                 QByteArray(
-                     "{\"File Name\":\"a\\\"b,c\\u000ad\\u0001e\\\\\",\"CD-Label\":\"A\xEF\xBF\xBD"
-                     "B\",\"Path\":\"D: x\",\"FileSize\":\"1\",\"Last Updated\":\"\",\"Created\":\" \"}\n"));
+        QCOMPARE(
+            run({"export", "-c", path, "-f", "json"}).out,
+            QByteArray("{\"File Name\":\"a\\\"b,c\\u000ad\\u0001e\\\\\",\"CD-Label\":\"A\xEF\xBF\xBD"
+                       "B\",\"Path\":\"D: x\",\"FileSize\":1,\"Last Updated\":\"\",\"Created\":\" \"}\n"));
     }
 
     void failures_data()
@@ -350,8 +359,17 @@ private Q_SLOTS:
         QCOMPARE(runHere({"add", "-c", catalogue, disc}).said(), QByteArray("0 "));
         QCOMPARE(runHere({"add", "--catalogue=" + catalogue, "--label", feff + "label", disc}).said(),
                  QByteArray("0 "));
-        QCOMPARE(runHere({"discs", "-c", catalogue}).said(),
-                 ("0 " + feff + "disc\t1\t0\n" + feff + "label\t1\t0\n").toUtf8());
+        const Run discs = runHere({"discs", "-c", catalogue});
+        QCOMPARE(discs.status, 0);
+        const QStringList lines = QString::fromUtf8(discs.out).split('\n', Qt::SkipEmptyParts);
+        QCOMPARE(lines.size(), 2);
+        for (int i = 0; i < 2; ++i) {
+            QStringList fields = lines[i].split('\t');
+            QVERIFY(fields.size() == 7 && !fields[4].isEmpty());
+            fields.removeAt(4); // when it was added
+            QCOMPARE(fields, QStringList({QString::number(i + 1), feff + (i ? "label" : "disc"), "1", "0",
+                                          "-", "directory " + m_dir.filePath(disc)}));
+        }
     }
 
     // add stores what the window's "List Files" and "Add to Database" store: for a directory (labelled
@@ -380,8 +398,8 @@ private Q_SLOTS:
         QCOMPARE(catalogueRows(windows).size(), 106);
         const QString label = modFunction::GetVolumeLabel(disc.root());
         QVERIFY(windowSave(windows, disc.root(), label) && windowSave(windows, disc.root(), label));
-        checkFailed(run({"add", "-c", cli, gone, empty, tree + '/', damaged, m_catalogue, disc.imagePath(),
-                         disc.root()}),
+        checkFailed(run({"add", "-c", cli, "--again", gone, empty, tree + '/', damaged, m_catalogue,
+                         disc.imagePath(), disc.root()}),
                     {gone + ": ", "no files", "'" + damaged + "' is damaged: ",
                      "'" + m_catalogue + "' is not a disc image (ISO 9660 or UDF)."});
         if (!QStandardPaths::findExecutable("genisoimage").isEmpty()) {
@@ -396,8 +414,9 @@ private Q_SLOTS:
 
         // On a terminal (script gives it one) the disc's progress is shown, ending in its count.
         if (!QStandardPaths::findExecutable("script").isEmpty()) {
-            const Run terminal = run(
-                {"-qec", "'" + kProgram + "' add -c '" + cli + "' '" + tree + "'", "/dev/null"}, "script");
+            const Run terminal =
+                run({"-qec", "'" + kProgram + "' add --again -c '" + cli + "' '" + tree + "'", "/dev/null"},
+                    "script");
             QCOMPARE(terminal.status, 0);
             QVERIFY2(terminal.out.endsWith("\r\x1b[Ktree: 106 files added\r\n"), terminal.out.constData());
         }
@@ -453,6 +472,315 @@ private Q_SLOTS:
 
     // An image holding a directory that contains itself (a damaged image): the rest of it is stored, the
     // directory left out is named, and the status says the image was not stored whole.
+    // Each disc added is a disc of its own, with its number, its source and the identity its volume
+    // descriptor gives: two images with one label are two discs (also for export --disc LABEL, which
+    // takes both). A catalogue made before discs were recorded (rows only) lists its rows as runs of
+    // one label and takes new discs, which are then listed in row order among them; csv and json say
+    // the same.
+    void discs()
+    {
+        QList<std::shared_ptr<IsoImage>> images;
+        for (int i = 0; i < 2; ++i) {
+            images << std::make_shared<IsoImage>("ISOIMAGE");
+            images[i]->setFileSystems({"-R", "-J", "-volset", QString("SET%1").arg(i)});
+            for (int f = 0; f <= i; ++f)
+                QVERIFY(images[i]->addFile(QString("F%1.TXT").arg(f), QByteArray(10 * (f + 1), 'x')));
+            if (!images[i]->build())
+                QSKIP(qPrintable(images[i]->skipReason()));
+        }
+        QFile schema(kSchema);
+        QVERIFY(schema.open(QIODevice::ReadOnly));
+        QString script = QString::fromUtf8(schema.readAll());
+        const qsizetype from = script.indexOf("-- ===== Discs"), to = script.indexOf("-- ===== Search index");
+        QVERIFY(from > 0 && to > from);
+        const QString older = m_dir.filePath("older.mdb");
+        QVERIFY(CatalogueFile::CreateFromScript(older, script.remove(from, to - from)));
+        QVERIFY(CatalogueFiles::exec(older,
+                                     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) VALUES "
+                                     "('OLD', 'a', 'OLD: a', '1'), ('OLD', 'b', 'OLD: b', ' '), "
+                                     "('ISOIMAGE', 'c', 'ISOIMAGE: c', '4')"));
+        QCOMPARE(run({"discs", "-c", older}).said(),
+                 QByteArray("0 -\tOLD\t2\t1\t-\t-\tunrecorded\n-\tISOIMAGE\t1\t4\t-\t-\tunrecorded\n"));
+
+        QCOMPARE(run({"add", "-c", older, images[0]->imagePath(), images[1]->imagePath()}).said(), "0 ");
+        QVERIFY(
+            CatalogueFiles::exec(older, "INSERT INTO Quillary (CDLabel, FileName) VALUES ('LATER', 'd')"));
+        QCOMPARE(CatalogueFiles::discProblems(older), QString());
+        const Run json = run({"discs", "-c", older, "--format", "json"});
+        QCOMPARE(json.status, 0);
+        QList<QJsonObject> discs;
+        for (const QByteArray &line : json.out.split('\n')) {
+            if (!line.isEmpty())
+                discs << QJsonDocument::fromJson(line).object();
+        }
+        QCOMPARE(discs.size(), 5);
+        const auto figures = [](const QJsonObject &disc) {
+            return QVariantList{disc["number"].toVariant(),     disc["label"].toString(),
+                                disc["files"].toInteger(),      disc["bytes"].toInteger(),
+                                disc["source_kind"].toString(), disc["source"].toVariant()};
+        };
+        const QVariant null = QVariant::fromValue(nullptr);
+        QCOMPARE(figures(discs[0]), QVariantList({null, "OLD", 2, 1, "unrecorded", null}));
+        QCOMPARE(figures(discs[1]), QVariantList({null, "ISOIMAGE", 1, 4, "unrecorded", null}));
+        QCOMPARE(figures(discs[2]), QVariantList({1, "ISOIMAGE", 1, 10, "image", images[0]->imagePath()}));
+        QCOMPARE(figures(discs[3]), QVariantList({2, "ISOIMAGE", 2, 30, "image", images[1]->imagePath()}));
+        QCOMPARE(figures(discs[4]), QVariantList({null, "LATER", 1, 0, "unrecorded", null}));
+        QVERIFY(discs[0]["added"].isNull() && discs[0]["identity"].isNull());
+        for (int i : {2, 3}) {
+            QVERIFY2(discs[i]["identity"].toString().startsWith("iso9660 UUID=") &&
+                         discs[i]["identity"].toString().endsWith(QString(" VOLUME_SET_ID=SET%1").arg(i - 2)),
+                     qPrintable(discs[i]["identity"].toString()));
+            QVERIFY(QDateTime::fromString(discs[i]["added"].toString(), Qt::ISODate).isValid());
+        }
+
+        // The text and csv forms of the same discs.
+        const QList<Row> csv = parseCsv(run({"discs", "-c", older, "-f", "csv"}).out);
+        QCOMPARE(csv.size(), 6);
+        QCOMPARE(csv[0],
+                 Row({"Number", "Label", "Files", "Bytes", "Added", "Identity", "Source Kind", "Source"}));
+        QCOMPARE(csv[1], Row({"", "OLD", "2", "1", "", "", "unrecorded", ""}));
+        QCOMPARE(csv[4], Row({"2", "ISOIMAGE", "2", "30", discs[3]["added"].toString(),
+                              discs[3]["identity"].toString(), "image", images[1]->imagePath()}));
+        const QList<QByteArray> text = run({"discs", "-c", older}).out.split('\n');
+        QCOMPARE(text[3], ("2\tISOIMAGE\t2\t30\t" + discs[3]["added"].toString() + '\t' +
+                           discs[3]["identity"].toString() + "\timage " + images[1]->imagePath())
+                              .toUtf8());
+        QCOMPARE(run({"export", "-c", older, "--disc", "2"}).said(),
+                 "0 ISOIMAGE: F0.TXT\nISOIMAGE: F1.TXT\n");
+        checkFailed(run({"export", "-c", older, "--disc", "ISOIMAGE"}), {"'ISOIMAGE' names 3 discs: "});
+    }
+
+    // remove and rename, each in one transaction, leave the search (the window's, and the program's in
+    // every form) equal to a brute-force reading of the table, with the search index up to date and the
+    // record of the discs sound; a DISC is a number or a label that names exactly one disc, else nothing
+    // is changed and the candidates are named. search and export --disc take exactly one disc's rows.
+    void removeAndRename()
+    {
+        const QString catalogue = newCatalogue("discs.mdb");
+        QVERIFY(CatalogueFiles::exec(catalogue,
+                                     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) "
+                                     "VALUES ('OLD', 'old1.txt', 'OLD: old1.txt', '1'), ('OLD', "
+                                     "'Ärger.doc', 'OLD: Ärger.doc', '2')"));
+        const auto makeDisc = [&](const QString &name, int files) {
+            const QString dir = m_dir.filePath("tree-" + name);
+            QVERIFY(QDir().mkpath(dir + "/sub"));
+            for (int i = 0; i < files; ++i) {
+                QFile file(dir + (i % 2 ? "/sub/" : "/") + QString("%1-file%2.txt").arg(name).arg(i));
+                QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(i, 'x')) == i);
+            }
+        };
+        for (const auto &[name, files] : {std::pair{"one", 40}, std::pair{"two", 30}, std::pair{"three", 20}})
+            makeDisc(name, files);
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "SAME", m_dir.filePath("tree-one")}).said(), "0 ");
+        {
+            SqliteConnection db(catalogue);
+            QVERIFY(CatalogueIndex::Refresh(db.handle())); // the rows so far indexed, the later ones not
+        }
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "SAME", m_dir.filePath("tree-two")}).said(), "0 ");
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "OTHER", m_dir.filePath("tree-three")}).said(),
+                 "0 ");
+
+        const QStringList phrases = {"", "file1", "ÄRGER", "%2.t_t", "one-", "zzz"};
+        const auto searchesEqualTheTable = [&] {
+            for (const QString &phrase : phrases) {
+                QList<Row> expected;
+                const PhraseMatcher matcher(phrase);
+                for (const Row &row : catalogueRows(catalogue)) {
+                    if (matcher.matches(row[0].toStdString()))
+                        expected << row;
+                }
+                QCOMPARE(searchRows(catalogue, phrase), expected);
+                QCOMPARE(parseCsv(run({"search", "-c", catalogue, "-f", "csv", "--", phrase}).out).mid(1),
+                         expected);
+            }
+            QCOMPARE(CatalogueFiles::discProblems(catalogue), QString());
+        };
+        searchesEqualTheTable();
+
+        // Names that do not name exactly one disc change nothing.
+        const QByteArray before = run({"export", "-c", catalogue, "-f", "csv"}).out;
+        checkFailed(run({"remove", "-c", catalogue, "OTHER", "SAME"}),
+                    {"'SAME' names 2 discs: disc 1 'SAME' (directory " + m_dir.filePath("tree-one")});
+        checkFailed(run({"rename", "-c", catalogue, "9", "X"}), {"no disc '9'"});
+        checkFailed(run({"remove", "-c", catalogue, "OLD", "NONE"}), {"no disc 'NONE'"});
+        QCOMPARE(run({"export", "-c", catalogue, "-f", "csv"}).out, before);
+
+        // One disc's rows.
+        const auto discRows = [&](const QString &label) { return catalogueRows(catalogue, label); };
+        checkFormats({"export", "-c", catalogue, "--disc", "OTHER"}, discRows("OTHER"), 0);
+        checkFormats({"export", "-c", catalogue, "--disc", "OLD"}, discRows("OLD"), 0);
+        QCOMPARE(parseCsv(run({"export", "-c", catalogue, "-f", "csv", "--disc", "2"}).out).size(), 31);
+        QList<Row> twoFile1;
+        for (const Row &row :
+             parseCsv(run({"export", "-c", catalogue, "-f", "csv", "--disc", "2"}).out).mid(1)) {
+            if (PhraseMatcher("file1").matches(row[0].toStdString()))
+                twoFile1 << row;
+        }
+        QCOMPARE(twoFile1.size(), 11);
+        checkFormats({"search", "-c", catalogue, "--disc", "2", "file1"}, twoFile1, 0);
+
+        // Removed: the rows of disc 1 (indexed) and of the unrecorded OLD rows; the other disc named SAME
+        // is then the only one.
+        const auto added = [&](int number) {
+            return CatalogueFiles::value(
+                       catalogue, QString("SELECT Added FROM QuillaryDisc WHERE Number = %1").arg(number))
+                .toString()
+                .toUtf8();
+        };
+        QCOMPARE(run({"remove", "-c", catalogue, "1", "OLD"}).said(),
+                 "0 removed disc 1 'SAME' (directory " + m_dir.filePath("tree-one").toUtf8() + ", added " +
+                     added(1) + "): 40 files\nremoved the unrecorded disc 'OLD' (rows 1-2): 2 files\n");
+        QCOMPARE(CatalogueFiles::value(catalogue, "SELECT count(*) FROM Quillary"), 50);
+        searchesEqualTheTable();
+        QCOMPARE(run({"check", "-c", catalogue}).said(), "0 integrity: ok\nsearch index: up to date\n");
+
+        // Renamed: the label and the label part of every stored path.
+        QCOMPARE(run({"rename", "-c", catalogue, "SAME", "New: Label"}).said(),
+                 "0 renamed disc 2 'SAME' (directory " + m_dir.filePath("tree-two").toUtf8() + ", added " +
+                     added(2) + ") to 'New: Label': 30 files\n");
+        const QList<Row> renamed = discRows("New: Label");
+        QCOMPARE(renamed.size(), 30);
+        for (const Row &row : renamed)
+            QVERIFY2(row[1] == "New: Label" &&
+                         (row[2] == "New: Label: " + row[0] || row[2] == "New: Label: sub/" + row[0]),
+                     qPrintable(row[2]));
+        QCOMPARE(discRows("SAME"), QList<Row>());
+        QVERIFY(run({"discs", "-c", catalogue}).out.startsWith("2\tNew: Label\t30\t435\t"));
+        searchesEqualTheTable();
+        QCOMPARE(run({"check", "-c", catalogue}).said(), "0 integrity: ok\nsearch index: up to date\n");
+    }
+
+    // add refuses a medium catalogued already (an image by its identity, a directory by its label and
+    // files), names the disc there and goes on with the other sources: exit 1 when only refusals
+    // happened, 2 when a source failed. --again stores it as another disc; --replace puts the files in
+    // place of that disc's rows, in one transaction, keeping its number, and says what changed.
+    void addRefusesWhatIsCatalogued()
+    {
+        IsoImage image("RESCUE");
+        QVERIFY(image.addFile("BOOT.BIN", "boot"));
+        if (!image.build())
+            QSKIP(qPrintable(image.skipReason()));
+        const QString tree = m_dir.filePath("refused-tree"), gone = m_dir.filePath("gone");
+        QVERIFY(QDir().mkpath(tree + "/sub"));
+        const auto write = [&](const QString &name, const QByteArray &content) {
+            QFile file(tree + '/' + name);
+            return file.open(QIODevice::WriteOnly) && file.write(content) == content.size();
+        };
+        QVERIFY(write("same.txt", "1") && write("changed.txt", "22") && write("sub/gone.txt", "333"));
+        const QString catalogue = newCatalogue("refused.mdb");
+        QCOMPARE(run({"add", "-c", catalogue, image.imagePath()}).said(), "0 ");
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "TREE", tree}).said(), "0 ");
+        const QList<Row> before = catalogueRows(catalogue);
+
+        const auto refusal = [&](const QString &source, const QString &disc) {
+            return source + ": already in the catalogue as " + disc;
+        };
+        const QString first = "disc 1 'RESCUE' (image " + image.imagePath();
+        const QString second = "disc 2 'TREE' (directory " + tree;
+        const Run refused = run({"add", "-c", catalogue, "--label", "TREE", tree, image.imagePath()});
+        QCOMPARE(refused.said(), "1 ");
+        QCOMPARE(refused.messages().size(), 2);
+        QVERIFY2(refused.messages()[0].startsWith(refusal(tree, second)), qPrintable(refused.err));
+        QVERIFY2(refused.messages()[1].startsWith(refusal(image.imagePath(), first)),
+                 qPrintable(refused.err));
+        checkFailed(run({"add", "-c", catalogue, image.imagePath(), gone}),
+                    {refusal(image.imagePath(), first), gone});
+        QCOMPARE(catalogueRows(catalogue), before);
+
+        QCOMPARE(run({"add", "-c", catalogue, "--again", image.imagePath()}).said(), "0 ");
+        QCOMPARE(CatalogueFiles::value(catalogue,
+                                       "SELECT count(DISTINCT Identity) || ' of ' || count(*) FROM "
+                                       "QuillaryDisc WHERE Identity IS NOT NULL"),
+                 "1 of 2");
+
+        // The tree rewritten: a file added, one gone, one changed in size; the same one unchanged.
+        QVERIFY(QFile::remove(tree + "/sub/gone.txt") && write("changed.txt", "4444") &&
+                write("new.txt", ""));
+        const Run replaced = run({"add", "-c", catalogue, "--replace", "--label", "TREE", tree});
+        QCOMPARE(replaced.status, 0);
+        QCOMPARE(replaced.err, QString());
+        const QString added =
+            CatalogueFiles::value(catalogue, "SELECT Added FROM QuillaryDisc WHERE Number = 2").toString();
+        QCOMPARE(QString::fromUtf8(replaced.out),
+                 tree + ": replaced " + second + ", added " + added +
+                     "): 1 added, 1 removed, 1 changed\n+ TREE: new.txt\n- TREE: sub/gone.txt\n~ TREE: "
+                     "changed.txt\n");
+        // Disc 2 holds exactly what a fresh add of the tree stores; the other discs are as they were.
+        const QString fresh = newCatalogue("fresh.mdb");
+        QCOMPARE(run({"add", "-c", fresh, "--label", "TREE", tree}).said(), "0 ");
+        QCOMPARE(parseCsv(run({"export", "-c", catalogue, "--disc", "2", "-f", "csv"}).out),
+                 parseCsv(run({"export", "-c", fresh, "-f", "csv"}).out));
+        QCOMPARE(catalogueRows(catalogue, "RESCUE").size(), 2);
+        QCOMPARE(CatalogueFiles::discProblems(catalogue), QString());
+        const QList<QByteArray> discs = run({"discs", "-c", catalogue}).out.split('\n');
+        QVERIFY2(discs.size() == 4 && discs[0].startsWith("1\tRESCUE\t1\t4\t") &&
+                     discs[1].startsWith("3\tRESCUE\t1\t4\t") && discs[2].startsWith("2\tTREE\t3\t5\t"),
+                 discs.join('|').constData());
+        // Unchanged files are refused again; --again and --replace do not go together.
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "TREE", tree}).status, 1);
+        QCOMPARE(run({"add", "-c", catalogue, "--again", "--replace", tree}).status, 2);
+        // The rows replaced are noted by the index's triggers; check finds the index sound.
+        QCOMPARE(run({"check", "-c", catalogue}).said(),
+                 "0 integrity: ok\nsearch index: brought up to date\n");
+    }
+
+    // duplicates: files of the same name and size on two or more discs (a disc no record claims
+    // included), grouped, biggest first; copies on one disc alone are none; exit 1 when there are none.
+    void duplicates()
+    {
+        const QString catalogue = newCatalogue("duplicates.mdb");
+        QCOMPARE(run({"duplicates", "-c", catalogue}).said(), "1 ");
+        QVERIFY(CatalogueFiles::exec(
+            catalogue, "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) VALUES "
+                       "('A', 'big.iso', 'A: big.iso', '5000'), ('A', 'same.txt', 'A: same.txt', '10'), "
+                       "('A', 'twice.txt', 'A: twice.txt', '1'), ('A', 'twice.txt', 'A: d/twice.txt', '1'), "
+                       "('B', 'big.iso', 'B: big.iso', '5000'), ('B', 'same.txt', 'B: same.txt', '11'), "
+                       "('A', 'same.txt', 'A: e/same.txt', '10')"));
+        const QString tree = m_dir.filePath("dup-tree");
+        QVERIFY(QDir().mkpath(tree));
+        QFile file(tree + "/same.txt");
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write("0123456789") == 10);
+        file.close();
+        QCOMPARE(run({"add", "-c", catalogue, "--label", "C", tree}).said(), "0 ");
+        QCOMPARE(run({"duplicates", "-c", catalogue}).said(),
+                 "0 5000\tbig.iso\n\t-\tA: big.iso\n\t-\tB: big.iso\n10\tsame.txt\n\t-\tA: same.txt\n\t-\tA: "
+                 "e/same.txt\n\t1\tC: same.txt\n");
+        const QJsonObject first =
+            QJsonDocument::fromJson(run({"duplicates", "-c", catalogue, "-f", "json"}).out.split('\n')[1])
+                .object();
+        QCOMPARE(first["size"].toInteger(), 10);
+        QCOMPARE(first["copies"].toArray().last().toObject()["disc"].toInteger(), 1);
+        QVERIFY(first["copies"].toArray().first().toObject()["disc"].isNull());
+        QCOMPARE(parseCsv(run({"duplicates", "-c", catalogue, "-f", "csv"}).out).size(), 6);
+        // Once one copy of big.iso is gone, it is no duplicate.
+        QCOMPARE(run({"remove", "-c", catalogue, "B"}).status, 0);
+        QVERIFY(!run({"duplicates", "-c", catalogue}).out.contains("big.iso"));
+    }
+
+    // search --min-size and --max-size: bounds in bytes, K, M and G counting 1024, 1024^2 and 1024^3.
+    void searchBySize()
+    {
+        const QString catalogue = newCatalogue("sizes.mdb");
+        QVERIFY(CatalogueFiles::exec(
+            catalogue, "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize) VALUES "
+                       "('S', 'a', 'S: a', '1023'), ('S', 'b', 'S: b', '1024'), ('S', 'c', 'S: c', "
+                       "'1025'), ('S', 'd', 'S: d', '3221225472'), ('S', 'e', 'S: e', ' ')"));
+        QCOMPARE(run({"search", "-c", catalogue, "--max-size", "1K", ""}).said(), "0 S: a\nS: b\nS: e\n");
+        QCOMPARE(run({"search", "-c", catalogue, "--min-size=1k", "--max-size", "2M", ""}).said(),
+                 "0 S: b\nS: c\n");
+        QCOMPARE(run({"search", "-c", catalogue, "--min-size", "3G", ""}).said(), "0 S: d\n");
+        QCOMPARE(run({"search", "-c", catalogue, "--min-size", "3G", "a"}).said(), "1 ");
+        const QJsonObject row =
+            QJsonDocument::fromJson(run({"search", "-c", catalogue, "-f", "json", "d"}).out).object();
+        QCOMPARE(row["FileSize"].toInteger(), 3221225472);
+        QVERIFY(QJsonDocument::fromJson(run({"search", "-c", catalogue, "-f", "json", "e"}).out)
+                    .object()["FileSize"]
+                    .isNull());
+        for (const char *size : {"1T", "-1", "K", "1.5M"})
+            QCOMPARE(run({"search", "-c", catalogue, "--max-size", size, "a"}).status, 2);
+        QCOMPARE(run({"export", "-c", catalogue, "--min-size", "1"}).status, 2);
+    }
+
     void add_imageWithALoop_storesTheRest()
     {
         IsoImage disc("LOOPS");

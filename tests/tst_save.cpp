@@ -314,6 +314,102 @@ private Q_SLOTS:
         }
     }
 
+    // The save records its disc in the transaction of each commit group: a save killed in the middle
+    // leaves a disc that owns exactly the rows kept, or no disc when no row was kept; in a catalogue made
+    // before the table of discs too, which the save adds.
+    void crashLeavesNoDiscWithoutItsRows_data()
+    {
+        QTest::addColumn<bool>("older");
+        QTest::addColumn<int>("commitInterval");
+        QTest::addColumn<int>("kept");
+        QTest::newRow("commit per record") << false << 0 << 299;
+        QTest::newRow("one group") << false << 3600000 << 0;
+        QTest::newRow("older catalogue, commit per record") << true << 0 << 299;
+        QTest::newRow("older catalogue, one group") << true << 3600000 << 0;
+    }
+    void crashLeavesNoDiscWithoutItsRows()
+    {
+        QFETCH(bool, older);
+        QFETCH(int, commitInterval);
+        QFETCH(int, kept);
+        QVERIFY(older ? createOlder() : create());
+        QVERIFY(CatalogueFiles::exec(m_path, "INSERT INTO Quillary (CDLabel, FileName) VALUES ('OLD', 'a')"));
+        scan(1000);
+        Killer killer;
+        CatalogueSave save(killer, {commitInterval});
+        save.RecordDisc({QString(), "image", "/images/one.iso", "iso9660 UUID=2020-01-02-03-04-05-06"});
+        const pid_t child = fork();
+        if (child == 0)
+            ::_exit(save.SaveFileList(m_path, objScannedFiles()));
+        int status = 0;
+        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(value(m_path, "SELECT count(*) FROM Quillary"), kept + 1);
+        qint64 claimed = -1;
+        QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
+        QCOMPARE(claimed, kept);
+        if (kept > 0)
+            QCOMPARE(value(m_path,
+                           "SELECT group_concat(Number || '|' || Label || '|' || SourcePath || '|' || "
+                           "Identity) FROM QuillaryDisc"),
+                     "1|DISC01|/images/one.iso|iso9660 UUID=2020-01-02-03-04-05-06");
+        QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
+    }
+
+    // A disc's rows replaced in one transaction: a replace killed in the middle leaves the disc as it was.
+    void crashDuringAReplaceKeepsTheDisc()
+    {
+        QVERIFY(create());
+        const QStringList rows = scan(100);
+        Killer killer; // stops at record 300 only
+        CatalogueSave first(killer);
+        first.RecordDisc({QString(), "directory", "/discs/one", QString()});
+        QVERIFY(first.SaveFileList(m_path, objScannedFiles()) && first.DiscNumber() == 1);
+        scan(1000);
+        CatalogueSave replace(killer, {0});
+        replace.RecordDisc({QString(), "directory", "/discs/one", QString()});
+        replace.ReplaceDisc(1, {{1, 100}});
+        const pid_t child = fork();
+        if (child == 0)
+            ::_exit(replace.SaveFileList(m_path, objScannedFiles()));
+        int status = 0;
+        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
+        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QCOMPARE(stored(), rows);
+        qint64 claimed = 0;
+        QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
+        QCOMPARE(claimed, 100);
+        QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
+    }
+
+    // The window records each disc it saves, beside rows and texts that stay exactly as they were: one
+    // disc per save, claiming exactly its rows however many groups it took, labelled as its rows.
+    void windowRecordsEachDiscItSaves()
+    {
+        TestSeams::CommitIntervalMs() = 0;
+        QVERIFY(createOlder());
+        const QStringList expected = scan(50);
+        click();
+        click();
+        QCOMPARE(m_messages, QStringList());
+        QCOMPARE(stored(), expected + expected);
+        QCOMPARE(state(), QStringList({"Files Save: 50", "File Saved:", " FILE50.TXT", "50/50"}));
+        qint64 claimed = 0;
+        QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
+        QCOMPARE(claimed, 100);
+        QCOMPARE(value(m_path,
+                       "SELECT group_concat(d.Number || ':' || d.Label || ':' || r.FirstRow || '-' || "
+                       "r.LastRow, ' ') FROM QuillaryDisc AS d JOIN QuillaryDiscRows AS r ON r.Disc = "
+                       "d.Number"),
+                 "1:DISC01:1-50 2:DISC01:51-100");
+        // The tables the save added are those a new catalogue has.
+        const QString tables = "SELECT group_concat(sql, ';') FROM (SELECT sql FROM sqlite_master WHERE name "
+                               "LIKE 'QuillaryDisc%' ORDER BY name)";
+        const QString shipped = m_dir->filePath("shipped.mdb");
+        QVERIFY(CatalogueFile::CreateFromSchemaFile(shipped, kSchema));
+        QCOMPARE(value(m_path, tables), value(shipped, tables));
+    }
+
     // The window leaves the search index to the time it is idle: a search right after a save, before
     // any index work, while the work is half done, and after it, finds exactly the rows saved; a
     // second save while the work is under way is not held off by it, and the index ends up covering
@@ -424,6 +520,17 @@ private Q_SLOTS:
 
 private:
     bool create() { return CatalogueFile::CreateFromSchemaFile(m_path, kSchema); }
+    // A catalogue as the program shipped before it recorded discs: the schema without the table of discs.
+    bool createOlder()
+    {
+        QFile file(kSchema);
+        if (!file.open(QIODevice::ReadOnly))
+            return false;
+        QString script = QString::fromUtf8(file.readAll());
+        const qsizetype from = script.indexOf("-- ===== Discs"), to = script.indexOf("-- ===== Search index");
+        return from > 0 && to > from &&
+               CatalogueFile::CreateFromScript(m_path, script.remove(from, to - from));
+    }
     QStringList stored() const { return value(m_path, kRows).toString().split(u'\n', Qt::SkipEmptyParts); }
     int watermark() const { return value(m_path, "SELECT Watermark FROM QuillarySearchState").toInt(); }
     void click() { QTest::mouseClick(button(), Qt::LeftButton); }

@@ -77,6 +77,7 @@ private:
     bool m_blnBusy = false;
     qint32 lngFileCount = 0;
     QString strCurrentCDLabel;
+    QString m_scannedRoot; // the drive root the list was made from, for the record of the disc
     int m_currentTab = 0;
     // The display of the long commands (labels, bars and lists, pushed at most every 50 ms).
     WindowDisplay m_display;

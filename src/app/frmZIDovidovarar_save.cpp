@@ -4,8 +4,9 @@
 #include "app/IdleIndexing.h"
 #include "app/MessageBox.h"
 #include "catalogue/clsFileColl.h"
+#include "db/Catalogue.h"
 #include "db/CatalogueSave.h"
-#include "db/CompactCatalogue.h"
+#include "drives/Drives.h"
 #include "settings/modConstant.h"
 #include "settings/modFunction.h"
 #include "testing/TestSeams.h"
@@ -109,11 +110,15 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     settings.updateIndex = false; // done while the window is idle afterwards
     settings.commitIntervalMs = TestSeams::CommitIntervalMs().value_or(settings.commitIntervalMs);
     settings.lockAllowanceMs = TestSeams::LockAllowanceMs().value_or(settings.lockAllowanceMs);
+    const Catalogue catalogue(modFunction::DefaultDatabasePath());
     CatalogueSave save(*m_save, settings);
+    // The disc is recorded beside its rows; the window says nothing of it.
+    const Drives::MediumSource medium = Drives::SourceOfDirectory(m_scannedRoot);
+    save.RecordDisc({QString(), medium.kind, medium.path, medium.identity});
     m_save->start();
     QString failure;
     try {
-        if (!save.SaveFileList(modFunction::DefaultDatabasePath(), objScannedFiles()))
+        if (!catalogue.Save(save, objScannedFiles()))
             failure = save.FailureText();
     } catch (const std::exception &e) {
         failure = QString::fromLocal8Bit(e.what());
@@ -124,7 +129,7 @@ void frmZIDovidovarar::cmdAddToDB_Click()
     if (failure.isEmpty()) {
         // Its result is not shown: a catalogue that could not be compacted is still complete. The
         // index work for the new rows follows while the window is idle, and compacts again after it.
-        CatalogueCompaction::CompactCatalogue(modFunction::DefaultDatabasePath());
+        catalogue.Compact();
         m_indexing->schedule();
     }
 

@@ -141,7 +141,8 @@ void frmZIDovidovarar::cmdTakeBackup_Click()
     DirectoryWalker walker(objScannedFiles(), *m_scan);
     walker.setLabel(strCurrentCDLabel);
     m_scan->metNotReady = false;
-    walker.ScanDirectory(driveText.trimmed());
+    m_scannedRoot = driveText.trimmed();
+    walker.ScanDirectory(m_scannedRoot);
 
     m_scan->showPending();
     m_display.flush();

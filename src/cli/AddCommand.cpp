@@ -3,11 +3,8 @@
 #include "cli/Commands.h"
 
 #include "cli/DiscSource.h"
-#include "db/CDatabase.h"
-#include "db/CatalogueCheck.h"
-#include "db/CatalogueIndex.h"
+#include "db/Catalogue.h"
 #include "db/CatalogueSave.h"
-#include "db/CompactCatalogue.h"
 #include "db/Sqlite.h"
 
 #include <QElapsedTimer>
@@ -138,14 +135,14 @@ int RunAdd(const Options &options)
     // The catalogue must open before any disc is read: a list that cannot be stored is not made. Nor
     // is one stored into a damaged file, where a disc may be written and never be found again.
     {
-        const std::unique_ptr<CDatabase> db = OpenCatalogue(path, true);
+        const std::unique_ptr<Catalogue> db = OpenCatalogue(path, true);
         if (!db)
             return kTrouble;
         // A check that cannot finish in time (a very large catalogue) leaves damage to the save's own
         // statements.
         QStringList problems;
         CDatabaseError error;
-        if (CatalogueCheck::Integrity(*db, &problems, &error, kIntegrityCheckMs) && !problems.isEmpty()) {
+        if (db->Integrity(&problems, &error, kIntegrityCheckMs) && !problems.isEmpty()) {
             const QString problem =
                 problems.first().remove(QStringLiteral("*** in database main ***")).simplified();
             Error(
@@ -155,8 +152,15 @@ int RunAdd(const Options &options)
         }
     }
 
+    Catalogue catalogue(path);
+    if (!catalogue.Open()) {
+        CatalogueError(QString(), catalogue.LastError(), path, CatalogueTask::Saving);
+        return kTrouble;
+    }
     Progress progress;
+    OutputStream out;
     int status = kSuccess;
+    bool refused = false;
     bool anySaved = false;
     bool damaged = false;
     for (const QString &sourcePath : options.arguments) {
@@ -193,13 +197,46 @@ int RunAdd(const Options &options)
             continue;
         }
 
-        progress.startSaving(files.Count());
         SaveSettings settings;
         settings.updateIndex = false; // once for all the sources, below
         CatalogueSave save(progress, settings);
+        const Drives::MediumSource medium = source->Medium();
+        save.RecordDisc({label, medium.kind, medium.path, medium.identity});
+        // A medium catalogued already is stored again only when asked to.
+        Catalogue::Disc there;
+        Catalogue::Changes changes;
+        bool catalogued = !options.again && catalogue.FindCatalogued(medium.identity, label, files, &there);
+        if (!catalogued && options.replace) {
+            // A disc rewritten since (a new identity, other files) is the one disc with its label.
+            QString problem;
+            catalogued = catalogue.FindDisc(label, &there, &problem);
+            if (!catalogued && problem.contains(QStringLiteral(" discs: "))) {
+                progress.clear();
+                Error(sourcePath + QStringLiteral(": ") + problem + QStringLiteral("; nothing was added"));
+                refused = true;
+                continue;
+            }
+        }
+        if (catalogued && !options.replace) {
+            progress.clear();
+            Error(sourcePath +
+                  QStringLiteral(": already in the catalogue as %1; nothing was added (--again "
+                                 "adds it as another disc, --replace brings that disc up to date)")
+                      .arg(Catalogue::DescribeDisc(there)));
+            refused = true;
+            continue;
+        }
+        if (catalogued) {
+            if (!catalogue.CompareDisc(there, files, &changes)) {
+                failed(DescribeCatalogueError(catalogue.LastError(), path, CatalogueTask::Reading));
+                continue;
+            }
+            save.ReplaceDisc(there.number, there.ranges);
+        }
+        progress.startSaving(files.Count());
         QString failure;
         try {
-            if (!save.SaveFileList(path, files))
+            if (!catalogue.Save(save, files))
                 failure = save.FailureText();
         } catch (const std::exception &e) {
             failure = QString::fromLocal8Bit(e.what());
@@ -221,19 +258,35 @@ int RunAdd(const Options &options)
             continue;
         }
         progress.done(save.SavedCount());
+        if (catalogued) {
+            out.Append(QStringLiteral("%1: replaced %2: %3 added, %4 removed, %5 changed")
+                           .arg(sourcePath, Catalogue::DescribeDisc(there), Grouped(changes.added.size()),
+                                Grouped(changes.removed.size()), Grouped(changes.changed.size())));
+            out.EndLine();
+            for (const auto &[mark, list] :
+                 {std::pair{"+ ", &changes.added}, std::pair{"- ", &changes.removed},
+                  std::pair{"~ ", &changes.changed}}) {
+                for (const QString &file : *list) {
+                    out.Append(QLatin1StringView(mark) + file);
+                    out.EndLine();
+                }
+            }
+        }
     }
     if (anySaved && !damaged) {
         // Silent, as after the window's save: a catalogue whose index lags, or that cannot be
         // compacted, is still complete and searched exactly.
         {
-            CDatabase db(path);
-            if (CatalogueIndex::Backlog(db.Handle()) > kIndexBacklogRows)
-                CatalogueIndex::Refresh(db.Handle(), [&] { progress.Working(); });
+            Catalogue db(path);
+            if (db.Open() && db.IndexBacklog() > kIndexBacklogRows)
+                db.RefreshIndex([&] { progress.Working(); });
             progress.clear();
         }
-        CatalogueCompaction::CompactCatalogue(path);
+        catalogue.Compact();
     }
-    return status;
+    if (!out.Finish())
+        return kTrouble;
+    return status == kSuccess && refused ? kNothingFound : status;
 }
 
 } // namespace Cli

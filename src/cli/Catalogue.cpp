@@ -29,14 +29,14 @@ QString CataloguePath(const Options &options)
     return path;
 }
 
-std::unique_ptr<CDatabase> OpenCatalogue(const QString &path, bool forWriting)
+std::unique_ptr<Catalogue> OpenCatalogue(const QString &path, bool forWriting)
 {
-    auto db = std::make_unique<CDatabase>(path, SqliteConnection::Access::ReadWrite);
-    if (!db->IsOpen() && !forWriting) {
+    auto db = std::make_unique<Catalogue>(path);
+    if (!db->Open(SqliteConnection::Access::ReadWrite) && !forWriting) {
         const int code = db->LastError().primaryCode();
         if (code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_CANTOPEN) {
-            auto readOnly = std::make_unique<CDatabase>(path, SqliteConnection::Access::ReadOnly);
-            if (readOnly->IsOpen())
+            auto readOnly = std::make_unique<Catalogue>(path);
+            if (readOnly->Open(SqliteConnection::Access::ReadOnly))
                 return readOnly;
         }
     }
@@ -48,7 +48,7 @@ std::unique_ptr<CDatabase> OpenCatalogue(const QString &path, bool forWriting)
     return db;
 }
 
-std::unique_ptr<CDatabase> OpenCatalogue(const Options &options, bool forWriting, QString *path)
+std::unique_ptr<Catalogue> OpenCatalogue(const Options &options, bool forWriting, QString *path)
 {
     *path = CataloguePath(options);
     return path->isEmpty() ? nullptr : OpenCatalogue(*path, forWriting);

@@ -2,21 +2,20 @@
 #include "cli/Commands.h"
 
 #include "cli/Output.h"
-#include "db/CatalogueCheck.h"
 
 namespace Cli {
 
 int RunCheck(const Options &options)
 {
     QString path;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, true, &path);
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
     if (!db)
         return kTrouble;
 
     // A file that SQLite opens is not yet a catalogue: an empty file is an empty database to it.
     CDatabaseError error;
     QStringList problems;
-    if (!CatalogueCheck::IsCatalogue(*db, &error) || !CatalogueCheck::Integrity(*db, &problems, &error)) {
+    if (!db->IsCatalogue(&error) || !db->Integrity(&problems, &error)) {
         CatalogueError(QStringLiteral("The catalogue could not be checked."), error, path,
                        CatalogueTask::Reading);
         return kTrouble;
@@ -38,7 +37,7 @@ int RunCheck(const Options &options)
 
     QString line;
     QString finding;
-    switch (CatalogueCheck::CompleteIndex(*db, &error, &finding)) {
+    switch (db->CompleteIndex(&error, &finding)) {
     case CatalogueCheck::Index::None:
         // An older catalogue: searches read every name, which finds the same files.
         line = QStringLiteral("search index: none (every search reads all names)");

@@ -2,7 +2,7 @@
 // The tool's commands, one file each, and the catalogue they share.
 
 #include "cli/Options.h"
-#include "db/CDatabase.h"
+#include "db/Catalogue.h"
 
 #include <QString>
 
@@ -17,10 +17,10 @@ QString CataloguePath(const Options &options);
 // Opens the catalogue at path. A command that only reads opens it for reading and writing all the same
 // where it can (so that SQLite can finish a writer's interrupted transaction), and read-only where it
 // cannot. On failure writes why and returns null.
-std::unique_ptr<CDatabase> OpenCatalogue(const QString &path, bool forWriting);
+std::unique_ptr<Catalogue> OpenCatalogue(const QString &path, bool forWriting);
 
 // The catalogue the options name, open, with its path in *path: CataloguePath, then OpenCatalogue.
-std::unique_ptr<CDatabase> OpenCatalogue(const Options &options, bool forWriting, QString *path);
+std::unique_ptr<Catalogue> OpenCatalogue(const Options &options, bool forWriting, QString *path);
 
 // The catalogue failure in the user's words.
 void CatalogueError(const QString &what, const CDatabaseError &error, const QString &path,
@@ -31,5 +31,8 @@ int RunAdd(const Options &options);
 int RunDiscs(const Options &options);
 int RunExport(const Options &options);
 int RunCheck(const Options &options);
+int RunRemove(const Options &options);
+int RunDuplicates(const Options &options);
+int RunRename(const Options &options);
 
 } // namespace Cli

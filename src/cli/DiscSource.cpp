@@ -91,6 +91,7 @@ public:
     }
 
     QString ErrorText() const override { return m_error; }
+    Drives::MediumSource Medium() const override { return Drives::SourceOfDirectory(m_root); }
 
 private:
     QString m_given; // as the command line names it
@@ -102,7 +103,12 @@ private:
 class ImageSource : public DiscSource
 {
 public:
-    bool Open(const QString &path) { return m_image.Open(path); }
+    bool Open(const QString &path)
+    {
+        m_path = QFileInfo(path).absoluteFilePath();
+        return m_image.Open(path);
+    }
+    Drives::MediumSource Medium() const override { return Drives::SourceOfMedium(m_path); }
 
     QString DefaultLabel() const override { return m_image.VolumeLabel(); }
 
@@ -116,6 +122,7 @@ public:
 
 private:
     DiscImage m_image;
+    QString m_path;
 };
 
 } // namespace

@@ -4,6 +4,7 @@
 // a disc image.
 
 #include "catalogue/clsFileColl.h"
+#include "drives/Drives.h"
 #include "scan/DirectoryWalker.h"
 
 #include <QString>
@@ -26,6 +27,8 @@ public:
     // What a List() that succeeded left out of the disc, in a message that names the source; empty when
     // nothing was.
     virtual QString LeftOutText() const { return {}; }
+    // Where the disc is read from and its identity, as the catalogue records the disc.
+    virtual Drives::MediumSource Medium() const = 0;
 
     // The source for the path given on the command line; null, with *error saying why (naming the
     // path), when it is

@@ -1,45 +1,18 @@
 // quillary-cli export [--disc LABEL] and quillary-cli discs: the catalogue read in one transaction.
 #include "cli/Commands.h"
 
-#include "db/Sqlite.h"
-
-#include <cstdio>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 namespace Cli {
 
 namespace {
 
-// Ends the read transaction however the command ends.
-struct ReadTransaction
-{
-    explicit ReadTransaction(sqlite3 *db)
-        : db(db), open(sqlite3_exec(db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
-    {}
-    ~ReadTransaction()
-    {
-        if (open)
-            sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
-    }
-    sqlite3 *db;
-    bool open;
-};
-
 // Says why the catalogue at path could not be read; the command's exit status.
-int unreadable(sqlite3 *db, const QString &path)
+int unreadable(const CDatabaseError &error, const QString &path)
 {
-    CatalogueError(QStringLiteral("The catalogue could not be read."), SqliteError(db), path,
-                   CatalogueTask::Reading);
+    CatalogueError(QStringLiteral("The catalogue could not be read."), error, path, CatalogueTask::Reading);
     return kTrouble;
-}
-
-// Prepares select over Quillary with its rows in the order they were added (a table without row IDs
-// in its own order).
-bool prepareInTableOrder(sqlite3 *db, const std::string &select, SqliteStatement &rows)
-{
-    return rows.prepare(db, select + " ORDER BY rowid") || rows.prepare(db, select);
 }
 
 } // namespace
@@ -47,89 +20,259 @@ bool prepareInTableOrder(sqlite3 *db, const std::string &select, SqliteStatement
 int RunExport(const Options &options)
 {
     QString path;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    // The columns in the order of the list's columns.
-    const std::string columns =
-        "SELECT FileName, CDLabel, FilePath, FileSize, LastUpdateDate, CreateDate FROM Quillary";
-    const std::string where = options.disc ? " WHERE CDLabel = ?1" : "";
-    ReadTransaction transaction(db->Handle());
-    SqliteStatement rows;
-    if (!transaction.open || !prepareInTableOrder(db->Handle(), columns + where, rows))
-        return unreadable(db->Handle(), path);
-    if (options.disc)
-        rows.bind(1, *options.disc);
+    const Catalogue::Snapshot snapshot(*db);
+    if (!snapshot.isOpen())
+        return unreadable(db->LastError(), path);
+    Catalogue::Disc disc;
+    if (options.disc) {
+        QString problem;
+        if (!db->FindDisc(*options.disc, &disc, &problem)) {
+            if (problem.isEmpty())
+                return unreadable(db->LastError(), path);
+            Error(problem);
+            return kTrouble;
+        }
+    }
+    Catalogue::Rows rows;
+    if (!db->ReadRows(&rows, options.disc ? &disc : nullptr))
+        return unreadable(db->LastError(), path);
 
     OutputStream out;
     RowWriter writer(out, options.format.value_or(Format::Text));
     writer.Header();
     qint64 listed = 0;
-    int rc;
-    while ((rc = rows.step()) == SQLITE_ROW) {
-        writer.Row({rows.text(0), rows.text(1), rows.text(2), rows.text(3), rows.text(4), rows.text(5)});
+    while (rows.next()) {
+        writer.Row(
+            {rows.field(0), rows.field(1), rows.field(2), rows.field(3), rows.field(4), rows.field(5)});
         ++listed;
     }
-    if (rc != SQLITE_DONE) {
+    if (rows.error().isSet()) {
         out.Flush();
-        return unreadable(db->Handle(), path);
+        return unreadable(rows.error(), path);
     }
-    if (!out.Finish())
-        return kTrouble;
-    if (options.disc && listed == 0) {
-        Error(QStringLiteral("no disc labelled '%1' in the catalogue '%2'").arg(*options.disc, path));
-        return kTrouble;
-    }
-    return kSuccess;
+    return out.Finish() ? kSuccess : kTrouble;
 }
+
+namespace {
+
+// A disc's figures in the text form: tab-separated, "-" for what is not known.
+void discLine(OutputStream &out, const Catalogue::Disc &disc)
+{
+    const auto text = [](const QString &value) { return value.isEmpty() ? QStringLiteral("-") : value; };
+    out.Append(disc.recorded() ? QString::number(disc.number) : QStringLiteral("-"));
+    out.Append('\t');
+    out.Append(disc.label);
+    out.Append(QStringLiteral("\t%1\t%2\t").arg(disc.files).arg(disc.bytes));
+    out.Append(text(disc.added));
+    out.Append('\t');
+    out.Append(text(disc.identity));
+    out.Append('\t');
+    out.Append(disc.recorded() ? disc.sourceKind + QStringLiteral(" ") + disc.sourcePath
+                               : QStringLiteral("unrecorded"));
+    out.EndLine();
+}
+
+void discCsv(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
+{
+    const auto field = [&](const QString &value) {
+        const QByteArray utf8 = value.toUtf8();
+        writer.csvField(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    };
+    field(disc.recorded() ? QString::number(disc.number) : QString());
+    out.Append(',');
+    writer.csvField(disc.label);
+    out.Append(QStringLiteral(",%1,%2,").arg(disc.files).arg(disc.bytes));
+    field(disc.added);
+    out.Append(',');
+    field(disc.identity);
+    out.Append(',');
+    field(disc.recorded() ? disc.sourceKind : QStringLiteral("unrecorded"));
+    out.Append(',');
+    field(disc.sourcePath);
+    out.EndLine("\r\n");
+}
+
+void discJson(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
+{
+    const auto string = [&](const QString &value) {
+        if (value.isNull()) {
+            out.Append(std::string_view("null"));
+            return;
+        }
+        const QByteArray utf8 = value.toUtf8();
+        writer.jsonString(std::string_view(utf8.constData(), static_cast<size_t>(utf8.size())));
+    };
+    out.Append(std::string_view("{\"number\":"));
+    out.Append(disc.recorded() ? QString::number(disc.number) : QStringLiteral("null"));
+    out.Append(std::string_view(",\"label\":"));
+    writer.jsonString(disc.label);
+    out.Append(QStringLiteral(",\"files\":%1,\"bytes\":%2,\"added\":").arg(disc.files).arg(disc.bytes));
+    string(disc.recorded() ? disc.added : QString());
+    out.Append(std::string_view(",\"identity\":"));
+    string(disc.identity);
+    out.Append(std::string_view(",\"source_kind\":"));
+    string(disc.recorded() ? disc.sourceKind : QStringLiteral("unrecorded"));
+    out.Append(std::string_view(",\"source\":"));
+    string(disc.recorded() ? disc.sourcePath : QString());
+    out.Append('}');
+    out.EndLine();
+}
+
+} // namespace
 
 int RunDiscs(const Options &options)
 {
     QString path;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    ReadTransaction transaction(db->Handle());
-    // One pass over the table in its order, adding up per label: the discs come in the order they
-    // were first catalogued, and a catalogue of millions of rows is not sorted to group them. Sizes are
-    // the stored decimal texts as integers (a blank one counts 0).
-    const std::string columns = "SELECT CDLabel, CAST(FileSize AS INTEGER) FROM Quillary";
-    SqliteStatement rows;
-    if (!transaction.open || !prepareInTableOrder(db->Handle(), columns, rows))
-        return unreadable(db->Handle(), path);
-    struct Disc
+    std::vector<Catalogue::Disc> discs;
     {
-        std::string label;
-        qint64 files = 0;
-        qint64 bytes = 0;
-    };
-    std::vector<Disc> discs;
-    std::unordered_map<std::string, size_t> position;
-    Disc *current = nullptr; // the rows of a disc mostly follow one another
-    int rc;
-    while ((rc = rows.step()) == SQLITE_ROW) {
-        const std::string_view label = rows.text(0);
-        if (!current || current->label != label) {
-            const auto [at, added] = position.try_emplace(std::string(label), discs.size());
-            if (added)
-                discs.push_back({std::string(label)});
-            current = &discs[at->second];
-        }
-        ++current->files;
-        current->bytes += rows.int64(1);
+        const Catalogue::Snapshot snapshot(*db);
+        if (!snapshot.isOpen() || !db->ListDiscs(&discs))
+            return unreadable(db->LastError(), path);
     }
-    if (rc != SQLITE_DONE)
-        return unreadable(db->Handle(), path);
     OutputStream out;
-    char numbers[64];
-    for (const Disc &disc : discs) {
-        out.Append(disc.label);
-        const int length =
-            std::snprintf(numbers, sizeof numbers, "\t%lld\t%lld", static_cast<long long>(disc.files),
-                          static_cast<long long>(disc.bytes));
-        out.Append(std::string_view(numbers, static_cast<size_t>(length)));
+    const Format format = options.format.value_or(Format::Text);
+    RowWriter writer(out, format);
+    if (format == Format::Csv)
+        out.EndLine("Number,Label,Files,Bytes,Added,Identity,Source Kind,Source\r\n");
+    for (const Catalogue::Disc &disc : discs) {
+        switch (format) {
+        case Format::Text:
+            discLine(out, disc);
+            break;
+        case Format::Csv:
+            discCsv(out, writer, disc);
+            break;
+        case Format::Json:
+            discJson(out, writer, disc);
+            break;
+        }
+    }
+    return out.Finish() ? kSuccess : kTrouble;
+}
+
+int RunDuplicates(const Options &options)
+{
+    QString path;
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
+    if (!db)
+        return kTrouble;
+    std::vector<Catalogue::Duplicate> duplicates;
+    {
+        const Catalogue::Snapshot snapshot(*db);
+        if (!snapshot.isOpen() || !db->FindDuplicates(&duplicates))
+            return unreadable(db->LastError(), path);
+    }
+    OutputStream out;
+    const Format format = options.format.value_or(Format::Text);
+    RowWriter writer(out, format);
+    const auto number = [](qint64 disc) { return disc ? QString::number(disc) : QString(); };
+    if (format == Format::Csv)
+        out.EndLine("Size,File Name,Disc,Label,Path\r\n");
+    for (const Catalogue::Duplicate &group : duplicates) {
+        switch (format) {
+        case Format::Text:
+            // The name and size, then one indented line per copy: the disc's number ("-" for rows no
+            // record claims) and the stored path.
+            out.Append(QStringLiteral("%1\t").arg(group.size));
+            out.Append(group.name);
+            out.EndLine();
+            for (const Catalogue::Copy &copy : group.copies) {
+                out.Append(QStringLiteral("\t%1\t").arg(copy.disc ? QString::number(copy.disc) : "-"));
+                out.Append(copy.path);
+                out.EndLine();
+            }
+            break;
+        case Format::Csv:
+            for (const Catalogue::Copy &copy : group.copies) {
+                out.Append(QStringLiteral("%1,").arg(group.size));
+                writer.csvField(group.name);
+                out.Append(QStringLiteral(",%1,").arg(number(copy.disc)));
+                writer.csvField(copy.label);
+                out.Append(',');
+                writer.csvField(copy.path);
+                out.EndLine("\r\n");
+            }
+            break;
+        case Format::Json:
+            out.Append(QStringLiteral("{\"size\":%1,\"name\":").arg(group.size));
+            writer.jsonString(group.name);
+            out.Append(std::string_view(",\"copies\":["));
+            for (size_t i = 0; i < group.copies.size(); ++i) {
+                const Catalogue::Copy &copy = group.copies[i];
+                out.Append(QStringLiteral("%1{\"disc\":%2,\"label\":")
+                               .arg(i ? "," : "", copy.disc ? QString::number(copy.disc) : "null"));
+                writer.jsonString(copy.label);
+                out.Append(std::string_view(",\"path\":"));
+                writer.jsonString(copy.path);
+                out.Append('}');
+            }
+            out.Append(std::string_view("]}"));
+            out.EndLine();
+            break;
+        }
+    }
+    if (!out.Finish())
+        return kTrouble;
+    return duplicates.empty() ? kNothingFound : kSuccess;
+}
+
+int RunRemove(const Options &options)
+{
+    QString path;
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    if (!db)
+        return kTrouble;
+    std::vector<Catalogue::Disc> removed;
+    QString problem;
+    if (!db->RemoveDiscs(options.arguments, &removed, &problem)) {
+        if (!problem.isEmpty())
+            Error(problem + QStringLiteral("; nothing was removed"));
+        else
+            CatalogueError(QStringLiteral("Nothing was removed."), db->LastError(), path,
+                           CatalogueTask::Saving);
+        return kTrouble;
+    }
+    OutputStream out;
+    for (const Catalogue::Disc &disc : removed) {
+        out.Append(
+            QStringLiteral("removed %1: %2 files").arg(Catalogue::DescribeDisc(disc), Grouped(disc.files)));
         out.EndLine();
     }
+    db.get()->Compact(); // silent, as after a save: the catalogue is complete either way
+    return out.Finish() ? kSuccess : kTrouble;
+}
+
+int RunRename(const Options &options)
+{
+    QString path;
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    if (!db)
+        return kTrouble;
+    const QString label = options.arguments.at(1);
+    if (label.trimmed().isEmpty()) {
+        Error(QStringLiteral("a disc's label cannot be blank"));
+        return kTrouble;
+    }
+    Catalogue::Disc disc;
+    QString problem;
+    if (!db->RenameDisc(options.arguments.at(0), label, &disc, &problem)) {
+        if (!problem.isEmpty())
+            Error(problem);
+        else
+            CatalogueError(QStringLiteral("The disc was not renamed."), db->LastError(), path,
+                           CatalogueTask::Saving);
+        return kTrouble;
+    }
+    OutputStream out;
+    out.Append(QStringLiteral("renamed %1 to '%2': %3 files")
+                   .arg(Catalogue::DescribeDisc(disc), label, Grouped(disc.files)));
+    out.EndLine();
     return out.Finish() ? kSuccess : kTrouble;
 }
 

@@ -3,6 +3,8 @@
 #include "catalogue/TextForms.h"
 #include "cli/Output.h"
 
+#include <QRegularExpression>
+
 #include <getopt.h>
 
 #include <vector>
@@ -11,8 +13,10 @@ namespace Cli {
 
 namespace {
 
-const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"), QStringLiteral("discs"),
-                               QStringLiteral("export"), QStringLiteral("check")};
+const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"),
+                               QStringLiteral("discs"),  QStringLiteral("export"),
+                               QStringLiteral("check"),  QStringLiteral("remove"),
+                               QStringLiteral("rename"), QStringLiteral("duplicates")};
 
 // An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
 // U+FEFF that begins a search phrase, a file name or a label).
@@ -21,13 +25,26 @@ QString argumentText(const char *argument)
     return TextForms::fromUtf8(argument);
 }
 
+// "1500", "4K", "700M", "2G" (K = 1024 bytes): the number of bytes.
+std::optional<qint64> parseSize(const QString &text)
+{
+    static const QRegularExpression form(QStringLiteral("^([0-9]{1,15})([KMG]?)$"),
+                                         QRegularExpression::CaseInsensitiveOption);
+    const QRegularExpressionMatch match = form.match(text);
+    if (!match.hasMatch())
+        return std::nullopt;
+    const QString unit = match.captured(2).toUpper();
+    const int shift = unit == u"K" ? 10 : unit == u"M" ? 20 : unit == u"G" ? 30 : 0;
+    return match.captured(1).toLongLong() << shift;
+}
+
 const char kCatalogueOption[] =
     "  -c, --catalogue=FILE   use the catalogue FILE instead of the one the window\n"
     "                           uses (the program never creates a catalogue)\n";
 const char kHelpOption[] = "  -h, --help             display this help and exit\n";
 const char kFormatOption[] = "  -f, --format=FORMAT    text (the default: the stored path, one line per\n"
                              "                           file), csv (RFC 4180 with a header row) or json\n"
-                             "                           (one object per line)\n";
+                             "                           (one object per line, sizes as numbers)\n";
 
 } // namespace
 
@@ -37,6 +54,10 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
                                           {"format", required_argument, nullptr, 'f'},
                                           {"label", required_argument, nullptr, 'l'},
                                           {"disc", required_argument, nullptr, 'd'},
+                                          {"again", no_argument, nullptr, 'A'},
+                                          {"min-size", required_argument, nullptr, 'm'},
+                                          {"max-size", required_argument, nullptr, 'M'},
+                                          {"replace", no_argument, nullptr, 'R'},
                                           {"help", no_argument, nullptr, 'h'},
                                           {"version", no_argument, nullptr, 'V'},
                                           {nullptr, 0, nullptr, 0}};
@@ -66,6 +87,23 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
             break;
         case 'd':
             options.disc = value;
+            break;
+        case 'A':
+            options.again = true;
+            break;
+        case 'm':
+        case 'M': {
+            const std::optional<qint64> size = parseSize(value);
+            if (!size) {
+                UsageError(
+                    QStringLiteral("invalid size '%1' (a number of bytes, or with K, M or G)").arg(value));
+                return std::nullopt;
+            }
+            (option == 'm' ? options.minSize : options.maxSize) = size;
+            break;
+        }
+        case 'R':
+            options.replace = true;
             break;
         case 'h':
             options.help = true;
@@ -112,11 +150,24 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
     };
     const bool listsRows =
         options.command == QLatin1StringView("search") || options.command == QLatin1StringView("export");
-    if (options.format && !listsRows)
+    if (options.format && !listsRows && options.command != QLatin1StringView("discs") &&
+        options.command != QLatin1StringView("duplicates"))
         return refuse("format");
     if (options.label && options.command != QLatin1StringView("add"))
         return refuse("label");
-    if (options.disc && options.command != QLatin1StringView("export"))
+    if (options.minSize && options.command != QLatin1StringView("search"))
+        return refuse("min-size");
+    if (options.maxSize && options.command != QLatin1StringView("search"))
+        return refuse("max-size");
+    if (options.again && options.command != QLatin1StringView("add"))
+        return refuse("again");
+    if (options.replace && options.command != QLatin1StringView("add"))
+        return refuse("replace");
+    if (options.again && options.replace) {
+        UsageError(QStringLiteral("--again and --replace cannot be given together"));
+        return std::nullopt;
+    }
+    if (options.disc && !listsRows)
         return refuse("disc");
 
     // And the arguments each command takes.
@@ -130,12 +181,23 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         UsageError(QStringLiteral("add needs at least one SOURCE"));
         return std::nullopt;
     }
-    if (!listsRows && options.command != QLatin1StringView("add") && count != 0) {
+    if (options.command == QLatin1StringView("remove") && count == 0) {
+        UsageError(QStringLiteral("remove needs at least one DISC"));
+        return std::nullopt;
+    }
+    if (options.command == QLatin1StringView("rename") && count != 2) {
+        UsageError(QStringLiteral("rename takes a DISC and its NEWLABEL"));
+        return std::nullopt;
+    }
+    const bool takesArguments = listsRows || options.command == QLatin1StringView("add") ||
+                                options.command == QLatin1StringView("remove") ||
+                                options.command == QLatin1StringView("rename");
+    if (!takesArguments && count != 0) {
         UsageError(QStringLiteral("%1 takes no arguments").arg(options.command));
         return std::nullopt;
     }
     if (options.command == QLatin1StringView("export") && count != 0) {
-        UsageError(QStringLiteral("export takes no arguments (choose a disc with --disc LABEL)"));
+        UsageError(QStringLiteral("export takes no arguments (choose a disc with --disc DISC)"));
         return std::nullopt;
     }
     return options;
@@ -153,20 +215,27 @@ QString HelpText(const QString &command)
             "  search PHRASE        list the catalogued files whose name contains PHRASE\n"
             "  add SOURCE...        catalogue each SOURCE (a mounted disc, a directory or a\n"
             "                         disc image file) as one disc\n"
-            "  discs                list the catalogued discs with their file counts and sizes\n"
+            "  discs                list the catalogued discs: number, label, files, size, when\n"
+            "                         added, identity and source\n"
             "  export               list the catalogued files, of every disc or of one\n"
             "  check                check the catalogue and bring its search index up to date\n"
+            "  remove DISC...       take discs and their files out of the catalogue\n"
+            "  rename DISC NEWLABEL give a disc another label\n"
+            "  duplicates           list the files that lie on two or more discs\n"
             "\n"
             "Options:\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
-        text += QStringLiteral("  -V, --version          output version information and exit\n"
-                               "\n"
-                               "Run 'quillary-cli COMMAND --help' for the options of a command.\n"
-                               "\n"
-                               "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
-                               "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
-                               "file matched.\n");
+        text +=
+            QStringLiteral("  -V, --version          output version information and exit\n"
+                           "\n"
+                           "Run 'quillary-cli COMMAND --help' for the options of a command.\n"
+                           "A DISC is a disc's number (see discs), or a label that names exactly one disc.\n"
+                           "\n"
+                           "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
+                           "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
+                           "file matched, duplicates when there are none, add when a SOURCE was refused\n"
+                           "as catalogued already (and none failed).\n");
     } else if (command == QLatin1StringView("search")) {
         text =
             QStringLiteral("Usage: quillary-cli search [OPTION]... PHRASE\n"
@@ -177,42 +246,63 @@ QString HelpText(const QString &command)
                            "PHRASE stands for any run of characters and '_' for any one character, and\n"
                            "blanks at either end of PHRASE are ignored. An empty PHRASE lists every file.\n"
                            "\n"
-                           "Options:\n");
+                           "Options:\n"
+                           "  -d, --disc=DISC        only the files of DISC (its number, or a label that\n"
+                           "                           names exactly one disc)\n"
+                           "      --min-size=SIZE    only files of at least SIZE bytes (K, M or G after the\n"
+                           "                           number: 1024, 1024^2, 1024^3 bytes)\n"
+                           "      --max-size=SIZE    only files of at most SIZE bytes\n");
         text += QLatin1StringView(kFormatOption);
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral(
             "\nExit status is 0 if a file was found, 1 if none was, 2 if an error occurred.\n");
     } else if (command == QLatin1StringView("add")) {
-        text =
-            QStringLiteral("Usage: quillary-cli add [OPTION]... SOURCE...\n"
-                           "Catalogue each SOURCE as one disc, as the window's \"List Files\" and \"Add to\n"
-                           "Database\" would: every regular file below it becomes one row; hidden names\n"
-                           "(a leading '.') and symbolic links are left out.\n"
-                           "\n"
-                           "A SOURCE is a mounted disc, a directory, or a disc image file (ISO 9660 with\n"
-                           "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
-                           "the volume label for a mounted disc or an image, else the directory's name.\n"
-                           "A SOURCE that fails is reported and the next one is still catalogued. An\n"
-                           "image is catalogued without a directory that leads back into its tree (a\n"
-                           "damaged image) or lies deeper than a path can reach; that is reported too.\n"
-                           "The search index is brought up to date once more than 250,000 files wait\n"
-                           "for it (and by check); until then searches read those files from the table.\n"
-                           "Nothing is added to a catalogue that SQLite's integrity check finds damaged.\n"
-                           "\n"
-                           "Options:\n"
-                           "  -l, --label=LABEL      catalogue the files under LABEL instead\n");
+        text = QStringLiteral(
+            "Usage: quillary-cli add [OPTION]... SOURCE...\n"
+            "Catalogue each SOURCE as one disc, as the window's \"List Files\" and \"Add to\n"
+            "Database\" would: every regular file below it becomes one row; hidden names\n"
+            "(a leading '.') and symbolic links are left out.\n"
+            "\n"
+            "A SOURCE is a mounted disc, a directory, or a disc image file (ISO 9660 with\n"
+            "Joliet and Rock Ridge, or UDF) read without mounting it. The disc's label is\n"
+            "the volume label for a mounted disc or an image, else the directory's name.\n"
+            "A SOURCE that fails is reported and the next one is still catalogued. An\n"
+            "image is catalogued without a directory that leads back into its tree (a\n"
+            "damaged image) or lies deeper than a path can reach; that is reported too.\n"
+            "The search index is brought up to date once more than 250,000 files wait\n"
+            "for it (and by check); until then searches read those files from the table.\n"
+            "Nothing is added to a catalogue that SQLite's integrity check finds damaged.\n"
+            "\n"
+            "A SOURCE already in the catalogue (a medium with the identity of a disc there,\n"
+            "or without one, a disc with the same label and files) is refused, naming that\n"
+            "disc, and the next SOURCE is still catalogued.\n"
+            "\n"
+            "Options:\n"
+            "  -l, --label=LABEL      catalogue the files under LABEL instead\n"
+            "      --again            catalogue a SOURCE already there as another disc\n"
+            "      --replace          put the files in place of that disc's (or of the one disc\n"
+            "                           with the label), in one transaction, and print the\n"
+            "                           files added (+), removed (-) and changed (~)\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
-                               "Exit status is 0 if every SOURCE was catalogued whole, 2 otherwise.\n");
+                               "Exit status is 0 if every SOURCE was catalogued whole, 1 if a SOURCE was\n"
+                               "refused as catalogued already and none failed, 2 otherwise.\n");
     } else if (command == QLatin1StringView("discs")) {
-        text = QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"
-                              "List the catalogued discs in the order they were first catalogued, one line\n"
-                              "each: the label, the number of files and their total size in bytes,\n"
-                              "separated by tabs.\n"
-                              "\n"
-                              "Options:\n");
+        text =
+            QStringLiteral("Usage: quillary-cli discs [OPTION]...\n"
+                           "List the catalogued discs in the order of their rows, one line each, separated\n"
+                           "by tabs: number, label, files, total bytes, when added (UTC), identity and\n"
+                           "source. Each disc stored is recorded with its own rows, so two discs with one\n"
+                           "label are two lines. The identity is what the medium's volume descriptor gives\n"
+                           "('-' for a directory). Rows no disc record claims are listed as discs made of\n"
+                           "runs of rows with one label, with '-' for what is not known and the source\n"
+                           "'unrecorded'.\n"
+                           "\n"
+                           "Options:\n"
+                           "  -f, --format=FORMAT    text (the default), csv (with a header row) or json\n"
+                           "                           (one object per disc)\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
@@ -222,12 +312,54 @@ QString HelpText(const QString &command)
                               "catalogued.\n"
                               "\n"
                               "Options:\n"
-                              "  -d, --disc=LABEL       only the files of the disc labelled LABEL\n");
+                              "  -d, --disc=DISC        only the files of DISC (its number, or a label that\n"
+                              "                           names exactly one disc)\n");
         text += QLatin1StringView(kFormatOption);
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
-        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred (also when no disc is\n"
-                               "labelled LABEL).\n");
+        text +=
+            QStringLiteral("\nExit status is 0 on success, 2 if an error occurred (also when DISC names no\n"
+                           "disc or several: the candidates are listed).\n");
+    } else if (command == QLatin1StringView("duplicates")) {
+        text =
+            QStringLiteral("Usage: quillary-cli duplicates [OPTION]...\n"
+                           "List the files that lie on two or more discs: the same name and size. Each\n"
+                           "group is a line with the size in bytes and the name, then one line per copy\n"
+                           "with the disc's number ('-' for rows no disc record claims) and the stored\n"
+                           "path, each after a tab; the biggest files come first.\n"
+                           "\n"
+                           "Options:\n"
+                           "  -f, --format=FORMAT    text (the default), csv (one row per copy: Size, File\n"
+                           "                           Name, Disc, Label, Path) or json (one object per\n"
+                           "                           group)\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 if duplicates were found, 1 if none were, 2 if an error\n"
+                               "occurred.\n");
+    } else if (command == QLatin1StringView("remove")) {
+        text =
+            QStringLiteral("Usage: quillary-cli remove [OPTION]... DISC...\n"
+                           "Take each DISC and its files out of the catalogue, all in one transaction\n"
+                           "that also brings the search index up to date; print one line per disc\n"
+                           "removed. A DISC is a disc's number (see discs), or a label that names exactly\n"
+                           "one disc; when one names no disc or several (they are listed), nothing is\n"
+                           "removed.\n"
+                           "\n"
+                           "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
+    } else if (command == QLatin1StringView("rename")) {
+        text =
+            QStringLiteral("Usage: quillary-cli rename [OPTION]... DISC NEWLABEL\n"
+                           "Give DISC the label NEWLABEL: the label of each of its files, the label part\n"
+                           "of each stored path (\"LABEL: dir/file\") and its record, in one transaction.\n"
+                           "A DISC is a disc's number (see discs), or a label that names exactly one disc.\n"
+                           "\n"
+                           "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
     } else if (command == QLatin1StringView("check")) {
         text =
             QStringLiteral("Usage: quillary-cli check [OPTION]...\n"

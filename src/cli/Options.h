@@ -13,12 +13,17 @@ namespace Cli {
 
 struct Options
 {
-    QString command;       // "search", "add", "discs", "export", "check"; empty for --help or --version alone
+    // "search", "add", "discs", "export", "check", "remove", "rename"; empty for --help or --version alone
+    QString command;
     QStringList arguments; // what follows the command
     std::optional<QString> catalogue;
     std::optional<Format> format;
     std::optional<QString> label;
     std::optional<QString> disc;
+    std::optional<qint64> minSize; // search: files of at least this many bytes
+    std::optional<qint64> maxSize; // search: files of at most this many bytes
+    bool again = false;            // add: store a medium already catalogued as another disc
+    bool replace = false;          // add: replace the rows of the disc already catalogued
     bool help = false;
     bool version = false;
 };

@@ -91,12 +91,30 @@ void RowWriter::Row(const RowFields &fields)
     case Format::Json:
         for (size_t c = 0; c < fields.size(); ++c) {
             m_out.Append(m_jsonKeys[c]);
-            jsonString(fields[c]);
+            if (c == ListColumns::FileSize)
+                jsonSize(fields[c]);
+            else
+                jsonString(fields[c]);
         }
         m_out.Append('}');
         m_out.EndLine();
         break;
     }
+}
+
+void RowWriter::jsonSize(std::string_view text)
+{
+    // A size is a number; a blank one (a file whose size was not listed) is null. Any other text is
+    // given as stored.
+    const bool digits = !text.empty() && text.size() <= 18 &&
+                        text.find_first_not_of("0123456789") == std::string_view::npos &&
+                        (text.size() == 1 || text[0] != '0');
+    if (digits)
+        m_out.Append(text);
+    else if (text.find_first_not_of(' ') == std::string_view::npos)
+        m_out.Append(std::string_view("null"));
+    else
+        jsonString(text);
 }
 
 void RowWriter::csvField(std::string_view text)

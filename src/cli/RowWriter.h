@@ -4,7 +4,8 @@
 // - csv: RFC 4180, a header row with the six column names, CR LF line ends, a field holding a
 //   comma, a quote or a line break in quotes with its quotes doubled;
 // - json: one object per line with the six column names as keys and the texts as strings
-//   (control characters as \uXXXX; bytes that are not UTF-8 become U+FFFD).
+//   (control characters as \uXXXX; bytes that are not UTF-8 become U+FFFD), the size as a number
+//   (null when blank; a size that is not a number stays the stored text).
 
 #include "catalogue/ListColumns.h"
 #include "cli/Output.h"
@@ -36,10 +37,13 @@ public:
     void Header();
     void Row(const RowFields &fields);
 
-private:
+    // One field as CSV (quoted where it must be) and one text as a JSON string, for other listings.
     void csvField(std::string_view text);
     void jsonString(std::string_view text);
+    // A file's size as a JSON number (null when blank).
+    void jsonSize(std::string_view text);
 
+private:
     OutputStream &m_out;
     Format m_format;
     std::array<std::string, ListColumns::kCount> m_jsonKeys; // "\"File Name\":" ...

@@ -9,13 +9,25 @@ namespace Cli {
 int RunSearch(const Options &options)
 {
     QString path;
-    const std::unique_ptr<CDatabase> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be searched.");
     // One read transaction from the first row to the last: a save running meanwhile is seen whole
     // or not at all. The rows are printed as they come, so they need not be counted first.
     CatalogueSearch search(db->Handle());
+    if (options.disc) {
+        Catalogue::Disc disc;
+        QString problem;
+        if (!db->FindDisc(*options.disc, &disc, &problem)) {
+            if (problem.isEmpty())
+                CatalogueError(what, db->LastError(), path, CatalogueTask::Reading);
+            else
+                Error(problem);
+            return kTrouble;
+        }
+        search.restrictTo(disc.ranges);
+    }
     if (!search.find(SearchPhrase::TrimBlanks(options.arguments.constFirst()),
                      CatalogueSearch::Counting::Optional)) {
         CatalogueError(what, search.error(), path, CatalogueTask::Reading);
@@ -24,8 +36,22 @@ int RunSearch(const Options &options)
     OutputStream out;
     RowWriter writer(out, options.format.value_or(Format::Text));
     writer.Header();
+    // A stored size is read as SQLite reads it as a number: its leading digits (none: 0).
+    const auto sizeOf = [](std::string_view text) {
+        size_t at = text.find_first_not_of(' ');
+        qint64 size = 0;
+        for (; at < text.size() && text[at] >= '0' && text[at] <= '9' && size < (qint64(1) << 58); ++at)
+            size = size * 10 + (text[at] - '0');
+        return size;
+    };
+    const bool bySize = options.minSize || options.maxSize;
     qint64 listed = 0;
     while (search.next()) {
+        if (bySize) {
+            const qint64 size = sizeOf(search.field(ListColumns::FileSize));
+            if ((options.minSize && size < *options.minSize) || (options.maxSize && size > *options.maxSize))
+                continue;
+        }
         writer.Row({search.field(0), search.field(1), search.field(2), search.field(3), search.field(4),
                     search.field(5)});
         ++listed;

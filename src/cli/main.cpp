@@ -28,5 +28,11 @@ int main(int argc, char *argv[])
         return Cli::RunDiscs(*options);
     if (command == QLatin1StringView("export"))
         return Cli::RunExport(*options);
+    if (command == QLatin1StringView("duplicates"))
+        return Cli::RunDuplicates(*options);
+    if (command == QLatin1StringView("remove"))
+        return Cli::RunRemove(*options);
+    if (command == QLatin1StringView("rename"))
+        return Cli::RunRename(*options);
     return Cli::RunCheck(*options);
 }

@@ -6,6 +6,9 @@
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueLog.h"
 
+#include <QDateTime>
+
+#include <limits>
 #include <stdexcept>
 #include <utility>
 
@@ -14,6 +17,23 @@ namespace {
 constexpr std::string_view kInsert =
     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, CreateDate, "
     "LastUpdateDate) VALUES (?, ?, ?, ?, ?, ?)";
+
+// The table of discs, for a catalogue made before it (the same statements as in catalogue.sql).
+constexpr const char *kCreateDiscTables =
+    "CREATE TABLE IF NOT EXISTS QuillaryDisc (\n"
+    "    Number INTEGER PRIMARY KEY AUTOINCREMENT,\n"
+    "    Label TEXT NOT NULL,\n"
+    "    Added TEXT NOT NULL,\n"
+    "    SourceKind TEXT NOT NULL,\n"
+    "    SourcePath TEXT NOT NULL,\n"
+    "    Identity TEXT\n"
+    ");\n"
+    "CREATE TABLE IF NOT EXISTS QuillaryDiscRows (\n"
+    "    FirstRow INTEGER PRIMARY KEY,\n"
+    "    LastRow INTEGER NOT NULL,\n"
+    "    Disc INTEGER NOT NULL REFERENCES QuillaryDisc (Number)\n"
+    ");\n"
+    "CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);";
 
 // A value the table does not accept: the record is refused, the save goes on.
 bool isRefusal(const CDatabaseError &error)
@@ -69,6 +89,17 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         return fail(db.LastError());
     m_db = &db;
     m_insert = &insert;
+    m_discNumber = 0;
+    if (m_replacing) {
+        m_settings.commitIntervalMs = std::numeric_limits<int>::max(); // one transaction
+        m_discNumber = m_replaced;
+    }
+    // A disc owns ranges of row IDs: a table without them gets no record of its discs.
+    m_recording = m_disc.has_value() && SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
+    if (m_recording && m_disc->label.isEmpty() && n > 0) {
+        const std::string_view label = files.Item(1).CDLabelNameUtf8();
+        m_disc->label = label.empty() ? QStringLiteral(" ") : TextForms::fromUtf8(label);
+    }
     QElapsedTimer timer;
     timer.start();
 
@@ -117,12 +148,120 @@ bool CatalogueSave::beginGroup()
     if (!m_db->BeginTrans())
         return fail(m_db->LastError());
     m_groupTimer.start();
+    m_groupFirstRow = m_groupLastRow = 0;
+    m_discNewInGroup = false;
+    if (m_recording && !m_db->Execute(kCreateDiscTables)) {
+        qCInfo(lcCatalogue, "the disc saved into %s is not recorded: %s", qUtf8Printable(m_path),
+               qUtf8Printable(m_db->LastError().text));
+        m_recording = false;
+    }
+    // The rows replaced go in the same transaction (again when a ROLLBACK rule threw it away).
+    if (m_replacing && !removeReplacedRows())
+        return fail(m_db->LastError());
     return true;
+}
+
+bool CatalogueSave::removeReplacedRows()
+{
+    SqliteStatement rows = m_db->Prepare("DELETE FROM Quillary WHERE rowid >= ?1 AND rowid <= ?2");
+    if (!rows.isValid())
+        return false;
+    for (const auto &[first, last] : m_replacedRanges) {
+        rows.bind(1, first);
+        rows.bind(2, last);
+        if (!rows.run())
+            return m_db->Fail();
+    }
+    if (m_replaced == 0)
+        return true;
+    SqliteStatement ranges = m_db->Prepare("DELETE FROM QuillaryDiscRows WHERE Disc = ?1");
+    if (!ranges.isValid())
+        return false;
+    ranges.bind(1, m_replaced);
+    return ranges.run() || m_db->Fail();
+}
+
+void CatalogueSave::recordGroup()
+{
+    if (m_replacing && m_replaced != 0 && m_groupFirstRow == 0) {
+        // Nothing stored in place of the disc's rows: no record of it stays without rows.
+        SqliteStatement disc = m_db->Prepare("DELETE FROM QuillaryDisc WHERE Number = ?1");
+        disc.bind(1, m_replaced);
+        if (disc.isValid())
+            disc.run();
+        return;
+    }
+    if (!m_recording || m_groupFirstRow == 0)
+        return;
+    // The disc and its range together or neither: a disc is never recorded without its rows.
+    sqlite3 *db = m_db->Handle();
+    bool recorded = m_db->Execute("SAVEPOINT QuillaryDiscRecord");
+    if (recorded && m_discNumber == 0) {
+        SqliteStatement disc(db, "INSERT INTO QuillaryDisc (Label, Added, SourceKind, SourcePath, Identity) "
+                                 "VALUES (?1, ?2, ?3, ?4, ?5)");
+        disc.bind(1, m_disc->label);
+        disc.bind(2, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        disc.bind(3, m_disc->sourceKind);
+        disc.bind(4, m_disc->sourcePath);
+        if (!m_disc->identity.isNull())
+            disc.bind(5, m_disc->identity);
+        recorded = disc.isValid() && disc.run();
+        if (recorded) {
+            m_discNumber = sqlite3_last_insert_rowid(db);
+            m_discNewInGroup = true;
+        }
+    }
+    if (recorded && m_replacing && m_discNumber == m_replaced) {
+        SqliteStatement disc(db,
+                             "UPDATE QuillaryDisc SET Label = ?2, Added = ?3, SourceKind = ?4, SourcePath = "
+                             "?5, Identity = ?6 WHERE Number = ?1");
+        disc.bind(1, m_replaced);
+        disc.bind(2, m_disc->label);
+        disc.bind(3, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+        disc.bind(4, m_disc->sourceKind);
+        disc.bind(5, m_disc->sourcePath);
+        if (!m_disc->identity.isNull())
+            disc.bind(6, m_disc->identity);
+        recorded = disc.isValid() && disc.run();
+    }
+    if (recorded) {
+        // A group that follows the disc's last range without a row between extends it.
+        SqliteStatement extend(
+            db, "UPDATE QuillaryDiscRows SET LastRow = ?2 WHERE Disc = ?3 AND LastRow = ?1 - 1");
+        extend.bind(1, m_groupFirstRow);
+        extend.bind(2, m_groupLastRow);
+        extend.bind(3, m_discNumber);
+        recorded = extend.isValid() && extend.run();
+        if (recorded && sqlite3_changes(db) == 0) {
+            SqliteStatement range(
+                db, "INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc) VALUES (?1, ?2, ?3)");
+            range.bind(1, m_groupFirstRow);
+            range.bind(2, m_groupLastRow);
+            range.bind(3, m_discNumber);
+            recorded = range.isValid() && range.run();
+        }
+    }
+    if (recorded) {
+        m_db->Execute("RELEASE QuillaryDiscRecord");
+        return;
+    }
+    qCInfo(lcCatalogue, "the disc saved into %s is not recorded: %s", qUtf8Printable(m_path),
+           qUtf8Printable(SqliteError(db).text));
+    if (m_db->InTransaction()) {
+        m_db->Execute("ROLLBACK TO QuillaryDiscRecord");
+        m_db->Execute("RELEASE QuillaryDiscRecord");
+    }
+    if (m_discNewInGroup)
+        m_discNumber = 0;
+    m_discNewInGroup = false;
+    m_recording = false;
 }
 
 bool CatalogueSave::commitGroup()
 {
+    recordGroup();
     if (m_db->CommitTrans()) {
+        m_discNewInGroup = false;
         m_pending.clear();
         return true;
     }
@@ -134,6 +273,10 @@ bool CatalogueSave::commitGroup()
 
 void CatalogueSave::abandonGroup()
 {
+    if (m_discNewInGroup)
+        m_discNumber = 0;
+    m_discNewInGroup = false;
+    m_groupFirstRow = m_groupLastRow = 0;
     if (m_db->InTransaction())
         m_db->RollbackTrans();
     m_saved -= qint32(m_pending.size());
@@ -166,9 +309,15 @@ CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
     // transaction before it in place.
     const int rc = m_insert->step();
     const CDatabaseError error = rc == SQLITE_DONE ? CDatabaseError{} : SqliteError(m_db->Handle());
-    m_insert->rewind();    // every value is bound again before the next row
-    if (rc == SQLITE_DONE) // no row added: an IGNORE rule refused it
-        return sqlite3_changes(m_db->Handle()) > 0 ? Outcome::Stored : Outcome::Refused;
+    m_insert->rewind();      // every value is bound again before the next row
+    if (rc == SQLITE_DONE) { // no row added: an IGNORE rule refused it
+        if (sqlite3_changes(m_db->Handle()) == 0)
+            return Outcome::Refused;
+        m_groupLastRow = sqlite3_last_insert_rowid(m_db->Handle());
+        if (m_groupFirstRow == 0)
+            m_groupFirstRow = m_groupLastRow;
+        return Outcome::Stored;
+    }
     if (!isRefusal(error)) {
         // After an I/O error, a full disk or a lock SQLite may have undone more than the statement:
         // the open group is rolled back as a whole and the save ends.

@@ -7,12 +7,24 @@
 #include <QList>
 #include <QString>
 
+#include <optional>
 #include <string>
+#include <utility>
+#include <vector>
 
 class clsFile;
 class clsFileColl;
 class CDatabase;
 class SqliteStatement;
+
+// The disc a save stores, as the catalogue's table of discs records it (see catalogue.sql).
+struct DiscRecord
+{
+    QString label;      // empty: the label of the first file record
+    QString sourceKind; // "device", "image" or "directory"
+    QString sourcePath;
+    QString identity; // null when the medium has none
+};
 
 // What a save tells its front end while it runs.
 class SaveObserver
@@ -51,6 +63,23 @@ public:
         : m_observer(observer), m_settings(settings)
     {}
 
+    // The next save records its rows as this disc: in the same transaction as each commit group, the
+    // disc (with the first group that stores a row) and the range of row IDs the group stored. A
+    // catalogue without the table of discs gets it; one where it cannot be had (a table Quillary without
+    // row IDs) is saved without the record, as is one whose record cannot be written.
+    void RecordDisc(DiscRecord disc) { m_disc = std::move(disc); }
+    // The next save replaces the rows of a disc already catalogued (its number, 0 for rows no record
+    // claims, and its ranges of rows) instead of adding a disc: the old rows go, the new ones are stored
+    // and the record brought up to date, all in one transaction (the save commits once, at its end).
+    void ReplaceDisc(qint64 number, std::vector<std::pair<qint64, qint64>> ranges)
+    {
+        m_replaced = number;
+        m_replacedRanges = std::move(ranges);
+        m_replacing = true;
+    }
+    // The disc's number once a group has recorded it; 0 when none was.
+    qint64 DiscNumber() const { return m_discNumber; }
+
     // Stores the records of files as new rows, in list order, through one connection to the
     // catalogue at path. Each record is stored on its own: one the database refuses is undone alone
     // and not counted, and the save goes on with the next. Rows are committed in groups (at least
@@ -78,6 +107,8 @@ private:
     bool commitGroup();
     void abandonGroup();
     bool storeGroupAgain();
+    bool prepareDiscRecord();
+    void recordGroup();
     bool fail(const CDatabaseError &error);
     bool failed() const { return m_failure.isSet(); }
 
@@ -86,6 +117,16 @@ private:
     const clsFileColl *m_files = nullptr;
     CDatabase *m_db = nullptr;
     SqliteStatement *m_insert = nullptr;
+    std::optional<DiscRecord> m_disc;
+    bool m_recording = false; // the disc is recorded in this save
+    qint64 m_discNumber = 0;
+    qint64 m_groupFirstRow = 0; // the row IDs the open group stored, 0 when none
+    qint64 m_groupLastRow = 0;
+    bool m_discNewInGroup = false; // the open group recorded the disc itself
+    bool m_replacing = false;
+    qint64 m_replaced = 0;
+    std::vector<std::pair<qint64, qint64>> m_replacedRanges;
+    bool removeReplacedRows();
     QString m_path;
     std::string m_filePath; // the record's FilePath in UTF-8, bound until its row is stored
     qint32 m_saved = 0;

@@ -19,6 +19,32 @@ CREATE TABLE Quillary (
     LastUpdateDate TEXT
 );
 
+-- ===== Discs (kept by src/db/Catalogue.cpp; catalogues made without this section get it at their
+-- first save) =====
+-- One row per disc the program stored. Number counts the discs in the order they were added and is
+-- never given again. Added is the time of the save in UTC (ISO 8601); SourceKind is 'device', 'image' or
+-- 'directory' and SourcePath the device node, image file or directory read; Identity is what the
+-- medium's volume descriptors give (NULL for a plain directory).
+CREATE TABLE IF NOT EXISTS QuillaryDisc (
+    Number INTEGER PRIMARY KEY AUTOINCREMENT,
+    Label TEXT NOT NULL,
+    Added TEXT NOT NULL,
+    SourceKind TEXT NOT NULL,
+    SourcePath TEXT NOT NULL,
+    Identity TEXT
+);
+-- The rows of Quillary each disc owns: rows stored in one transaction are consecutive, so each commit
+-- of a save adds one range of row IDs, written in the same transaction as its rows. Rows that no range
+-- claims (stored before this section existed, or by another program) are shown as discs made of runs
+-- of consecutive rows with one label.
+CREATE TABLE IF NOT EXISTS QuillaryDiscRows (
+    FirstRow INTEGER PRIMARY KEY,
+    LastRow INTEGER NOT NULL,
+    Disc INTEGER NOT NULL REFERENCES QuillaryDisc (Number)
+);
+CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);
+-- ===== End of the discs =====
+
 -- ===== Search index (maintained by src/search/CatalogueIndex.cpp; this section ends the file) =====
 -- A case-folded copy of each file name, with a trigram index over it, so that a search reads only
 -- the rows that can contain the phrase. The index covers the rows up to the watermark in

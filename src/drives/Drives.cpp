@@ -365,8 +365,8 @@ std::optional<FileSystemProbe> ProbeFileSystem(const QString &deviceOrImage, con
         blkid_probe probe = blkid_new_probe();
         if (probe && blkid_probe_set_device(probe, fd, 0, 0) == 0) {
             blkid_probe_enable_superblocks(probe, 1);
-            blkid_probe_set_superblocks_flags(probe,
-                                              BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE | BLKID_SUBLKS_VERSION);
+            blkid_probe_set_superblocks_flags(probe, BLKID_SUBLKS_LABEL | BLKID_SUBLKS_TYPE |
+                                                         BLKID_SUBLKS_VERSION | BLKID_SUBLKS_UUID);
             QByteArray typeName = fsType.toLatin1();
             if (fsType == QLatin1String("iso9660") || fsType == QLatin1String("udf")) {
                 char *only[] = {typeName.data(), nullptr};
@@ -380,7 +380,8 @@ std::optional<FileSystemProbe> ProbeFileSystem(const QString &deviceOrImage, con
                                ? QString::fromUtf8(text)
                                : QString();
                 };
-                result = FileSystemProbe{value("TYPE"), value("LABEL"), value("VERSION")};
+                result = FileSystemProbe{value("TYPE"), value("LABEL"), value("VERSION"), value("UUID"),
+                                         value("VOLUME_SET_ID")};
             }
         }
         if (probe)
@@ -388,6 +389,40 @@ std::optional<FileSystemProbe> ProbeFileSystem(const QString &deviceOrImage, con
     }
     ::close(fd);
     return result;
+}
+
+MediumSource SourceOfMedium(const QString &path)
+{
+    struct stat st
+    {};
+    const bool device = ::stat(QFile::encodeName(path).constData(), &st) == 0 && S_ISBLK(st.st_mode);
+    MediumSource source{device ? QStringLiteral("device") : QStringLiteral("image"), path, QString()};
+    // An image may hold both ISO 9660 and UDF: the one found first names it, as for its label.
+    for (const char *type : {"udf", "iso9660"}) {
+        const std::optional<FileSystemProbe> probe = ProbeFileSystem(path, QLatin1StringView(type));
+        if (!probe || (probe->uuid.isEmpty() && probe->volumeSetId.isEmpty()))
+            continue;
+        QString identity = probe->type;
+        if (!probe->uuid.isEmpty())
+            identity += QStringLiteral(" UUID=") + probe->uuid;
+        if (!probe->volumeSetId.trimmed().isEmpty())
+            identity += QStringLiteral(" VOLUME_SET_ID=") + probe->volumeSetId.trimmed();
+        source.identity = identity;
+        break;
+    }
+    return source;
+}
+
+MediumSource SourceOfDirectory(const QString &directory)
+{
+    const QString wanted = comparableRoot(directory);
+    for (const CdDrive &drive : ListCdDrives()) {
+        const bool same = comparableRoot(drive.root) == wanted ||
+                          (!drive.mountPoint.isEmpty() && comparableRoot(drive.mountPoint) == wanted);
+        if (same && drive.source.startsWith(QLatin1StringView("/dev/")))
+            return SourceOfMedium(drive.source);
+    }
+    return {QStringLiteral("directory"), directory, QString()};
 }
 
 QString LabelOrNoLabel(const QString &label)

@@ -68,8 +68,23 @@ struct FileSystemProbe
     QString type;
     QString label;
     QString version;
+    QString uuid;        // for ISO 9660 the volume's creation (or modification) time, for UDF its UUID
+    QString volumeSetId; // the volume set identifier, where the file system has one
 };
 std::optional<FileSystemProbe> ProbeFileSystem(const QString &deviceOrImage, const QString &fsType);
+
+// Where a disc is read from and what it says of itself, as a catalogue records it.
+struct MediumSource
+{
+    QString kind;     // "device", "image" or "directory"
+    QString path;     // the device node, the image file or the directory
+    QString identity; // what the medium's volume descriptors give (type, UUID, volume set); null for a
+                      // plain directory or a medium that gives nothing
+};
+// The medium of a device node or image file at path.
+MediumSource SourceOfMedium(const QString &path);
+// A directory: a disc's medium when a CD drive has it as its mount point (or its root), else itself.
+MediumSource SourceOfDirectory(const QString &directory);
 
 // A label as the drive list shows it: "(no label)" when empty or all blanks.
 QString LabelOrNoLabel(const QString &label);

@@ -6,28 +6,30 @@
 // Both sides are compared in their case-folded form (every character replaced by its simple
 // Unicode case fold), as UTF-8. SQLite's own LIKE folds only ASCII letters, so it cannot do this.
 
+#include "db/NameMatcher.h"
+
 #include <QString>
 
 #include <string>
 #include <string_view>
 #include <vector>
 
-class PhraseMatcher
+class PhraseMatcher : public NameMatcher
 {
 public:
     explicit PhraseMatcher(const QString &phrase);
 
     // Whether the name contains the phrase. The name is folded first; names of the catalogue's
     // folded copy are already folded and go to matchesFolded().
-    bool matches(std::string_view utf8Name) const;
-    bool matchesFolded(std::string_view foldedName) const;
+    bool matches(std::string_view utf8Name) const override;
+    bool matchesFolded(std::string_view foldedName) const override;
 
     // True when the phrase is empty or only "%": every name matches.
-    bool matchesEverything() const { return m_segments.empty(); }
+    bool matchesEverything() const override { return m_segments.empty(); }
 
     // The runs of literal characters of the folded phrase (the text between wildcards) that are at
     // least minCharacters long.
-    std::vector<std::string> literalRuns(qsizetype minCharacters) const;
+    std::vector<std::string> literalRuns(qsizetype minCharacters) const override;
 
 private:
     // A piece is a number of "_" followed by a literal (which may be empty at a segment's end).

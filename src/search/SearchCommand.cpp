@@ -1,6 +1,6 @@
 #include "search/SearchCommand.h"
 
-#include "db/CDatabase.h"
+#include "db/Catalogue.h"
 #include "search/CatalogueSearch.h"
 
 QString SearchCommand::FailureText() const
@@ -14,8 +14,8 @@ SearchCommand::Outcome SearchCommand::Run(const QString &path, const QString &ph
     m_read = 0;
     m_failure = {};
     // One connection for the search, closed when it ends.
-    CDatabase db(path);
-    if (!db.IsOpen()) {
+    Catalogue db(path);
+    if (!db.Open()) {
         m_failure = db.LastError();
         return Outcome::Failed;
     }

@@ -1,0 +1,567 @@
+#include "db/Catalogue.h"
+
+#include "catalogue/TextForms.h"
+#include "catalogue/clsFileColl.h"
+#include "db/CatalogueIndex.h"
+#include "db/CatalogueSave.h"
+#include "db/CompactCatalogue.h"
+
+#include <algorithm>
+#include <iterator>
+#include <limits>
+#include <unordered_map>
+
+namespace {
+
+// The columns read from each row, in the order of the list's columns.
+constexpr std::string_view kRowColumns =
+    "SELECT FileName, CDLabel, FilePath, FileSize, LastUpdateDate, CreateDate FROM Quillary";
+
+// Prepares select over Quillary with its rows in the order they were added (a table without row IDs
+// in its own order).
+bool prepareInTableOrder(sqlite3 *db, const std::string &select, SqliteStatement &rows)
+{
+    return rows.prepare(db, select + " ORDER BY rowid") || rows.prepare(db, select);
+}
+
+} // namespace
+
+Catalogue::~Catalogue() = default;
+
+bool Catalogue::Open(SqliteConnection::Access access)
+{
+    m_db = std::make_unique<CDatabase>(m_path, access);
+    return m_db->IsOpen();
+}
+
+bool Catalogue::fail()
+{
+    if (m_db)
+        m_db->Fail();
+    return false;
+}
+
+bool Catalogue::Save(CatalogueSave &save, const clsFileColl &files) const
+{
+    return save.SaveFileList(m_path, files);
+}
+
+Catalogue::Snapshot::Snapshot(Catalogue &catalogue)
+    : m_db(catalogue.Handle()),
+      m_open(m_db && sqlite3_exec(m_db, "BEGIN", nullptr, nullptr, nullptr) == SQLITE_OK)
+{
+    if (!m_open)
+        catalogue.fail();
+}
+
+Catalogue::Snapshot::~Snapshot()
+{
+    if (m_open)
+        sqlite3_exec(m_db, "COMMIT", nullptr, nullptr, nullptr);
+}
+
+bool Catalogue::Rows::next()
+{
+    for (;;) {
+        const int rc = m_statement.step();
+        if (rc == SQLITE_ROW)
+            return true;
+        if (rc != SQLITE_DONE) {
+            m_error = SqliteError(m_db);
+            return false;
+        }
+        if (m_nextRange >= m_ranges.size())
+            return false;
+        m_statement.reset();
+        m_statement.bind(1, m_ranges[m_nextRange].first);
+        m_statement.bind(2, m_ranges[m_nextRange].second);
+        ++m_nextRange;
+    }
+}
+
+bool Catalogue::ReadRows(Rows *rows, const Disc *disc)
+{
+    if (!IsOpen())
+        return false;
+    rows->m_db = Handle();
+    rows->m_error = {};
+    rows->m_ranges.clear();
+    rows->m_nextRange = 0;
+    if (!disc)
+        return prepareInTableOrder(Handle(), std::string(kRowColumns), rows->m_statement) || fail();
+    // One range after the other, each in row order; the statement starts on an empty range.
+    if (!rows->m_statement.prepare(Handle(), std::string(kRowColumns) +
+                                                 " WHERE rowid >= ?1 AND rowid <= ?2 ORDER BY rowid"))
+        return fail();
+    rows->m_ranges = disc->ranges;
+    rows->m_statement.bind(1, qint64(1));
+    rows->m_statement.bind(2, qint64(0));
+    return true;
+}
+
+namespace {
+
+// Adds the rows the statement gives (row ID, label, size as an integer), in table order, as runs of one
+// label to discs.
+bool addRuns(SqliteStatement &rows, std::vector<Catalogue::Disc> *discs, bool withRowIds)
+{
+    Catalogue::Disc *current = nullptr;
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        const int first = withRowIds ? 1 : 0;
+        const std::string_view label = rows.text(first);
+        if (!current || current->label != label) {
+            discs->push_back({});
+            current = &discs->back();
+            current->label = label;
+            current->firstRow = withRowIds ? rows.int64(0) : 0;
+        }
+        if (withRowIds) {
+            const qint64 row = rows.int64(0);
+            if (current->ranges.empty())
+                current->ranges.push_back({row, row});
+            current->ranges.back().second = row;
+        }
+        ++current->files;
+        current->bytes += rows.int64(first + 1);
+    }
+    return rc == SQLITE_DONE;
+}
+
+} // namespace
+
+bool Catalogue::ListDiscs(std::vector<Disc> *discs)
+{
+    discs->clear();
+    if (!IsOpen())
+        return false;
+    sqlite3 *db = Handle();
+    SqliteStatement rows;
+    if (!rows.prepare(db, "SELECT rowid, CDLabel, CAST(FileSize AS INTEGER) FROM Quillary WHERE rowid >= ?1 "
+                          "AND rowid <= ?2 ORDER BY rowid")) {
+        // A table without row IDs, another program's: no disc can be recorded, every row is in a run.
+        SqliteStatement all;
+        if (!all.prepare(db, "SELECT CDLabel, CAST(FileSize AS INTEGER) FROM Quillary"))
+            return fail();
+        return addRuns(all, discs, false) || fail();
+    }
+    // The recorded discs' ranges in row order; a catalogue made before the table of discs has none.
+    struct Range
+    {
+        qint64 first;
+        qint64 last;
+        size_t disc;
+    };
+    std::vector<Range> ranges;
+    std::vector<Disc> recorded;
+    SqliteStatement records;
+    if (records.prepare(db, "SELECT r.FirstRow, r.LastRow, d.Number, d.Label, d.Added, d.SourceKind, "
+                            "d.SourcePath, d.Identity FROM QuillaryDiscRows AS r JOIN QuillaryDisc AS d ON "
+                            "d.Number = r.Disc ORDER BY r.FirstRow")) {
+        std::unordered_map<qint64, size_t> byNumber;
+        int rc;
+        while ((rc = records.step()) == SQLITE_ROW) {
+            const qint64 number = records.int64(2);
+            const auto [at, added] = byNumber.try_emplace(number, recorded.size());
+            if (added) {
+                Disc disc;
+                disc.number = number;
+                disc.label = records.text(3);
+                disc.added = QString::fromUtf8(records.text(4));
+                disc.sourceKind = QString::fromUtf8(records.text(5));
+                disc.sourcePath = QString::fromUtf8(records.text(6));
+                if (!records.isNull(7))
+                    disc.identity = QString::fromUtf8(records.text(7));
+                disc.firstRow = records.int64(0);
+                recorded.push_back(std::move(disc));
+            }
+            ranges.push_back({records.int64(0), records.int64(1), at->second});
+            recorded[at->second].ranges.push_back({records.int64(0), records.int64(1)});
+        }
+        if (rc != SQLITE_DONE)
+            return fail();
+    }
+    SqliteStatement totals;
+    if (!ranges.empty() &&
+        !totals.prepare(db, "SELECT count(*), coalesce(sum(CAST(FileSize AS INTEGER)), 0) FROM Quillary "
+                            "WHERE rowid >= ?1 AND rowid <= ?2"))
+        return fail();
+    // The rows between the ranges are no disc's: runs of one label.
+    std::vector<Disc> runs;
+    const auto readRuns = [&](qint64 from, qint64 to) {
+        if (from > to)
+            return true;
+        rows.reset();
+        rows.bind(1, from);
+        rows.bind(2, to);
+        return addRuns(rows, &runs, true);
+    };
+    qint64 next = std::numeric_limits<qint64>::min();
+    for (const Range &range : ranges) {
+        if (range.first > next && !readRuns(next, range.first - 1))
+            return fail();
+        totals.reset();
+        totals.bind(1, range.first);
+        totals.bind(2, range.last);
+        if (totals.step() != SQLITE_ROW)
+            return fail();
+        recorded[range.disc].files += totals.int64(0);
+        recorded[range.disc].bytes += totals.int64(1);
+        next = std::max(next, range.last == std::numeric_limits<qint64>::max() ? range.last : range.last + 1);
+    }
+    if (!readRuns(next, std::numeric_limits<qint64>::max()))
+        return fail();
+    discs->reserve(recorded.size() + runs.size());
+    std::merge(std::make_move_iterator(recorded.begin()), std::make_move_iterator(recorded.end()),
+               std::make_move_iterator(runs.begin()), std::make_move_iterator(runs.end()),
+               std::back_inserter(*discs),
+               [](const Disc &a, const Disc &b) { return a.firstRow < b.firstRow; });
+    return true;
+}
+
+bool Catalogue::FindDisc(const QString &name, Disc *disc, QString *problem)
+{
+    problem->clear();
+    std::vector<Disc> discs;
+    if (!ListDiscs(&discs))
+        return false;
+    // A number names the recorded disc with that number.
+    bool isNumber = false;
+    const qint64 number = name.toLongLong(&isNumber);
+    if (isNumber && number > 0) {
+        for (Disc &candidate : discs) {
+            if (candidate.number == number) {
+                *disc = std::move(candidate);
+                return true;
+            }
+        }
+    }
+    const std::string label = name.toStdString();
+    std::vector<Disc *> named;
+    for (Disc &candidate : discs) {
+        if (candidate.label == label)
+            named.push_back(&candidate);
+    }
+    if (named.size() == 1 && !named.front()->ranges.empty()) {
+        *disc = std::move(*named.front());
+        return true;
+    }
+    if (named.empty()) {
+        *problem =
+            QStringLiteral("no disc '%1' in the catalogue (name a disc by its number or its label: see "
+                           "the discs command)")
+                .arg(name);
+    } else if (named.size() == 1) {
+        *problem = QStringLiteral("the discs of a table without row IDs cannot be told apart");
+    } else {
+        QStringList candidates;
+        for (const Disc *candidate : named)
+            candidates << DescribeDisc(*candidate);
+        *problem = QStringLiteral("'%1' names %2 discs: %3; name one by its number")
+                       .arg(name)
+                       .arg(named.size())
+                       .arg(candidates.join(QStringLiteral(", ")));
+    }
+    return false;
+}
+
+QString Catalogue::DescribeDisc(const Disc &disc)
+{
+    const QString label = QString::fromStdString(disc.label);
+    if (disc.recorded()) {
+        QString text = QStringLiteral("disc %1 '%2'").arg(disc.number).arg(label);
+        if (!disc.sourcePath.isEmpty())
+            text += QStringLiteral(" (%1 %2, added %3)").arg(disc.sourceKind, disc.sourcePath, disc.added);
+        return text;
+    }
+    const qint64 first = disc.ranges.empty() ? 0 : disc.ranges.front().first;
+    const qint64 last = disc.ranges.empty() ? 0 : disc.ranges.back().second;
+    return QStringLiteral("the unrecorded disc '%1' (rows %2-%3)").arg(label).arg(first).arg(last);
+}
+
+namespace {
+
+// A piece of a file record as the save stores it (see CatalogueSave::insert).
+std::string storedText(std::string_view value)
+{
+    if (value.empty())
+        return " ";
+    if (TextForms::isUtf8(value))
+        return std::string(value);
+    return TextForms::fromUtf8(value).toStdString();
+}
+
+// The stored path and size of every file, "path\0size", sorted.
+std::vector<std::string> fileKeys(const clsFileColl &files)
+{
+    std::vector<std::string> keys;
+    keys.reserve(static_cast<size_t>(files.Count()));
+    std::string scratch;
+    for (qint32 i = 1; i <= files.Count(); ++i) {
+        const clsFile &file = files.Item(i);
+        keys.push_back(storedText(file.FilePathUtf8(scratch)) + '\0' + storedText(file.FileSizeUtf8()));
+    }
+    std::sort(keys.begin(), keys.end());
+    return keys;
+}
+
+} // namespace
+
+bool Catalogue::FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files,
+                               Disc *found)
+{
+    if (!IsOpen())
+        return false;
+    QString problem;
+    if (!identity.isNull()) {
+        SqliteStatement same(Handle(), "SELECT Number FROM QuillaryDisc WHERE Identity = ?1 ORDER BY Number");
+        if (!same.isValid())
+            return false; // no table of discs: nothing recorded
+        same.bind(1, identity);
+        return same.step() == SQLITE_ROW && FindDisc(QString::number(same.int64(0)), found, &problem);
+    }
+    std::vector<Disc> discs;
+    if (!ListDiscs(&discs))
+        return false;
+    const std::string wanted = label.toStdString();
+    std::vector<std::string> keys;
+    for (Disc &disc : discs) {
+        if (disc.label != wanted || disc.files != files.Count() || disc.ranges.empty())
+            continue;
+        if (keys.empty())
+            keys = fileKeys(files);
+        std::vector<std::string> stored;
+        Rows rows;
+        if (!ReadRows(&rows, &disc))
+            return false;
+        while (rows.next()) {
+            stored.push_back(std::string(rows.field(ListColumns::Path)) + '\0' +
+                             std::string(rows.field(ListColumns::FileSize)));
+        }
+        std::sort(stored.begin(), stored.end());
+        if (stored == keys) {
+            *found = std::move(disc);
+            return true;
+        }
+    }
+    return false;
+}
+
+bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
+{
+    duplicates->clear();
+    std::vector<Disc> discs;
+    if (!ListDiscs(&discs))
+        return false;
+    // Which disc a row is on: the ranges of all discs, by their first row.
+    struct Range
+    {
+        qint64 first;
+        qint64 last;
+        const Disc *disc;
+    };
+    std::vector<Range> ranges;
+    for (const Disc &disc : discs) {
+        for (const auto &[first, last] : disc.ranges)
+            ranges.push_back({first, last, &disc});
+    }
+    std::sort(ranges.begin(), ranges.end(), [](const Range &a, const Range &b) { return a.first < b.first; });
+    const auto discOf = [&](qint64 row) -> const Disc * {
+        auto at = std::upper_bound(ranges.begin(), ranges.end(), row,
+                                   [](qint64 value, const Range &range) { return value < range.first; });
+        if (at == ranges.begin())
+            return nullptr;
+        --at;
+        return row <= at->last ? at->disc : nullptr;
+    };
+    // The rows whose name and size another row has, grouped by name and size, biggest first.
+    SqliteStatement rows;
+    if (!rows.prepare(Handle(),
+                      "SELECT q.rowid, q.FileName, CAST(q.FileSize AS INTEGER), q.FilePath FROM "
+                      "Quillary AS q JOIN (SELECT FileName AS Name, CAST(FileSize AS INTEGER) AS Size "
+                      "FROM Quillary WHERE FileName IS NOT NULL GROUP BY 1, 2 HAVING count(*) > 1) AS "
+                      "d ON q.FileName = d.Name AND CAST(q.FileSize AS INTEGER) = d.Size ORDER BY 3 "
+                      "DESC, 2, 1"))
+        return fail();
+    Duplicate group;
+    std::vector<const Disc *> groupDiscs;
+    const auto finish = [&] {
+        std::sort(groupDiscs.begin(), groupDiscs.end());
+        if (std::unique(groupDiscs.begin(), groupDiscs.end()) - groupDiscs.begin() > 1)
+            duplicates->push_back(std::move(group));
+        group = {};
+        groupDiscs.clear();
+    };
+    int rc;
+    while ((rc = rows.step()) == SQLITE_ROW) {
+        const std::string_view name = rows.text(1);
+        const qint64 size = rows.int64(2);
+        if (!group.copies.empty() && (group.name != name || group.size != size))
+            finish();
+        group.name = name;
+        group.size = size;
+        const Disc *disc = discOf(rows.int64(0));
+        groupDiscs.push_back(disc);
+        group.copies.push_back(
+            {disc ? disc->number : 0, disc ? disc->label : std::string(), std::string(rows.text(3))});
+    }
+    if (rc != SQLITE_DONE)
+        return fail();
+    if (!group.copies.empty())
+        finish();
+    return true;
+}
+
+bool Catalogue::CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes)
+{
+    *changes = {};
+    // The stored path's size and times, old and new.
+    std::unordered_map<std::string, std::string> old;
+    Rows rows;
+    if (!ReadRows(&rows, &disc))
+        return false;
+    const auto facts = [](std::string_view size, std::string_view updated, std::string_view created) {
+        return std::string(size) + '\0' + std::string(updated) + '\0' + std::string(created);
+    };
+    while (rows.next()) {
+        old.emplace(std::string(rows.field(ListColumns::Path)),
+                    facts(rows.field(ListColumns::FileSize), rows.field(ListColumns::LastUpdated),
+                          rows.field(ListColumns::Created)));
+    }
+    if (rows.error().isSet())
+        return false;
+    std::string scratch;
+    for (qint32 i = 1; i <= files.Count(); ++i) {
+        const clsFile &file = files.Item(i);
+        const std::string path = storedText(file.FilePathUtf8(scratch));
+        const auto at = old.find(path);
+        if (at == old.end()) {
+            changes->added << QString::fromStdString(path);
+            continue;
+        }
+        if (at->second != facts(storedText(file.FileSizeUtf8()), storedText(file.LastUpdateDateUtf8()),
+                                storedText(file.CreateDateUtf8())))
+            changes->changed << QString::fromStdString(path);
+        old.erase(at);
+    }
+    for (const auto &[path, unused] : old)
+        changes->removed << QString::fromStdString(path);
+    changes->added.sort();
+    changes->removed.sort();
+    changes->changed.sort();
+    return true;
+}
+
+bool Catalogue::inWriteTransaction(const std::function<bool()> &work)
+{
+    if (!IsOpen() || !m_db->BeginTrans())
+        return false;
+    if (work() && m_db->CommitTrans())
+        return true;
+    // A failed ROLLBACK would overwrite LastError(); a successful one leaves the failure's reason.
+    if (m_db->InTransaction())
+        m_db->RollbackTrans();
+    return false;
+}
+
+bool Catalogue::RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem)
+{
+    removed->clear();
+    problem->clear();
+    return inWriteTransaction([&] {
+        for (const QString &name : names) {
+            Disc disc;
+            if (!FindDisc(name, &disc, problem))
+                return false;
+            // A disc named twice is removed once.
+            if (std::none_of(removed->begin(), removed->end(),
+                             [&](const Disc &done) { return done.firstRow == disc.firstRow; }))
+                removed->push_back(std::move(disc));
+        }
+        SqliteStatement rows(Handle(), "DELETE FROM Quillary WHERE rowid >= ?1 AND rowid <= ?2");
+        if (!rows.isValid())
+            return fail();
+        for (const Disc &disc : *removed) {
+            for (const auto &[first, last] : disc.ranges) {
+                rows.bind(1, first);
+                rows.bind(2, last);
+                if (!rows.run())
+                    return fail();
+            }
+            if (disc.recorded()) {
+                for (const char *sql : {"DELETE FROM QuillaryDiscRows WHERE Disc = ?1",
+                                        "DELETE FROM QuillaryDisc WHERE Number = ?1"}) {
+                    SqliteStatement record(Handle(), sql);
+                    record.bind(1, disc.number);
+                    if (!record.isValid() || !record.run())
+                        return fail();
+                }
+            }
+        }
+        // The index's triggers noted the rows removed; they leave the index here, in the same
+        // transaction. A catalogue without the index, or a failure there, leaves searches exact anyway.
+        CatalogueIndex::Refresh(Handle());
+        return true;
+    });
+}
+
+bool Catalogue::RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem)
+{
+    problem->clear();
+    return inWriteTransaction([&] {
+        if (!FindDisc(name, renamed, problem))
+            return false;
+        // The path is stored as "LABEL: dir/file": its label part is the row's label.
+        SqliteStatement rows(
+            Handle(), "UPDATE Quillary SET CDLabel = ?3, FilePath = CASE WHEN substr(FilePath, 1, "
+                      "length(CDLabel)) = CDLabel THEN ?3 || substr(FilePath, length(CDLabel) + 1) ELSE "
+                      "FilePath END WHERE rowid >= ?1 AND rowid <= ?2");
+        if (!rows.isValid())
+            return fail();
+        for (const auto &[first, last] : renamed->ranges) {
+            rows.bind(1, first);
+            rows.bind(2, last);
+            rows.bind(3, label);
+            if (!rows.run())
+                return fail();
+        }
+        if (renamed->recorded()) {
+            SqliteStatement record(Handle(), "UPDATE QuillaryDisc SET Label = ?2 WHERE Number = ?1");
+            record.bind(1, renamed->number);
+            record.bind(2, label);
+            if (!record.isValid() || !record.run())
+                return fail();
+        }
+        return true;
+    });
+}
+
+bool Catalogue::IsCatalogue(CDatabaseError *error)
+{
+    return CatalogueCheck::IsCatalogue(*m_db, error);
+}
+
+bool Catalogue::Integrity(QStringList *problems, CDatabaseError *error, int budgetMs)
+{
+    return CatalogueCheck::Integrity(*m_db, problems, error, budgetMs);
+}
+
+CatalogueCheck::Index Catalogue::CompleteIndex(CDatabaseError *error, QString *finding)
+{
+    return CatalogueCheck::CompleteIndex(*m_db, error, finding);
+}
+
+qint64 Catalogue::IndexBacklog()
+{
+    return CatalogueIndex::Backlog(Handle());
+}
+
+bool Catalogue::RefreshIndex(const std::function<void()> &yield)
+{
+    return CatalogueIndex::Refresh(Handle(), yield);
+}
+
+bool Catalogue::Compact() const
+{
+    return CatalogueCompaction::CompactCatalogue(m_path);
+}
