@@ -376,12 +376,13 @@ bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
     };
     // The rows whose name and size another row has, grouped by name and size, biggest first.
     SqliteStatement rows;
+    // One sort of the table by name and size counts each group (a join on an expression would run as a
+    // nested loop); the rows of groups of two or more are then sorted for the output.
     if (!rows.prepare(Handle(),
-                      "SELECT q.rowid, q.FileName, CAST(q.FileSize AS INTEGER), q.FilePath FROM "
-                      "Quillary AS q JOIN (SELECT FileName AS Name, CAST(FileSize AS INTEGER) AS Size "
-                      "FROM Quillary WHERE FileName IS NOT NULL GROUP BY 1, 2 HAVING count(*) > 1) AS "
-                      "d ON q.FileName = d.Name AND CAST(q.FileSize AS INTEGER) = d.Size ORDER BY 3 "
-                      "DESC, 2, 1"))
+                      "SELECT Row, Name, Size, Path FROM (SELECT rowid AS Row, FileName AS Name, "
+                      "CAST(FileSize AS INTEGER) AS Size, FilePath AS Path, count(*) OVER (PARTITION "
+                      "BY FileName, CAST(FileSize AS INTEGER)) AS Copies FROM Quillary WHERE FileName "
+                      "IS NOT NULL) WHERE Copies > 1 ORDER BY Size DESC, Name, Row"))
         return fail();
     Duplicate group;
     std::vector<const Disc *> groupDiscs;
