@@ -303,12 +303,7 @@ private Q_SLOTS:
             const QStringList list = scan(1000);
             Killer killer;
             CatalogueSave save(killer, {commitInterval});
-            const pid_t child = fork();
-            if (child == 0)
-                ::_exit(save.SaveFileList(m_path, objScannedFiles()));
-            int status = 0;
-            QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
-            QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+            QVERIFY(killedWhileSaving(save));
             QCOMPARE(stored(), list.mid(0, kept));
             QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
         }
@@ -338,12 +333,7 @@ private Q_SLOTS:
         Killer killer;
         CatalogueSave save(killer, {commitInterval});
         save.RecordDisc({QString(), "image", "/images/one.iso", "iso9660 UUID=2020-01-02-03-04-05-06"});
-        const pid_t child = fork();
-        if (child == 0)
-            ::_exit(save.SaveFileList(m_path, objScannedFiles()));
-        int status = 0;
-        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
-        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QVERIFY(killedWhileSaving(save));
         QCOMPARE(value(m_path, "SELECT count(*) FROM Quillary"), kept + 1);
         qint64 claimed = -1;
         QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
@@ -369,12 +359,7 @@ private Q_SLOTS:
         CatalogueSave replace(killer, {0});
         replace.RecordDisc({QString(), "directory", "/discs/one", QString()});
         replace.ReplaceDisc(1, {{1, 100}});
-        const pid_t child = fork();
-        if (child == 0)
-            ::_exit(replace.SaveFileList(m_path, objScannedFiles()));
-        int status = 0;
-        QVERIFY(child > 0 && ::waitpid(child, &status, 0) == child);
-        QVERIFY(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+        QVERIFY(killedWhileSaving(replace));
         QCOMPARE(stored(), rows);
         qint64 claimed = 0;
         QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
@@ -520,6 +505,16 @@ private Q_SLOTS:
 
 private:
     bool create() { return CatalogueFile::CreateFromSchemaFile(m_path, kSchema); }
+    // Runs the save in a child process, which its observer kills in the middle.
+    bool killedWhileSaving(CatalogueSave &save) const
+    {
+        const pid_t child = fork();
+        if (child == 0)
+            ::_exit(save.SaveFileList(m_path, objScannedFiles()));
+        int status = 0;
+        return child > 0 && ::waitpid(child, &status, 0) == child && WIFSIGNALED(status) &&
+               WTERMSIG(status) == SIGKILL;
+    }
     // A catalogue as the program shipped before it recorded discs: the schema without the table of discs.
     bool createOlder()
     {

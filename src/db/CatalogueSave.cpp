@@ -181,6 +181,17 @@ bool CatalogueSave::removeReplacedRows()
     return ranges.run() || m_db->Fail();
 }
 
+void CatalogueSave::bindDisc(SqliteStatement &statement, int first) const
+{
+    // Label, Added, SourceKind, SourcePath, Identity (NULL for a plain directory), from value first on.
+    statement.bind(first, m_disc->label);
+    statement.bind(first + 1, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
+    statement.bind(first + 2, m_disc->sourceKind);
+    statement.bind(first + 3, m_disc->sourcePath);
+    if (!m_disc->identity.isNull())
+        statement.bind(first + 4, m_disc->identity);
+}
+
 void CatalogueSave::recordGroup()
 {
     if (m_replacing && m_replaced != 0 && m_groupFirstRow == 0) {
@@ -199,12 +210,7 @@ void CatalogueSave::recordGroup()
     if (recorded && m_discNumber == 0) {
         SqliteStatement disc(db, "INSERT INTO QuillaryDisc (Label, Added, SourceKind, SourcePath, Identity) "
                                  "VALUES (?1, ?2, ?3, ?4, ?5)");
-        disc.bind(1, m_disc->label);
-        disc.bind(2, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-        disc.bind(3, m_disc->sourceKind);
-        disc.bind(4, m_disc->sourcePath);
-        if (!m_disc->identity.isNull())
-            disc.bind(5, m_disc->identity);
+        bindDisc(disc, 1);
         recorded = disc.isValid() && disc.run();
         if (recorded) {
             m_discNumber = sqlite3_last_insert_rowid(db);
@@ -216,12 +222,7 @@ void CatalogueSave::recordGroup()
                              "UPDATE QuillaryDisc SET Label = ?2, Added = ?3, SourceKind = ?4, SourcePath = "
                              "?5, Identity = ?6 WHERE Number = ?1");
         disc.bind(1, m_replaced);
-        disc.bind(2, m_disc->label);
-        disc.bind(3, QDateTime::currentDateTimeUtc().toString(Qt::ISODate));
-        disc.bind(4, m_disc->sourceKind);
-        disc.bind(5, m_disc->sourcePath);
-        if (!m_disc->identity.isNull())
-            disc.bind(6, m_disc->identity);
+        bindDisc(disc, 2);
         recorded = disc.isValid() && disc.run();
     }
     if (recorded) {

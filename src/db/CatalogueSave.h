@@ -109,6 +109,7 @@ private:
     bool storeGroupAgain();
     bool prepareDiscRecord();
     void recordGroup();
+    void bindDisc(SqliteStatement &statement, int first) const;
     bool fail(const CDatabaseError &error);
     bool failed() const { return m_failure.isSet(); }
 
