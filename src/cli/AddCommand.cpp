@@ -3,7 +3,6 @@
 #include "cli/Commands.h"
 
 #include "cli/DiscSource.h"
-#include "db/Catalogue.h"
 #include "db/CatalogueSave.h"
 #include "db/Sqlite.h"
 
@@ -16,14 +15,6 @@
 namespace Cli {
 
 namespace {
-
-// The search index is brought up to date once this many rows wait for it: until then a search reads
-// them from the table (a few tens of milliseconds), and the index grows faster in large steps.
-constexpr qint64 kIndexBacklogRows = 250000;
-// The integrity check before the first disc is stored takes about 0.1 s for a million rows whose file
-// is in memory; on a larger catalogue it is given up, and damage is then caught by the save's own
-// statements.
-constexpr int kIntegrityCheckMs = 3000;
 
 // A failure that says the file is damaged: nothing more is written to it.
 bool isDamage(const CDatabaseError &error)
@@ -133,29 +124,19 @@ int RunAdd(const Options &options)
     if (path.isEmpty())
         return kTrouble;
     // The catalogue must open before any disc is read: a list that cannot be stored is not made. Nor
-    // is one stored into a damaged file, where a disc may be written and never be found again.
+    // is one stored into a damaged file, where a disc may be written and never be found again, nor
+    // read for a role that may not add.
+    const std::unique_ptr<CatalogueStore> catalogue = OpenCatalogue(path, true);
+    if (!catalogue)
+        return kTrouble;
+    const QString name = catalogue->Name();
     {
-        const std::unique_ptr<Catalogue> db = OpenCatalogue(path, true);
-        if (!db)
-            return kTrouble;
-        // A check that cannot finish in time (a very large catalogue) leaves damage to the save's own
-        // statements.
-        QStringList problems;
         CDatabaseError error;
-        if (db->Integrity(&problems, &error, kIntegrityCheckMs) && !problems.isEmpty()) {
-            const QString problem =
-                problems.first().remove(QStringLiteral("*** in database main ***")).simplified();
-            Error(
-                DescribeCatalogueError(CDatabaseError{problem, SQLITE_CORRUPT}, path, CatalogueTask::Saving) +
-                QStringLiteral(" Nothing was added."));
+        if (!catalogue->ReadyToAdd(&error)) {
+            Error(DescribeCatalogueError(error, name, CatalogueTask::Saving) +
+                  QStringLiteral(" Nothing was added."));
             return kTrouble;
         }
-    }
-
-    Catalogue catalogue(path);
-    if (!catalogue.Open()) {
-        CatalogueError(QString(), catalogue.LastError(), path, CatalogueTask::Saving);
-        return kTrouble;
     }
     Progress progress;
     OutputStream out;
@@ -171,6 +152,14 @@ int RunAdd(const Options &options)
             status = kTrouble;
         };
         auto failed = [&](const QString &why) { report(sourcePath + QStringLiteral(": ") + why); };
+        auto alreadyThere = [&](const CatalogueStore::Disc &there) {
+            progress.clear();
+            Error(sourcePath +
+                  QStringLiteral(": already in the catalogue as %1; nothing was added (--again "
+                                 "adds it as another disc, --replace brings that disc up to date)")
+                      .arg(CatalogueStore::DescribeDisc(there)));
+            refused = true;
+        };
         QString why;
         const std::unique_ptr<DiscSource> source = DiscSource::Open(sourcePath, &why);
         if (!source) {
@@ -197,19 +186,16 @@ int RunAdd(const Options &options)
             continue;
         }
 
-        SaveSettings settings;
-        settings.updateIndex = false; // once for all the sources, below
-        CatalogueSave save(progress, settings);
         const Drives::MediumSource medium = source->Medium();
-        save.RecordDisc({label, medium.kind, medium.path, medium.identity});
+        const DiscRecord record{label, medium.kind, medium.path, medium.identity};
         // A medium catalogued already is stored again only when asked to.
-        Catalogue::Disc there;
-        Catalogue::Changes changes;
-        bool catalogued = !options.again && catalogue.FindCatalogued(medium.identity, label, files, &there);
+        CatalogueStore::Disc there;
+        CatalogueStore::Changes changes;
+        bool catalogued = !options.again && catalogue->FindCatalogued(medium.identity, label, files, &there);
         if (!catalogued && options.replace) {
             // A disc rewritten since (a new identity, other files) is the one disc with its label.
             QString problem;
-            catalogued = catalogue.FindDisc(label, &there, &problem);
+            catalogued = catalogue->FindDisc(label, &there, &problem);
             if (!catalogued && problem.contains(QStringLiteral(" discs: "))) {
                 progress.clear();
                 Error(sourcePath + QStringLiteral(": ") + problem + QStringLiteral("; nothing was added"));
@@ -218,50 +204,51 @@ int RunAdd(const Options &options)
             }
         }
         if (catalogued && !options.replace) {
-            progress.clear();
-            Error(sourcePath +
-                  QStringLiteral(": already in the catalogue as %1; nothing was added (--again "
-                                 "adds it as another disc, --replace brings that disc up to date)")
-                      .arg(Catalogue::DescribeDisc(there)));
-            refused = true;
+            alreadyThere(there);
             continue;
         }
-        if (catalogued) {
-            if (!catalogue.CompareDisc(there, files, &changes)) {
-                failed(DescribeCatalogueError(catalogue.LastError(), path, CatalogueTask::Reading));
-                continue;
-            }
-            save.ReplaceDisc(there.number, there.ranges);
+        if (catalogued && !catalogue->CompareDisc(there, files, &changes)) {
+            failed(DescribeCatalogueError(catalogue->LastError(), name, CatalogueTask::Reading));
+            continue;
         }
         progress.startSaving(files.Count());
+        CatalogueStore::Stored stored;
         QString failure;
         try {
-            if (!catalogue.Save(save, files))
-                failure = save.FailureText();
+            // Another machine may store the same medium meanwhile: a catalogue shared by several
+            // machines looks again as it stores the disc.
+            if (!catalogue->StoreDisc(record, files, catalogued ? &there : nullptr, !options.again, progress,
+                                      &stored))
+                failure = stored.failureText;
         } catch (const std::exception &e) {
             failure = QString::fromLocal8Bit(e.what());
         }
-        anySaved = anySaved || save.SavedCount() > 0;
+        if (stored.refused) {
+            alreadyThere(stored.there);
+            continue;
+        }
+        anySaved = anySaved || stored.saved > 0;
         if (!failure.isEmpty()) {
             failed(QStringLiteral("The file list could not be saved to the database.\n") + failure +
-                   QStringLiteral("\n%1 of %2 files were saved.").arg(save.SavedCount()).arg(files.Count()));
-            if (isDamage(save.Failure())) {
-                damaged = true;
+                   QStringLiteral("\n%1 of %2 files were saved.").arg(stored.saved).arg(files.Count()));
+            if (isDamage(stored.failure) || stored.failure.sqlState.startsWith(QLatin1StringView("08"))) {
+                damaged = true; // nothing more is tried on a damaged file or a lost connection
                 break;
             }
             continue;
         }
-        if (save.SavedCount() != files.Count()) {
+        if (stored.saved != files.Count()) {
             failed(QStringLiteral("the catalogue refused some files: %1 of %2 files were saved.")
-                       .arg(save.SavedCount())
+                       .arg(stored.saved)
                        .arg(files.Count()));
             continue;
         }
-        progress.done(save.SavedCount());
+        progress.done(stored.saved);
         if (catalogued) {
             out.Append(QStringLiteral("%1: replaced %2: %3 added, %4 removed, %5 changed")
-                           .arg(sourcePath, Catalogue::DescribeDisc(there), Grouped(changes.added.size()),
-                                Grouped(changes.removed.size()), Grouped(changes.changed.size())));
+                           .arg(sourcePath, CatalogueStore::DescribeDisc(there),
+                                Grouped(changes.added.size()), Grouped(changes.removed.size()),
+                                Grouped(changes.changed.size())));
             out.EndLine();
             for (const auto &[mark, list] :
                  {std::pair{"+ ", &changes.added}, std::pair{"- ", &changes.removed},
@@ -276,13 +263,8 @@ int RunAdd(const Options &options)
     if (anySaved && !damaged) {
         // Silent, as after the window's save: a catalogue whose index lags, or that cannot be
         // compacted, is still complete and searched exactly.
-        {
-            Catalogue db(path);
-            if (db.Open() && db.IndexBacklog() > kIndexBacklogRows)
-                db.RefreshIndex([&] { progress.Working(); });
-            progress.clear();
-        }
-        catalogue.Compact();
+        catalogue->Tidy([&] { progress.Working(); });
+        progress.clear();
     }
     if (!out.Finish())
         return kTrouble;

@@ -21,6 +21,8 @@ QString CataloguePath(const Options &options)
         return path;
     }
     const QString &path = *options.catalogue;
+    if (CatalogueStore::NamesServer(path))
+        return path;
     // As for the window's catalogue, only a regular file counts.
     if (path.isEmpty() || !QFileInfo(path).isFile()) {
         Error(path + QStringLiteral(": ") + modConstant::DatabaseMissingMessage());
@@ -29,29 +31,27 @@ QString CataloguePath(const Options &options)
     return path;
 }
 
-std::unique_ptr<Catalogue> OpenCatalogue(const QString &path, bool forWriting)
+std::unique_ptr<CatalogueStore> OpenCatalogue(const QString &path, bool forWriting,
+                                              CatalogueStore::Access access)
 {
-    auto db = std::make_unique<Catalogue>(path);
-    if (!db->Open(SqliteConnection::Access::ReadWrite) && !forWriting) {
-        const int code = db->LastError().primaryCode();
-        if (code == SQLITE_READONLY || code == SQLITE_PERM || code == SQLITE_CANTOPEN) {
-            auto readOnly = std::make_unique<Catalogue>(path);
-            if (readOnly->Open(SqliteConnection::Access::ReadOnly))
-                return readOnly;
-        }
-    }
-    if (!db->IsOpen()) {
-        CatalogueError(QString(), db->LastError(), path,
+    if (forWriting && access == CatalogueStore::Access::Read)
+        access = CatalogueStore::Access::Write;
+    CDatabaseError error;
+    std::unique_ptr<CatalogueStore> db = CatalogueStore::Open(path, access, &error);
+    if (!db)
+        CatalogueError(QString(), error, CatalogueStore::DisplayName(path),
                        forWriting ? CatalogueTask::Saving : CatalogueTask::Reading);
-        return nullptr;
-    }
     return db;
 }
 
-std::unique_ptr<Catalogue> OpenCatalogue(const Options &options, bool forWriting, QString *path)
+std::unique_ptr<CatalogueStore> OpenCatalogue(const Options &options, bool forWriting, QString *path)
 {
-    *path = CataloguePath(options);
-    return path->isEmpty() ? nullptr : OpenCatalogue(*path, forWriting);
+    const QString name = CataloguePath(options);
+    if (name.isEmpty())
+        return nullptr;
+    std::unique_ptr<CatalogueStore> db = OpenCatalogue(name, forWriting);
+    *path = db ? db->Name() : name;
+    return db;
 }
 
 void CatalogueError(const QString &what, const CDatabaseError &error, const QString &path, CatalogueTask task)

@@ -7,8 +7,11 @@ namespace Cli {
 
 int RunCheck(const Options &options)
 {
-    QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    const QString path = CataloguePath(options);
+    if (path.isEmpty())
+        return kTrouble;
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(
+        path, true, options.upgrade ? CatalogueStore::Access::Upgrade : CatalogueStore::Access::Write);
     if (!db)
         return kTrouble;
 
@@ -16,7 +19,7 @@ int RunCheck(const Options &options)
     CDatabaseError error;
     QStringList problems;
     if (!db->IsCatalogue(&error) || !db->Integrity(&problems, &error)) {
-        CatalogueError(QStringLiteral("The catalogue could not be checked."), error, path,
+        CatalogueError(QStringLiteral("The catalogue could not be checked."), error, db->Name(),
                        CatalogueTask::Reading);
         return kTrouble;
     }
@@ -29,11 +32,22 @@ int RunCheck(const Options &options)
         out.Finish();
         // A damaged file is not written to: the index stays as it is.
         Error(QStringLiteral("The catalogue file '%1' is damaged; its search index was left as it is.")
-                  .arg(path));
+                  .arg(db->Name()));
         return kTrouble;
     }
     out.Append(std::string_view("integrity: ok"));
     out.EndLine();
+    if (options.upgrade) {
+        QString outcome;
+        if (!db->UpgradeSchema(&outcome, &error)) {
+            out.Finish();
+            CatalogueError(QStringLiteral("The schema was not upgraded."), error, db->Name(),
+                           CatalogueTask::Saving);
+            return kTrouble;
+        }
+        out.Append(outcome);
+        out.EndLine();
+    }
 
     QString line;
     QString finding;
@@ -57,7 +71,7 @@ int RunCheck(const Options &options)
         break;
     case CatalogueCheck::Index::Failed:
         out.Finish();
-        CatalogueError(QStringLiteral("The search index could not be brought up to date."), error, path,
+        CatalogueError(QStringLiteral("The search index could not be brought up to date."), error, db->Name(),
                        CatalogueTask::Indexing);
         return kTrouble;
     }

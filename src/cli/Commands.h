@@ -2,7 +2,7 @@
 // The tool's commands, one file each, and the catalogue they share.
 
 #include "cli/Options.h"
-#include "db/Catalogue.h"
+#include "db/CatalogueStore.h"
 
 #include <QString>
 
@@ -10,17 +10,19 @@
 
 namespace Cli {
 
-// The catalogue the options name: --catalogue FILE, else the one the window uses. When it is not a
-// regular file that exists, writes the window's database-missing message and returns empty.
+// The catalogue the options name: --catalogue FILE or a catalogue server's connection text, else the
+// one the window uses. When a file is not a regular file that exists, writes the window's
+// database-missing message and returns empty.
 QString CataloguePath(const Options &options);
 
-// Opens the catalogue at path. A command that only reads opens it for reading and writing all the same
-// where it can (so that SQLite can finish a writer's interrupted transaction), and read-only where it
-// cannot. On failure writes why and returns null.
-std::unique_ptr<Catalogue> OpenCatalogue(const QString &path, bool forWriting);
+// Opens the catalogue a path or connection text names (see CatalogueStore::Open). On failure writes
+// why and returns null.
+std::unique_ptr<CatalogueStore> OpenCatalogue(const QString &path, bool forWriting,
+                                              CatalogueStore::Access access = CatalogueStore::Access::Read);
 
-// The catalogue the options name, open, with its path in *path: CataloguePath, then OpenCatalogue.
-std::unique_ptr<Catalogue> OpenCatalogue(const Options &options, bool forWriting, QString *path);
+// The catalogue the options name, open, with its name for messages in *path: CataloguePath, then
+// OpenCatalogue.
+std::unique_ptr<CatalogueStore> OpenCatalogue(const Options &options, bool forWriting, QString *path);
 
 // The catalogue failure in the user's words.
 void CatalogueError(const QString &what, const CDatabaseError &error, const QString &path,
@@ -34,5 +36,7 @@ int RunCheck(const Options &options);
 int RunRemove(const Options &options);
 int RunDuplicates(const Options &options);
 int RunRename(const Options &options);
+int RunInit(const Options &options);
+int RunCopy(const Options &options);
 
 } // namespace Cli

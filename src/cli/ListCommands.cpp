@@ -20,13 +20,13 @@ int unreadable(const CDatabaseError &error, const QString &path)
 int RunExport(const Options &options)
 {
     QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    const Catalogue::Snapshot snapshot(*db);
+    const CatalogueStore::ReadTransaction snapshot(*db);
     if (!snapshot.isOpen())
         return unreadable(db->LastError(), path);
-    Catalogue::Disc disc;
+    CatalogueStore::Disc disc;
     if (options.disc) {
         QString problem;
         if (!db->FindDisc(*options.disc, &disc, &problem)) {
@@ -36,9 +36,8 @@ int RunExport(const Options &options)
             return kTrouble;
         }
     }
-    Catalogue::Rows rows;
-    if (!db->ReadRows(&rows, options.disc ? &disc : nullptr))
-        return unreadable(db->LastError(), path);
+    const std::unique_ptr<CatalogueRows> found = db->OpenRows(options.disc ? &disc : nullptr);
+    CatalogueRows &rows = *found;
 
     OutputStream out;
     RowWriter writer(out, options.format.value_or(Format::Text));
@@ -59,7 +58,7 @@ int RunExport(const Options &options)
 namespace {
 
 // A disc's figures in the text form: tab-separated, "-" for what is not known.
-void discLine(OutputStream &out, const Catalogue::Disc &disc)
+void discLine(OutputStream &out, const CatalogueStore::Disc &disc)
 {
     const auto text = [](const QString &value) { return value.isEmpty() ? QStringLiteral("-") : value; };
     out.Append(disc.recorded() ? QString::number(disc.number) : QStringLiteral("-"));
@@ -75,7 +74,7 @@ void discLine(OutputStream &out, const Catalogue::Disc &disc)
     out.EndLine();
 }
 
-void discCsv(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
+void discCsv(OutputStream &out, RowWriter &writer, const CatalogueStore::Disc &disc)
 {
     const auto field = [&](const QString &value) {
         const QByteArray utf8 = value.toUtf8();
@@ -95,7 +94,7 @@ void discCsv(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
     out.EndLine("\r\n");
 }
 
-void discJson(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
+void discJson(OutputStream &out, RowWriter &writer, const CatalogueStore::Disc &disc)
 {
     const auto string = [&](const QString &value) {
         if (value.isNull()) {
@@ -126,12 +125,12 @@ void discJson(OutputStream &out, RowWriter &writer, const Catalogue::Disc &disc)
 int RunDiscs(const Options &options)
 {
     QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    std::vector<Catalogue::Disc> discs;
+    std::vector<CatalogueStore::Disc> discs;
     {
-        const Catalogue::Snapshot snapshot(*db);
+        const CatalogueStore::ReadTransaction snapshot(*db);
         if (!snapshot.isOpen() || !db->ListDiscs(&discs))
             return unreadable(db->LastError(), path);
     }
@@ -140,7 +139,7 @@ int RunDiscs(const Options &options)
     RowWriter writer(out, format);
     if (format == Format::Csv)
         out.EndLine("Number,Label,Files,Bytes,Added,Identity,Source Kind,Source\r\n");
-    for (const Catalogue::Disc &disc : discs) {
+    for (const CatalogueStore::Disc &disc : discs) {
         switch (format) {
         case Format::Text:
             discLine(out, disc);
@@ -159,12 +158,12 @@ int RunDiscs(const Options &options)
 int RunDuplicates(const Options &options)
 {
     QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
-    std::vector<Catalogue::Duplicate> duplicates;
+    std::vector<CatalogueStore::Duplicate> duplicates;
     {
-        const Catalogue::Snapshot snapshot(*db);
+        const CatalogueStore::ReadTransaction snapshot(*db);
         if (!snapshot.isOpen() || !db->FindDuplicates(&duplicates))
             return unreadable(db->LastError(), path);
     }
@@ -174,7 +173,7 @@ int RunDuplicates(const Options &options)
     const auto number = [](qint64 disc) { return disc ? QString::number(disc) : QString(); };
     if (format == Format::Csv)
         out.EndLine("Size,File Name,Disc,Label,Path\r\n");
-    for (const Catalogue::Duplicate &group : duplicates) {
+    for (const CatalogueStore::Duplicate &group : duplicates) {
         switch (format) {
         case Format::Text:
             // The name and size, then one indented line per copy: the disc's number ("-" for rows no
@@ -182,14 +181,14 @@ int RunDuplicates(const Options &options)
             out.Append(QStringLiteral("%1\t").arg(group.size));
             out.Append(group.name);
             out.EndLine();
-            for (const Catalogue::Copy &copy : group.copies) {
+            for (const CatalogueStore::Copy &copy : group.copies) {
                 out.Append(QStringLiteral("\t%1\t").arg(copy.disc ? QString::number(copy.disc) : "-"));
                 out.Append(copy.path);
                 out.EndLine();
             }
             break;
         case Format::Csv:
-            for (const Catalogue::Copy &copy : group.copies) {
+            for (const CatalogueStore::Copy &copy : group.copies) {
                 out.Append(QStringLiteral("%1,").arg(group.size));
                 writer.csvField(group.name);
                 out.Append(QStringLiteral(",%1,").arg(number(copy.disc)));
@@ -204,7 +203,7 @@ int RunDuplicates(const Options &options)
             writer.jsonString(group.name);
             out.Append(std::string_view(",\"copies\":["));
             for (size_t i = 0; i < group.copies.size(); ++i) {
-                const Catalogue::Copy &copy = group.copies[i];
+                const CatalogueStore::Copy &copy = group.copies[i];
                 out.Append(QStringLiteral("%1{\"disc\":%2,\"label\":")
                                .arg(i ? "," : "", copy.disc ? QString::number(copy.disc) : "null"));
                 writer.jsonString(copy.label);
@@ -225,10 +224,10 @@ int RunDuplicates(const Options &options)
 int RunRemove(const Options &options)
 {
     QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, true, &path);
     if (!db)
         return kTrouble;
-    std::vector<Catalogue::Disc> removed;
+    std::vector<CatalogueStore::Disc> removed;
     QString problem;
     if (!db->RemoveDiscs(options.arguments, &removed, &problem)) {
         if (!problem.isEmpty())
@@ -239,19 +238,19 @@ int RunRemove(const Options &options)
         return kTrouble;
     }
     OutputStream out;
-    for (const Catalogue::Disc &disc : removed) {
-        out.Append(
-            QStringLiteral("removed %1: %2 files").arg(Catalogue::DescribeDisc(disc), Grouped(disc.files)));
+    for (const CatalogueStore::Disc &disc : removed) {
+        out.Append(QStringLiteral("removed %1: %2 files")
+                       .arg(CatalogueStore::DescribeDisc(disc), Grouped(disc.files)));
         out.EndLine();
     }
-    db.get()->Compact(); // silent, as after a save: the catalogue is complete either way
+    db->Tidy({}); // silent, as after a save: the catalogue is complete either way
     return out.Finish() ? kSuccess : kTrouble;
 }
 
 int RunRename(const Options &options)
 {
     QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, true, &path);
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, true, &path);
     if (!db)
         return kTrouble;
     const QString label = options.arguments.at(1);
@@ -259,7 +258,7 @@ int RunRename(const Options &options)
         Error(QStringLiteral("a disc's label cannot be blank"));
         return kTrouble;
     }
-    Catalogue::Disc disc;
+    CatalogueStore::Disc disc;
     QString problem;
     if (!db->RenameDisc(options.arguments.at(0), label, &disc, &problem)) {
         if (!problem.isEmpty())
@@ -271,7 +270,7 @@ int RunRename(const Options &options)
     }
     OutputStream out;
     out.Append(QStringLiteral("renamed %1 to '%2': %3 files")
-                   .arg(Catalogue::DescribeDisc(disc), label, Grouped(disc.files)));
+                   .arg(CatalogueStore::DescribeDisc(disc), label, Grouped(disc.files)));
     out.EndLine();
     return out.Finish() ? kSuccess : kTrouble;
 }

@@ -16,7 +16,8 @@ namespace {
 const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"),
                                QStringLiteral("discs"),  QStringLiteral("export"),
                                QStringLiteral("check"),  QStringLiteral("remove"),
-                               QStringLiteral("rename"), QStringLiteral("duplicates")};
+                               QStringLiteral("rename"), QStringLiteral("duplicates"),
+                               QStringLiteral("init"),   QStringLiteral("copy")};
 
 // An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
 // U+FEFF that begins a search phrase, a file name or a label).
@@ -40,7 +41,9 @@ std::optional<qint64> parseSize(const QString &text)
 
 const char kCatalogueOption[] =
     "  -c, --catalogue=FILE   use the catalogue FILE instead of the one the window\n"
-    "                           uses (the program never creates a catalogue)\n";
+    "                           uses (the program never creates a catalogue file), or\n"
+    "                           the catalogue on a PostgreSQL server: a connection URI\n"
+    "                           (postgresql://HOST/DATABASE) or string (service=NAME)\n";
 const char kHelpOption[] = "  -h, --help             display this help and exit\n";
 const char kFormatOption[] = "  -f, --format=FORMAT    text (the default: the stored path, one line per\n"
                              "                           file), csv (RFC 4180 with a header row) or json\n"
@@ -50,17 +53,13 @@ const char kFormatOption[] = "  -f, --format=FORMAT    text (the default: the st
 
 std::optional<Options> ParseCommandLine(int argc, char **argv)
 {
-    static const option kLongOptions[] = {{"catalogue", required_argument, nullptr, 'c'},
-                                          {"format", required_argument, nullptr, 'f'},
-                                          {"label", required_argument, nullptr, 'l'},
-                                          {"disc", required_argument, nullptr, 'd'},
-                                          {"again", no_argument, nullptr, 'A'},
-                                          {"min-size", required_argument, nullptr, 'm'},
-                                          {"max-size", required_argument, nullptr, 'M'},
-                                          {"replace", no_argument, nullptr, 'R'},
-                                          {"help", no_argument, nullptr, 'h'},
-                                          {"version", no_argument, nullptr, 'V'},
-                                          {nullptr, 0, nullptr, 0}};
+    static const option kLongOptions[] = {
+        {"catalogue", required_argument, nullptr, 'c'}, {"format", required_argument, nullptr, 'f'},
+        {"label", required_argument, nullptr, 'l'},     {"disc", required_argument, nullptr, 'd'},
+        {"again", no_argument, nullptr, 'A'},           {"min-size", required_argument, nullptr, 'm'},
+        {"max-size", required_argument, nullptr, 'M'},  {"replace", no_argument, nullptr, 'R'},
+        {"upgrade", no_argument, nullptr, 'U'},         {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0}};
 
     // getopt_long reorders its argument vector: it works on a copy.
     std::vector<char *> args(argv, argv + argc);
@@ -104,6 +103,9 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         }
         case 'R':
             options.replace = true;
+            break;
+        case 'U':
+            options.upgrade = true;
             break;
         case 'h':
             options.help = true;
@@ -169,6 +171,12 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
     }
     if (options.disc && !listsRows)
         return refuse("disc");
+    if (options.upgrade && options.command != QLatin1StringView("check"))
+        return refuse("upgrade");
+    const bool named =
+        options.command == QLatin1StringView("init") || options.command == QLatin1StringView("copy");
+    if (options.catalogue && named)
+        return refuse("catalogue");
 
     // And the arguments each command takes.
     const qsizetype count = options.arguments.size();
@@ -189,7 +197,15 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         UsageError(QStringLiteral("rename takes a DISC and its NEWLABEL"));
         return std::nullopt;
     }
-    const bool takesArguments = listsRows || options.command == QLatin1StringView("add") ||
+    if (options.command == QLatin1StringView("init") && count != 1) {
+        UsageError(QStringLiteral("init takes the catalogue server's connection URI or string"));
+        return std::nullopt;
+    }
+    if (options.command == QLatin1StringView("copy") && count != 2) {
+        UsageError(QStringLiteral("copy takes the catalogue to copy FROM and the empty catalogue TO"));
+        return std::nullopt;
+    }
+    const bool takesArguments = listsRows || named || options.command == QLatin1StringView("add") ||
                                 options.command == QLatin1StringView("remove") ||
                                 options.command == QLatin1StringView("rename");
     if (!takesArguments && count != 0) {
@@ -222,6 +238,10 @@ QString HelpText(const QString &command)
             "  remove DISC...       take discs and their files out of the catalogue\n"
             "  rename DISC NEWLABEL give a disc another label\n"
             "  duplicates           list the files that lie on two or more discs\n"
+            "  init SERVER          make the catalogue's tables in an empty database on a\n"
+            "                         PostgreSQL server\n"
+            "  copy FROM TO         copy a whole catalogue (a file or a server's) into an empty\n"
+            "                         one\n"
             "\n"
             "Options:\n");
         text += QLatin1StringView(kCatalogueOption);
@@ -233,6 +253,9 @@ QString HelpText(const QString &command)
                            "A DISC is a disc's number (see discs), or a label that names exactly one disc.\n"
                            "\n"
                            "Without --catalogue, the catalogue is the one the Quillary window uses.\n"
+                           "A team shares one catalogue on a PostgreSQL server: --catalogue\n"
+                           "postgresql://HOST/DATABASE (any libpq URI or connection string; passwords come\n"
+                           "from ~/.pgpass, PGPASSWORD or a service file, never from this program).\n"
                            "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
                            "file matched, duplicates when there are none, add when a SOURCE was refused\n"
                            "as catalogued already (and none failed).\n");
@@ -366,12 +389,43 @@ QString HelpText(const QString &command)
                            "Check that the catalogue file holds a Quillary catalogue and that it is sound\n"
                            "(SQLite's integrity check), compare its search index with the table (and\n"
                            "build it afresh where it differs), and bring the index fully up to date.\n"
+                           "On a server: that its indexes are valid, and every folded name the search\n"
+                           "compares agrees with its name (those that do not are folded again).\n"
                            "\n"
-                           "Options:\n");
+                           "Options:\n"
+                           "      --upgrade          bring the schema of a catalogue on a server that an\n"
+                           "                           older Quillary made up to date, in one transaction\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nExit status is 0 if the catalogue is sound and its index up to date, 2\n"
                                "otherwise.\n");
+    } else if (command == QLatin1StringView("init")) {
+        text = QStringLiteral("Usage: quillary-cli init SERVER\n"
+                              "Make the catalogue's tables, with their schema version, in a database on a\n"
+                              "PostgreSQL server that holds none, in one transaction. SERVER is a libpq\n"
+                              "connection URI (postgresql://[USER@]HOST[:PORT]/DATABASE?sslmode=require) or\n"
+                              "connection string (service=NAME, host=... dbname=...). The database must be\n"
+                              "in UTF-8, and the role may create the pg_trgm extension (its owner may).\n"
+                              "A password is never stored: libpq takes it from ~/.pgpass, PGPASSWORD or a\n"
+                              "service file.\n"
+                              "\n"
+                              "Options:\n");
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nExit status is 0 on success, 2 if an error occurred.\n");
+    } else if (command == QLatin1StringView("copy")) {
+        text = QStringLiteral(
+            "Usage: quillary-cli copy FROM TO\n"
+            "Copy every disc and file of the catalogue FROM into the catalogue TO, which must\n"
+            "be empty, in one transaction; then compare the discs and files of both. Each is\n"
+            "a catalogue file or a catalogue on a PostgreSQL server (see --catalogue); a\n"
+            "catalogue file is never created: copy the empty one shipped with Quillary.\n"
+            "The discs keep their numbers, labels, times, sources and identities.\n"
+            "\n"
+            "Options:\n");
+        text += QLatin1StringView(kHelpOption);
+        text +=
+            QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
+                           "Exit status is 0 on success, 2 if an error occurred (nothing is copied then).\n");
     }
     return text;
 }

@@ -13,7 +13,8 @@ namespace Cli {
 
 struct Options
 {
-    // "search", "add", "discs", "export", "check", "remove", "rename"; empty for --help or --version alone
+    // "search", "add", "discs", "export", "check", "remove", "rename", "duplicates", "init", "copy"; empty
+    // for --help or --version alone
     QString command;
     QStringList arguments; // what follows the command
     std::optional<QString> catalogue;
@@ -24,6 +25,7 @@ struct Options
     std::optional<qint64> maxSize; // search: files of at most this many bytes
     bool again = false;            // add: store a medium already catalogued as another disc
     bool replace = false;          // add: replace the rows of the disc already catalogued
+    bool upgrade = false;          // check: bring an older schema on a server up to date
     bool help = false;
     bool version = false;
 };

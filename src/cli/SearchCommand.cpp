@@ -1,7 +1,7 @@
 // quillary-cli search PHRASE: the window's search, printed.
 #include "cli/Commands.h"
 
-#include "search/CatalogueSearch.h"
+#include "search/PhraseMatcher.h"
 #include "search/SearchPhrase.h"
 
 namespace Cli {
@@ -9,15 +9,14 @@ namespace Cli {
 int RunSearch(const Options &options)
 {
     QString path;
-    const std::unique_ptr<Catalogue> db = OpenCatalogue(options, false, &path);
+    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, false, &path);
     if (!db)
         return kTrouble;
     const QString what = QStringLiteral("The catalogue could not be searched.");
     // One read transaction from the first row to the last: a save running meanwhile is seen whole
     // or not at all. The rows are printed as they come, so they need not be counted first.
-    CatalogueSearch search(db->Handle());
+    CatalogueStore::Disc disc;
     if (options.disc) {
-        Catalogue::Disc disc;
         QString problem;
         if (!db->FindDisc(*options.disc, &disc, &problem)) {
             if (problem.isEmpty())
@@ -26,13 +25,11 @@ int RunSearch(const Options &options)
                 Error(problem);
             return kTrouble;
         }
-        search.restrictTo(disc.ranges);
     }
-    if (!search.find(SearchPhrase::TrimBlanks(options.arguments.constFirst()),
-                     CatalogueSearch::Counting::Optional)) {
-        CatalogueError(what, search.error(), path, CatalogueTask::Reading);
-        return kTrouble;
-    }
+    const std::unique_ptr<CatalogueRows> found =
+        db->Find(std::make_unique<PhraseMatcher>(SearchPhrase::TrimBlanks(options.arguments.constFirst())),
+                 options.disc ? &disc : nullptr);
+    CatalogueRows &search = *found;
     OutputStream out;
     RowWriter writer(out, options.format.value_or(Format::Text));
     writer.Header();

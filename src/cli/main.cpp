@@ -34,5 +34,9 @@ int main(int argc, char *argv[])
         return Cli::RunRemove(*options);
     if (command == QLatin1StringView("rename"))
         return Cli::RunRename(*options);
+    if (command == QLatin1StringView("init"))
+        return Cli::RunInit(*options);
+    if (command == QLatin1StringView("copy"))
+        return Cli::RunCopy(*options);
     return Cli::RunCheck(*options);
 }

@@ -3,6 +3,7 @@
 #include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CatalogueIndex.h"
+#include "db/CatalogueQuery.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
 
@@ -219,134 +220,6 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
     return true;
 }
 
-bool Catalogue::FindDisc(const QString &name, Disc *disc, QString *problem)
-{
-    problem->clear();
-    std::vector<Disc> discs;
-    if (!ListDiscs(&discs))
-        return false;
-    // A number names the recorded disc with that number.
-    bool isNumber = false;
-    const qint64 number = name.toLongLong(&isNumber);
-    if (isNumber && number > 0) {
-        for (Disc &candidate : discs) {
-            if (candidate.number == number) {
-                *disc = std::move(candidate);
-                return true;
-            }
-        }
-    }
-    const std::string label = name.toStdString();
-    std::vector<Disc *> named;
-    for (Disc &candidate : discs) {
-        if (candidate.label == label)
-            named.push_back(&candidate);
-    }
-    if (named.size() == 1 && !named.front()->ranges.empty()) {
-        *disc = std::move(*named.front());
-        return true;
-    }
-    if (named.empty()) {
-        *problem =
-            QStringLiteral("no disc '%1' in the catalogue (name a disc by its number or its label: see "
-                           "the discs command)")
-                .arg(name);
-    } else if (named.size() == 1) {
-        *problem = QStringLiteral("the discs of a table without row IDs cannot be told apart");
-    } else {
-        QStringList candidates;
-        for (const Disc *candidate : named)
-            candidates << DescribeDisc(*candidate);
-        *problem = QStringLiteral("'%1' names %2 discs: %3; name one by its number")
-                       .arg(name)
-                       .arg(named.size())
-                       .arg(candidates.join(QStringLiteral(", ")));
-    }
-    return false;
-}
-
-QString Catalogue::DescribeDisc(const Disc &disc)
-{
-    const QString label = QString::fromStdString(disc.label);
-    if (disc.recorded()) {
-        QString text = QStringLiteral("disc %1 '%2'").arg(disc.number).arg(label);
-        if (!disc.sourcePath.isEmpty())
-            text += QStringLiteral(" (%1 %2, added %3)").arg(disc.sourceKind, disc.sourcePath, disc.added);
-        return text;
-    }
-    const qint64 first = disc.ranges.empty() ? 0 : disc.ranges.front().first;
-    const qint64 last = disc.ranges.empty() ? 0 : disc.ranges.back().second;
-    return QStringLiteral("the unrecorded disc '%1' (rows %2-%3)").arg(label).arg(first).arg(last);
-}
-
-namespace {
-
-// A piece of a file record as the save stores it (see CatalogueSave::insert).
-std::string storedText(std::string_view value)
-{
-    if (value.empty())
-        return " ";
-    if (TextForms::isUtf8(value))
-        return std::string(value);
-    return TextForms::fromUtf8(value).toStdString();
-}
-
-// The stored path and size of every file, "path\0size", sorted.
-std::vector<std::string> fileKeys(const clsFileColl &files)
-{
-    std::vector<std::string> keys;
-    keys.reserve(static_cast<size_t>(files.Count()));
-    std::string scratch;
-    for (qint32 i = 1; i <= files.Count(); ++i) {
-        const clsFile &file = files.Item(i);
-        keys.push_back(storedText(file.FilePathUtf8(scratch)) + '\0' + storedText(file.FileSizeUtf8()));
-    }
-    std::sort(keys.begin(), keys.end());
-    return keys;
-}
-
-} // namespace
-
-bool Catalogue::FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files,
-                               Disc *found)
-{
-    if (!IsOpen())
-        return false;
-    QString problem;
-    if (!identity.isNull()) {
-        SqliteStatement same(Handle(), "SELECT Number FROM QuillaryDisc WHERE Identity = ?1 ORDER BY Number");
-        if (!same.isValid())
-            return false; // no table of discs: nothing recorded
-        same.bind(1, identity);
-        return same.step() == SQLITE_ROW && FindDisc(QString::number(same.int64(0)), found, &problem);
-    }
-    std::vector<Disc> discs;
-    if (!ListDiscs(&discs))
-        return false;
-    const std::string wanted = label.toStdString();
-    std::vector<std::string> keys;
-    for (Disc &disc : discs) {
-        if (disc.label != wanted || disc.files != files.Count() || disc.ranges.empty())
-            continue;
-        if (keys.empty())
-            keys = fileKeys(files);
-        std::vector<std::string> stored;
-        Rows rows;
-        if (!ReadRows(&rows, &disc))
-            return false;
-        while (rows.next()) {
-            stored.push_back(std::string(rows.field(ListColumns::Path)) + '\0' +
-                             std::string(rows.field(ListColumns::FileSize)));
-        }
-        std::sort(stored.begin(), stored.end());
-        if (stored == keys) {
-            *found = std::move(disc);
-            return true;
-        }
-    }
-    return false;
-}
-
 bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
 {
     duplicates->clear();
@@ -410,46 +283,6 @@ bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
         return fail();
     if (!group.copies.empty())
         finish();
-    return true;
-}
-
-bool Catalogue::CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes)
-{
-    *changes = {};
-    // The stored path's size and times, old and new.
-    std::unordered_map<std::string, std::string> old;
-    Rows rows;
-    if (!ReadRows(&rows, &disc))
-        return false;
-    const auto facts = [](std::string_view size, std::string_view updated, std::string_view created) {
-        return std::string(size) + '\0' + std::string(updated) + '\0' + std::string(created);
-    };
-    while (rows.next()) {
-        old.emplace(std::string(rows.field(ListColumns::Path)),
-                    facts(rows.field(ListColumns::FileSize), rows.field(ListColumns::LastUpdated),
-                          rows.field(ListColumns::Created)));
-    }
-    if (rows.error().isSet())
-        return false;
-    std::string scratch;
-    for (qint32 i = 1; i <= files.Count(); ++i) {
-        const clsFile &file = files.Item(i);
-        const std::string path = storedText(file.FilePathUtf8(scratch));
-        const auto at = old.find(path);
-        if (at == old.end()) {
-            changes->added << QString::fromStdString(path);
-            continue;
-        }
-        if (at->second != facts(storedText(file.FileSizeUtf8()), storedText(file.LastUpdateDateUtf8()),
-                                storedText(file.CreateDateUtf8())))
-            changes->changed << QString::fromStdString(path);
-        old.erase(at);
-    }
-    for (const auto &[path, unused] : old)
-        changes->removed << QString::fromStdString(path);
-    changes->added.sort();
-    changes->removed.sort();
-    changes->changed.sort();
     return true;
 }
 
@@ -565,4 +398,197 @@ bool Catalogue::RefreshIndex(const std::function<void()> &yield)
 bool Catalogue::Compact() const
 {
     return CatalogueCompaction::CompactCatalogue(m_path);
+}
+
+// ---- The catalogue file as quillary-cli uses it ----
+
+namespace {
+
+// The search index is brought up to date after adding once this many rows wait for it: until then a
+// search reads them from the table (a few tens of milliseconds), and the index grows faster in large
+// steps.
+constexpr qint64 kIndexBacklogRows = 250000;
+// The integrity check before the first disc is stored takes about 0.1 s for a million rows whose file
+// is in memory; on a larger catalogue it is given up, and damage is then caught by the save's own
+// statements.
+constexpr int kIntegrityCheckMs = 3000;
+
+// The rows a search finds, read as they are found.
+class FoundRows : public CatalogueRows
+{
+public:
+    explicit FoundRows(sqlite3 *db) : m_query(db) {}
+    bool next() override { return m_query.next(); }
+    std::string_view field(int column) const override { return m_query.field(column); }
+    const CDatabaseError &error() const override { return m_query.error(); }
+    CatalogueQuery m_query;
+};
+
+} // namespace
+
+bool Catalogue::BeginRead()
+{
+    m_read = std::make_unique<Snapshot>(*this);
+    if (!m_read->isOpen())
+        m_read.reset();
+    return m_read != nullptr;
+}
+
+void Catalogue::EndRead()
+{
+    m_read.reset();
+}
+
+std::unique_ptr<CatalogueRows> Catalogue::OpenRows(const Disc *disc)
+{
+    auto rows = std::make_unique<Rows>();
+    if (!ReadRows(rows.get(), disc))
+        return NoRows(LastError());
+    return rows;
+}
+
+std::unique_ptr<CatalogueRows> Catalogue::Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc)
+{
+    if (!IsOpen())
+        return NoRows(LastError());
+    auto rows = std::make_unique<FoundRows>(Handle());
+    if (disc)
+        rows->m_query.restrictTo(disc->ranges);
+    rows->m_query.find(std::move(matcher), CatalogueQuery::Counting::Optional);
+    return rows;
+}
+
+qint64 Catalogue::DiscWithIdentity(const QString &identity)
+{
+    if (!IsOpen())
+        return -1;
+    SqliteStatement same(Handle(), "SELECT Number FROM QuillaryDisc WHERE Identity = ?1 ORDER BY Number");
+    if (!same.isValid())
+        return 0; // no table of discs: nothing recorded
+    same.bind(1, identity);
+    return same.step() == SQLITE_ROW ? same.int64(0) : 0;
+}
+
+bool Catalogue::ReadyToAdd(CDatabaseError *error)
+{
+    // A check that cannot finish in time (a very large catalogue) leaves damage to the save's own
+    // statements.
+    QStringList problems;
+    CDatabaseError checkError;
+    if (Integrity(&problems, &checkError, kIntegrityCheckMs) && !problems.isEmpty()) {
+        *error = {problems.first().remove(QStringLiteral("*** in database main ***")).simplified(),
+                  SQLITE_CORRUPT};
+        return false;
+    }
+    return true;
+}
+
+bool Catalogue::StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing, bool,
+                          SaveObserver &observer, Stored *stored)
+{
+    // Medium already catalogued: the caller's FindCatalogued on this machine's file is all there is.
+    SaveSettings settings;
+    settings.updateIndex = false; // Tidy, once for all the discs
+    CatalogueSave save(observer, settings);
+    save.RecordDisc(disc);
+    if (replacing)
+        save.ReplaceDisc(replacing->number, replacing->ranges);
+    const bool saved = Save(save, files);
+    *stored = {};
+    stored->saved = save.SavedCount();
+    stored->number = save.DiscNumber();
+    if (!saved) {
+        stored->failure = save.Failure();
+        stored->failureText = save.FailureText();
+    }
+    return saved;
+}
+
+void Catalogue::Tidy(const std::function<void()> &working)
+{
+    {
+        Catalogue db(m_path);
+        if (db.Open() && db.IndexBacklog() > kIndexBacklogRows)
+            db.RefreshIndex(working);
+    }
+    Compact();
+}
+
+bool Catalogue::UpgradeSchema(QString *outcome, CDatabaseError *)
+{
+    // A catalogue file gets what it lacks (the table of discs) at its first save.
+    *outcome = QStringLiteral("schema: a catalogue file, nothing to upgrade");
+    return true;
+}
+
+bool Catalogue::IsEmpty(bool *empty)
+{
+    qint64 rows = 0;
+    if (!IsOpen() || !m_db->QueryInteger("SELECT count(*) FROM Quillary", &rows))
+        return false;
+    qint64 discs = 0;
+    SqliteStatement records(Handle(), "SELECT count(*) FROM QuillaryDisc");
+    if (records.isValid() && records.step() == SQLITE_ROW)
+        discs = records.int64(0);
+    *empty = rows == 0 && discs == 0;
+    return true;
+}
+
+bool Catalogue::BeginCopy()
+{
+    if (!IsOpen() || !m_db->BeginTrans())
+        return false;
+    return m_db->Execute(CatalogueSave::DiscTablesSql()) || (m_db->RollbackTrans(), false);
+}
+
+bool Catalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied)
+{
+    *copied = 0;
+    SqliteStatement insert = m_db->Prepare("INSERT INTO Quillary (FileName, CDLabel, FilePath, FileSize, "
+                                           "LastUpdateDate, CreateDate) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    if (!insert.isValid())
+        return false;
+    qint64 first = 0;
+    while (rows.next()) {
+        for (int column = 0; column < 6; ++column)
+            insert.bind(column + 1, rows.field(column));
+        if (!insert.run())
+            return fail();
+        if (first == 0)
+            first = sqlite3_last_insert_rowid(Handle());
+        ++*copied;
+    }
+    if (rows.error().isSet() || !disc.recorded() || *copied == 0)
+        return !rows.error().isSet();
+    SqliteStatement record = m_db->Prepare("INSERT INTO QuillaryDisc (Number, Label, Added, SourceKind, "
+                                           "SourcePath, Identity) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    SqliteStatement range =
+        m_db->Prepare("INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc) VALUES (?1, ?2, ?3)");
+    if (!record.isValid() || !range.isValid())
+        return false;
+    record.bind(1, disc.number);
+    record.bind(2, std::string_view(disc.label));
+    record.bind(3, disc.added);
+    record.bind(4, disc.sourceKind);
+    record.bind(5, disc.sourcePath);
+    if (!disc.identity.isNull())
+        record.bind(6, disc.identity);
+    range.bind(1, first);
+    range.bind(2, sqlite3_last_insert_rowid(Handle()));
+    range.bind(3, disc.number);
+    return (record.run() && range.run()) || fail();
+}
+
+bool Catalogue::EndCopy(bool commit)
+{
+    if (!commit) {
+        if (m_db->InTransaction())
+            m_db->RollbackTrans();
+        return true;
+    }
+    if (!m_db->CommitTrans())
+        return false;
+    // The search index catches up with the rows copied (searches are exact without it).
+    CatalogueIndex::Refresh(Handle());
+    return true;
 }

@@ -9,6 +9,7 @@
 #include "catalogue/ListColumns.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueCheck.h"
+#include "db/CatalogueStore.h"
 
 #include <QString>
 
@@ -22,22 +23,21 @@
 class CatalogueSave;
 class clsFileColl;
 
-class Catalogue
+class Catalogue : public CatalogueStore
 {
 public:
-    struct Disc;
-
     explicit Catalogue(QString path) : m_path(std::move(path)) {}
     Catalogue(const Catalogue &) = delete;
     Catalogue &operator=(const Catalogue &) = delete;
-    ~Catalogue();
+    ~Catalogue() override;
 
     const QString &Path() const { return m_path; }
+    QString Name() const override { return m_path; }
 
     // Opens the connection (see CDatabase). False with LastError() saying why.
     bool Open(SqliteConnection::Access access = SqliteConnection::Access::ReadWrite);
     bool IsOpen() const { return m_db && m_db->IsOpen(); }
-    const CDatabaseError &LastError() const { return m_db ? m_db->LastError() : m_closed; }
+    const CDatabaseError &LastError() const override { return m_db ? m_db->LastError() : m_closed; }
     // The open connection, for the parts of the catalogue that work on one.
     CDatabase &Database() { return *m_db; }
     sqlite3 *Handle() const { return m_db ? m_db->Handle() : nullptr; }
@@ -64,13 +64,13 @@ public:
 
     // The rows of the table in the order they were added (a table without row IDs in its own order), in
     // the list's column order.
-    class Rows
+    class Rows : public CatalogueRows
     {
     public:
-        bool next();
-        std::string_view field(int column) const { return m_statement.text(column); }
+        bool next() override;
+        std::string_view field(int column) const override { return m_statement.text(column); }
         // Set when next() ended on a failure.
-        const CDatabaseError &error() const { return m_error; }
+        const CDatabaseError &error() const override { return m_error; }
 
     private:
         friend class Catalogue;
@@ -83,79 +83,50 @@ public:
     // Every row, or those of one disc. False with LastError() saying why.
     bool ReadRows(Rows *rows, const Disc *disc = nullptr);
 
-    // A disc of the catalogue: one the table of discs records, or a run of consecutive rows with one
-    // label that no record claims (number 0, nothing else known of it).
-    struct Disc
-    {
-        qint64 number = 0;
-        std::string label;
-        qint64 files = 0;
-        qint64 bytes = 0; // the stored decimal sizes as integers; a blank one counts 0
-        QString added;    // UTC, ISO 8601
-        QString sourceKind;
-        QString sourcePath;
-        QString identity; // null when the medium has none
-        qint64 firstRow = 0;
-        // The row IDs it owns, each range first to last; empty in a table without row IDs.
-        std::vector<std::pair<qint64, qint64>> ranges;
-        bool recorded() const { return number != 0; }
-    };
     // Every disc, in the order of their first rows.
-    bool ListDiscs(std::vector<Disc> *discs);
+    bool ListDiscs(std::vector<Disc> *discs) override;
 
-    // The disc a user names: a recorded disc's number, else a label that names exactly one disc. False
-    // when none or several do (*problem says so in the user's words, listing the candidates), or when
-    // the catalogue cannot be read (*problem empty, LastError() says why).
-    bool FindDisc(const QString &name, Disc *disc, QString *problem);
-    // How a disc is named in messages: "disc 3 'LABEL'" or "the unrecorded disc 'LABEL' (rows 4-9)".
-    static QString DescribeDisc(const Disc &disc);
-
-    // The disc already in the catalogue that a medium about to be stored is: the recorded disc with the
-    // same identity where the medium has one, else a disc with the same label and the same files (stored
-    // path and size). False when there is none (or it cannot be told).
-    bool FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files, Disc *found);
-
-    // Files that lie on two or more discs: the same name and size. Groups biggest first (then by name),
-    // each with its copies in row order.
-    struct Copy
-    {
-        qint64 disc = 0; // the disc's number; 0 for a disc no record claims
-        std::string label;
-        std::string path;
-    };
-    struct Duplicate
-    {
-        std::string name;
-        qint64 size = 0;
-        std::vector<Copy> copies;
-    };
-    bool FindDuplicates(std::vector<Duplicate> *duplicates);
-
-    // What storing files in place of a disc's rows changes, by stored path, each list sorted.
-    struct Changes
-    {
-        QStringList added;
-        QStringList removed;
-        QStringList changed; // in size or in a time
-    };
-    bool CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes);
+    // Files of the same name and size on two or more discs (see CatalogueStore).
+    bool FindDuplicates(std::vector<Duplicate> *duplicates) override;
 
     // Removes the named discs, their rows and records, in one transaction that also brings the search
     // index up to date. Nothing is removed when any name fails (see FindDisc).
-    bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem);
+    bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem) override;
     // Gives the named disc a new label: the label column of its rows, the label part of each stored path
     // ("LABEL: dir/file") and its record, in one transaction.
-    bool RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem);
+    bool RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem) override;
 
     // ---- Checking and upkeep ----
-    bool IsCatalogue(CDatabaseError *error);
-    bool Integrity(QStringList *problems, CDatabaseError *error, int budgetMs = -1);
-    CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding);
+    bool IsCatalogue(CDatabaseError *error) override;
+    bool Integrity(QStringList *problems, CDatabaseError *error, int budgetMs);
+    bool Integrity(QStringList *problems, CDatabaseError *error) override
+    {
+        return Integrity(problems, error, -1);
+    }
+    CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding) override;
     // Rows a search reads from the table because the index does not cover them; -1 without an index.
     qint64 IndexBacklog();
     bool RefreshIndex(const std::function<void()> &yield = {});
     // Gives free pages back to the file system (CatalogueCompaction), through a connection of its own.
     bool Compact() const;
+
+    // ---- The catalogue as quillary-cli uses it (CatalogueStore) ----
+    bool BeginRead() override;
+    void EndRead() override;
+    std::unique_ptr<CatalogueRows> OpenRows(const Disc *disc = nullptr) override;
+    std::unique_ptr<CatalogueRows> Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc) override;
+    bool ReadyToAdd(CDatabaseError *error) override;
+    bool StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing,
+                   bool refuseCatalogued, SaveObserver &observer, Stored *stored) override;
+    void Tidy(const std::function<void()> &working) override;
+    bool UpgradeSchema(QString *outcome, CDatabaseError *error) override;
+    bool IsEmpty(bool *empty) override;
+    bool BeginCopy() override;
+    bool CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied) override;
+    bool EndCopy(bool commit) override;
+
+protected:
+    qint64 DiscWithIdentity(const QString &identity) override;
 
 private:
     bool fail();
@@ -163,5 +134,6 @@ private:
 
     QString m_path;
     std::unique_ptr<CDatabase> m_db;
+    std::unique_ptr<Snapshot> m_read;
     CDatabaseError m_closed{QStringLiteral("the catalogue is not open"), SQLITE_MISUSE};
 };

@@ -27,10 +27,74 @@ QString missingObject(const QString &file, const QString &kind, const QString &n
     return QStringLiteral("The catalogue '%1' has no %2 '%3'.").arg(file, kind, name);
 }
 
+// A failure of a catalogue on a server, by its SQLSTATE (and the program's own QY codes).
+QString serverReason(const CDatabaseError &error, const QString &name, CatalogueTask task)
+{
+    const QString &state = error.sqlState;
+    if (state == QLatin1StringView("42501"))
+        return task == CatalogueTask::Reading
+                   ? QStringLiteral("Your role on the server may not read the catalogue '%1'.").arg(name)
+                   : QStringLiteral("Your role on the server may not change the catalogue '%1': it lacks the "
+                                    "right to (the catalogue's owner grants it, see the README).")
+                         .arg(name);
+    if (state == QLatin1StringView("08001"))
+        return QStringLiteral("The catalogue server '%1' could not be reached.").arg(name);
+    if (state.startsWith(QLatin1StringView("08")) || state.startsWith(QLatin1StringView("57P")))
+        return QStringLiteral("The connection to the catalogue server '%1' was lost; what was not "
+                              "committed was not stored.")
+            .arg(name);
+    if (state.startsWith(QLatin1StringView("28")))
+        return QStringLiteral("The catalogue server '%1' refused the login (the role or its password: "
+                              "passwords come from ~/.pgpass, PGPASSWORD or a service file).")
+            .arg(name);
+    if (state == QLatin1StringView("3D000"))
+        return QStringLiteral("The database of '%1' does not exist on its server.").arg(name);
+    if (state == QLatin1StringView("42P01"))
+        return QStringLiteral(
+                   "The database '%1' holds no Quillary catalogue ('quillary-cli init' makes one).")
+            .arg(name);
+    if (state == QLatin1StringView("QY001"))
+        return QStringLiteral("The catalogue '%1' was made by a newer Quillary; this one cannot work on it.")
+            .arg(name);
+    if (state == QLatin1StringView("QY002"))
+        return QStringLiteral(
+                   "The catalogue '%1' has an older schema: 'quillary-cli check --upgrade' brings it "
+                   "up to date.")
+            .arg(name);
+    if (state == QLatin1StringView("QY003"))
+        return QStringLiteral("The database '%1' is not in UTF-8: a catalogue needs a database made with "
+                              "ENCODING 'UTF8'.")
+            .arg(name);
+    if (state == QLatin1StringView("QY004"))
+        return QStringLiteral("The database '%1' holds a Quillary catalogue already.").arg(name);
+    if (state == QLatin1StringView("53100"))
+        return QStringLiteral("The disk of the catalogue server '%1' is full.").arg(name);
+    if (state == QLatin1StringView("40001") || state == QLatin1StringView("40P01") ||
+        state == QLatin1StringView("55P03"))
+        return QStringLiteral("The catalogue '%1' is busy with another machine's work; try again.").arg(name);
+    if (state == QLatin1StringView("22021"))
+        return QStringLiteral("The catalogue server '%1' refused a text that is not valid UTF-8.").arg(name);
+    switch (task) {
+    case CatalogueTask::Saving:
+        return QStringLiteral("The catalogue server '%1' refused the change.").arg(name);
+    case CatalogueTask::Indexing:
+        return QStringLiteral("The search index of the catalogue '%1' could not be written.").arg(name);
+    case CatalogueTask::Reading:
+        break;
+    }
+    return QStringLiteral("The catalogue '%1' could not be read.").arg(name);
+}
+
 } // namespace
 
 QString DescribeCatalogueError(const CDatabaseError &error, const QString &path, CatalogueTask task)
 {
+    if (!error.sqlState.isEmpty()) {
+        QString reason = serverReason(error, path, task);
+        if (!error.text.isEmpty())
+            reason += QStringLiteral(" (") + error.text + QStringLiteral(")");
+        return reason;
+    }
     const QString file = path.isEmpty() ? modConstant::kDatabaseFileName : path;
     QString reason;
     switch (error.primaryCode()) {

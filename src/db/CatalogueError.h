@@ -9,6 +9,9 @@ struct CDatabaseError
 {
     QString text;
     int code = 0;
+    // For a catalogue on a server: the server's SQLSTATE ("42501": a right is missing; "08006": the
+    // connection was lost, ...), with code SQLITE_ERROR. Empty for a catalogue file.
+    QString sqlState{};
 
     int primaryCode() const { return code & 0xff; }
     bool isSet() const { return code != 0 || !text.isEmpty(); }

@@ -50,6 +50,11 @@ bool isRefusal(const CDatabaseError &error)
 
 } // namespace
 
+const char *CatalogueSave::DiscTablesSql()
+{
+    return kCreateDiscTables;
+}
+
 QString CatalogueSave::FailureText() const
 {
     return DescribeCatalogueError(m_failure, m_path, CatalogueTask::Saving);

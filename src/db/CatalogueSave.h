@@ -77,6 +77,8 @@ public:
         m_replacedRanges = std::move(ranges);
         m_replacing = true;
     }
+    // The statements that give a catalogue made before the table of discs that table.
+    static const char *DiscTablesSql();
     // The disc's number once a group has recorded it; 0 when none was.
     qint64 DiscNumber() const { return m_discNumber; }
 

@@ -21,4 +21,7 @@ public:
     // Runs of literal folded characters, each at least minCharacters long, that every matching name
     // contains.
     virtual std::vector<std::string> literalRuns(qsizetype minCharacters) const = 0;
+    // The rule as a folded phrase that a name contains, in which "%" stands for any run of characters,
+    // "_" for any one character and every other character for itself; empty when the rule is not one.
+    virtual std::string wildcardPhrase() const { return {}; }
 };

@@ -30,6 +30,7 @@ public:
     // The runs of literal characters of the folded phrase (the text between wildcards) that are at
     // least minCharacters long.
     std::vector<std::string> literalRuns(qsizetype minCharacters) const override;
+    std::string wildcardPhrase() const override { return m_folded; }
 
 private:
     // A piece is a number of "_" followed by a literal (which may be empty at a segment's end).

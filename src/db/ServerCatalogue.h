@@ -1,0 +1,66 @@
+#pragma once
+// A catalogue kept on a PostgreSQL server, for a team: several machines add to it and search it at
+// once. The same rows as a catalogue file, with the discs recorded by number; each file's name is
+// also kept case-folded (filled by this program) under a trigram index, so a search reads only the
+// rows that can hold the phrase. Every disc is stored in one transaction: readers see it whole or not
+// at all.
+
+#include "db/CatalogueStore.h"
+#include "db/Postgres.h"
+
+#include <QString>
+
+#include <memory>
+
+class ServerCatalogue : public CatalogueStore
+{
+public:
+    // The schema this program makes and works on.
+    static constexpr int kSchemaVersion = 1;
+
+    // Connects to the catalogue the connection text names (see CatalogueStore::Open).
+    static std::unique_ptr<CatalogueStore> Connect(const QString &name, Access access, CDatabaseError *error);
+    // Makes the catalogue's tables in a database that holds none, in one transaction: *outcome says
+    // what was made. False with *error saying why.
+    static bool Initialise(const QString &name, QString *outcome, CDatabaseError *error);
+
+    QString Name() const override { return m_name; }
+    const CDatabaseError &LastError() const override { return m_db.error(); }
+
+    bool BeginRead() override;
+    void EndRead() override;
+    std::unique_ptr<CatalogueRows> OpenRows(const Disc *disc = nullptr) override;
+    std::unique_ptr<CatalogueRows> Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc) override;
+    bool ListDiscs(std::vector<Disc> *discs) override;
+    bool FindDuplicates(std::vector<Duplicate> *duplicates) override;
+    bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem) override;
+    bool RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem) override;
+    bool ReadyToAdd(CDatabaseError *error) override;
+    bool StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing,
+                   bool refuseCatalogued, SaveObserver &observer, Stored *stored) override;
+    void Tidy(const std::function<void()> &) override {}
+    bool IsCatalogue(CDatabaseError *error) override;
+    bool Integrity(QStringList *problems, CDatabaseError *error) override;
+    CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding) override;
+    bool UpgradeSchema(QString *outcome, CDatabaseError *error) override;
+    bool IsEmpty(bool *empty) override;
+    bool BeginCopy() override;
+    bool CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied) override;
+    bool EndCopy(bool commit) override;
+
+protected:
+    qint64 DiscWithIdentity(const QString &identity) override;
+
+private:
+    explicit ServerCatalogue(QString name) : m_name(std::move(name)) {}
+    // Runs work in a transaction of its own, committed when it succeeds.
+    bool inTransaction(const std::function<bool()> &work);
+    // The condition on quillary_file that selects a disc's rows, its values from value first on.
+    static std::string discCondition(const Disc &disc, int first, std::vector<PgValue> *values);
+    // Takes count row IDs in a row for a disc about to be stored: *first is the first.
+    bool reserveRows(qint64 count, qint64 *first);
+
+    QString m_name;
+    PgConnection m_db;
+    int m_version = 0;
+};
