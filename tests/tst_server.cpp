@@ -1,0 +1,262 @@
+// quillary-cli on a catalogue kept on a real PostgreSQL server, which this test starts in a temporary
+// directory as an unprivileged user (Debian's postgresql package), listening on a socket there only.
+#include "support/CatalogueFiles.h"
+#include "support/PostgresServer.h"
+
+#include <QtTest>
+
+namespace {
+
+const QString kProgram = QStringLiteral(QUILLARY_BINARY_DIR "/quillary-cli");
+const QString kEmptyCatalogue = QStringLiteral(QUILLARY_BINARY_DIR "/shipped/ZODidozode.mdb");
+
+struct Run
+{
+    int status = -1;
+    QByteArray out;
+    QString err;
+};
+
+Run run(const QStringList &arguments)
+{
+    QProcess process;
+    process.start(kProgram, arguments);
+    process.closeWriteChannel();
+    if (!process.waitForFinished(600000) || process.exitStatus() != QProcess::NormalExit)
+        return {};
+    return {process.exitCode(), process.readAllStandardOutput(),
+            QString::fromUtf8(process.readAllStandardError())};
+}
+
+// n empty files below dir, spread over folders, named after stem.
+void makeTree(const QString &dir, int n, const QString &stem)
+{
+    for (int i = 0; i < n; ++i) {
+        const QString folder = dir + QStringLiteral("/f%1").arg(i / 1000);
+        if (i % 1000 == 0)
+            QDir().mkpath(folder);
+        QFile file(folder + QStringLiteral("/%1%2.dat").arg(stem).arg(i));
+        file.open(QIODevice::WriteOnly);
+        file.write(QByteArray(i % 7, 'x'));
+    }
+}
+
+} // namespace
+
+class TestServer : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<PostgresServer> m_server;
+    int m_databases = 0;
+
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    // A new catalogue on the server (init run as the user runs it); its connection string.
+    QString newServerCatalogue()
+    {
+        const QString database = QStringLiteral("catalogue%1").arg(++m_databases);
+        m_server->psql(QStringLiteral("CREATE DATABASE %1").arg(database));
+        const QString uri = m_server->connection(database);
+        const Run made = run({"init", uri});
+        return made.status == 0 ? uri : QString();
+    }
+    QString newFileCatalogue(const QString &name)
+    {
+        QFile::copy(kEmptyCatalogue, path(name));
+        QFile::setPermissions(path(name), QFile::ReadOwner | QFile::WriteOwner);
+        return path(name);
+    }
+    qint64 count(const QString &uri, const QString &sql)
+    {
+        return m_server->psql(sql, uri.section(QStringLiteral("dbname="), 1).section(' ', 0, 0)).toLongLong();
+    }
+
+private Q_SLOTS:
+    void initTestCase()
+    {
+        QString why;
+        m_server = PostgresServer::Start(m_dir.path(), &why);
+        if (!m_server)
+            QSKIP(qPrintable(why));
+    }
+
+    // The same discs on both engines give the same rows for every phrase, in the same order; a copy
+    // file -> server -> file gives the same rows and discs again.
+    void sameRowsAsCatalogueFile()
+    {
+        const QStringList stems{"readme", "setup",   "Ärger", "straße",   "Москва",      "École",
+                                "日本語", "Ωmega",   "ǅemal", "data_1",   "100%",        "O'Brien",
+                                "naïve",  "ΣΊΣΥΦΟΣ", "über",  "𐐀deseret", "back\\slash", "tab\tname"};
+        const QStringList extensions{".txt", ".DOC", ".jpg", "", ".tar.gz"};
+        const QString tree = path("names");
+        for (int i = 0; i < 1500; ++i) {
+            const QString stem = stems[i % stems.size()],
+                          more = i % 4 ? ' ' + stems[i * 7 % 13].toUpper() : QString();
+            const QString folder = tree + QStringLiteral("/d%1").arg(i % 9);
+            QDir().mkpath(folder);
+            QFile file(folder + '/' + QStringList{stem, stem.toUpper(), stem.toLower()}[i % 3] + more +
+                       (i % 5 ? QString::number(i % 101) : QString()) + extensions[i / 16 % 5]);
+            file.open(QIODevice::WriteOnly);
+            file.write(QByteArray(i % 13, 'x'));
+        }
+        const QString file = newFileCatalogue("same.mdb");
+        const QString server = newServerCatalogue();
+        QVERIFY(!server.isEmpty());
+        for (const QString &catalogue : {file, server}) {
+            QCOMPARE(run({"add", "-c", catalogue, tree, "--label", "ONE"}).status, 0);
+            QCOMPARE(run({"add", "-c", catalogue, tree + "/d3", "--label", "TWO"}).status, 0);
+        }
+        const QStringList phrases{"",      "straße",  "STRASSE", "москва",   "école", "日本",    "本語 ",
+                                  "ωmega", "ǆemal",   "data_1",  "data\\_1", "100%",  "σίσυφοσ", "ÜBER",
+                                  "𐐨de",   "me%txt",  "r_a_m",   "_",        "%",     "%%_%",    "ab",
+                                  "é",     "back\\s", "\\",      "file1",    "ÄRGER", "%2.t_t",  "one-",
+                                  "zzz",   "b\tn",    "'",       "o'b%1_"};
+        for (const QString &phrase : phrases) {
+            const Run onFile = run({"search", "-c", file, "--format=csv", phrase});
+            const Run onServer = run({"search", "-c", server, "--format=csv", phrase});
+            QVERIFY2(onFile.status == 0 || onFile.status == 1, qPrintable(onFile.err));
+            QCOMPARE(onServer.status, onFile.status);
+            QCOMPARE(onServer.err, QString());
+            QVERIFY2(onServer.out == onFile.out, qPrintable(phrase));
+        }
+        for (const QStringList &command :
+             {QStringList{"export"}, QStringList{"export", "--disc", "TWO"}, QStringList{"duplicates"},
+              QStringList{"search", "--disc", "2", "ärger"}})
+            QCOMPARE(run(QStringList{"-c", server} + command).out,
+                     run(QStringList{"-c", file} + command).out);
+
+        // file -> server -> file: the same rows, and the same discs (number, label, time, source).
+        const QString middle = newServerCatalogue();
+        const QString back = newFileCatalogue("back.mdb");
+        QCOMPARE(run({"copy", file, middle}).status, 0);
+        const Run copied = run({"copy", middle, back});
+        QCOMPARE(copied.status, 0);
+        const qint64 files = run({"export", "-c", file}).out.count('\n');
+        QVERIFY2(copied.out.startsWith("copied 2 discs and 1,"), copied.out.constData());
+        for (const char *command : {"export", "discs"})
+            QCOMPARE(run({command, "-c", back, "--format=json"}).out,
+                     run({command, "-c", file, "--format=json"}).out);
+        QCOMPARE(CatalogueFiles::discProblems(back), QString());
+        // Into a catalogue that is not empty, nothing is copied.
+        const Run refused = run({"copy", file, middle});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains("is not empty"), qPrintable(refused.err));
+        QCOMPARE(count(middle, "SELECT count(*) FROM quillary_file"), files);
+    }
+
+    // Two processes add at once: both succeed, each disc's rows whole and in a run of their own. A
+    // reader meanwhile sees whole discs only; a medium added twice at once is stored once.
+    void concurrentAddsAndReaders()
+    {
+        const QString server = newServerCatalogue();
+        QVERIFY(!server.isEmpty());
+        const int n = 20000;
+        makeTree(path("a"), n, "a");
+        makeTree(path("b"), n, "b");
+        QProcess first, second;
+        first.start(kProgram, {"add", "-c", server, path("a")});
+        second.start(kProgram, {"add", "-c", server, path("b"), path("a")});
+        QSet<qint64> seen;
+        while (first.state() != QProcess::NotRunning || second.state() != QProcess::NotRunning) {
+            const Run read = run({"export", "-c", server});
+            QCOMPARE(read.status, 0);
+            const qint64 rows = read.out.count('\n');
+            QVERIFY2(rows % n == 0, qPrintable(QString::number(rows)));
+            seen << rows;
+            first.waitForFinished(1); // takes note of the processes' ends
+            second.waitForFinished(1);
+        }
+        QVERIFY(first.exitStatus() == QProcess::NormalExit && second.exitStatus() == QProcess::NormalExit);
+        // a/ is stored by the process that comes to it first; the other finds it stored already, or
+        // being stored (it waits for that), and refuses it.
+        QCOMPARE(QSet<int>({first.exitCode(), second.exitCode()}), QSet<int>({0, 1}));
+        QVERIFY(
+            (first.exitCode() ? first : second).readAllStandardError().contains("already in the catalogue"));
+        QCOMPARE(count(server, "SELECT count(*) FROM quillary_disc"), qint64(2));
+        QCOMPARE(count(server, "SELECT count(*) FROM (SELECT disc FROM quillary_file GROUP BY disc HAVING "
+                               "count(*) = 20000 AND max(id) - min(id) = 19999) AS t"),
+                 qint64(2));
+        QVERIFY(seen.contains(2 * n));
+    }
+
+    // A role that may only read can search and export, and is refused add before any disc is read,
+    // with a message that says why; a role with the rights the README grants to add can add.
+    void rolesAndRights()
+    {
+        const QString server = newServerCatalogue();
+        QVERIFY(!server.isEmpty());
+        makeTree(path("small"), 10, "s");
+        QCOMPARE(run({"add", "-c", server, path("small")}).status, 0);
+        const QString database = server.section(QStringLiteral("dbname="), 1);
+        m_server->psql("CREATE ROLE reader LOGIN; CREATE ROLE adder LOGIN", database);
+        m_server->psql("GRANT SELECT ON quillary_schema, quillary_disc, quillary_file TO reader; "
+                       "GRANT SELECT ON quillary_schema, quillary_disc, quillary_file TO adder; "
+                       "GRANT INSERT ON quillary_disc, quillary_file TO adder; "
+                       "GRANT UPDATE ON SEQUENCE quillary_file_id TO adder",
+                       database);
+        const QString asReader = QString(server).replace("user=quillary", "user=reader");
+        const QString asAdder = QString(server).replace("user=quillary", "user=adder");
+        QCOMPARE(run({"search", "-c", asReader, "s1"}).out, QByteArray("small: f0/s1.dat\n"));
+        QCOMPARE(run({"export", "-c", asReader}).status, 0);
+        makeTree(path("more"), 10, "m");
+        const Run refused = run({"add", "-c", asReader, path("more")});
+        QCOMPARE(refused.status, 2);
+        QVERIFY2(refused.err.contains("Your role on the server may not change the catalogue") &&
+                     refused.err.contains("the role reader may not add") &&
+                     refused.err.contains("Nothing was added"),
+                 qPrintable(refused.err));
+        QCOMPARE(run({"add", "-c", asAdder, path("more")}).status, 0);
+        const Run removing = run({"remove", "-c", asAdder, "more"});
+        QCOMPARE(removing.status, 2);
+        QVERIFY2(removing.err.contains("may not change the catalogue") &&
+                     removing.err.contains("permission denied"),
+                 qPrintable(removing.err));
+        QCOMPARE(count(server, "SELECT count(*) FROM quillary_file"), qint64(20));
+        // A database without a catalogue, and a password never shown.
+        m_server->psql("CREATE DATABASE plain");
+        const Run none = run({"search", "-c", m_server->connection("plain") + " password=secret", "x"});
+        QCOMPARE(none.status, 2);
+        QVERIFY2(none.err.contains("holds no Quillary catalogue") && !none.err.contains("secret"),
+                 qPrintable(none.err));
+    }
+
+    // The server stops while discs are being added: what was committed stays, whole, nothing of the disc
+    // in progress is kept, and the add says so with exit status 2.
+    void serverStoppedDuringAdd()
+    {
+        const QString server = newServerCatalogue();
+        QVERIFY(!server.isEmpty());
+        makeTree(path("first"), 100, "x");
+        makeTree(path("big1"), 60000, "y");
+        makeTree(path("big2"), 60000, "z");
+        QProcess add;
+        add.start(kProgram, {"add", "-c", server, path("first"), path("big1"), path("big2")});
+        QTRY_VERIFY_WITH_TIMEOUT(count(server, "SELECT count(*) FROM quillary_disc") >= 1, 120000);
+        m_server->stop(QStringLiteral("immediate"));
+        QVERIFY(add.waitForFinished(120000));
+        QCOMPARE(add.exitCode(), 2);
+        const QString err = QString::fromUtf8(add.readAllStandardError());
+        QVERIFY2(
+            err.contains("The file list could not be saved") &&
+                (err.contains("connection to the catalogue server") || err.contains("could not be reached")),
+            qPrintable(err));
+        QString why;
+        QVERIFY2(m_server->start(&why), qPrintable(why));
+        const Run discs = run({"discs", "-c", server, "--format=csv"});
+        QCOMPARE(discs.status, 0);
+        const QList<QByteArray> lines = discs.out.split('\n');
+        QVERIFY(lines.size() >= 3); // the header, at least the first disc, the empty end
+        QVERIFY(lines[1].startsWith("1,first,100,"));
+        qint64 files = 100;
+        for (int i = 2; i + 1 < lines.size(); ++i) {
+            QVERIFY(lines[i].contains(",60000,")); // a disc committed before the stop is whole
+            files += 60000;
+        }
+        QCOMPARE(count(server, "SELECT count(*) FROM quillary_file"), files);
+        QVERIFY(files < 120100); // the stop came before the last disc was stored
+    }
+};
+
+QTEST_GUILESS_MAIN(TestServer)
+#include "tst_server.moc"
