@@ -76,7 +76,7 @@ private Q_SLOTS:
     void initTestCase()
     {
         QString why;
-        m_server = PostgresServer::Start(m_dir.path(), &why);
+        m_server = PostgresServer::Start(m_dir.path(), &why, {QStringLiteral("fsync=off")});
         if (!m_server)
             QSKIP(qPrintable(why));
     }

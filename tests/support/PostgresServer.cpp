@@ -7,7 +7,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-std::unique_ptr<PostgresServer> PostgresServer::Start(const QString &parent, QString *why)
+std::unique_ptr<PostgresServer> PostgresServer::Start(const QString &parent, QString *why,
+                                                      const QStringList &settings)
 {
     // The newest version Debian's postgresql package installed.
     QStringList versions =
@@ -26,6 +27,7 @@ std::unique_ptr<PostgresServer> PostgresServer::Start(const QString &parent, QSt
         return nullptr;
     }
     server->m_dir = parent + QStringLiteral("/postgres");
+    server->m_settings = settings;
     QDir().mkpath(server->m_dir);
     if (geteuid() == 0) {
         // The server refuses to run as root: the folder goes to nobody, its parent may be passed.
@@ -73,10 +75,12 @@ bool PostgresServer::runAsOwner(const QString &program, const QStringList &argum
 bool PostgresServer::start(QString *why)
 {
     QString output;
-    m_running = runAsOwner(m_bin + QStringLiteral("/pg_ctl"),
-                           {"-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-o",
-                            "-k " + m_dir + " -c listen_addresses='' -c fsync=off", "start"},
-                           &output);
+    QString options = "-k " + m_dir + " -c listen_addresses=''";
+    for (const QString &setting : m_settings)
+        options += " -c " + setting;
+    m_running = runAsOwner(
+        m_bin + QStringLiteral("/pg_ctl"),
+        {"-D", m_dir + "/data", "-l", m_dir + "/log", "-w", "-t", "300", "-o", options, "start"}, &output);
     if (!m_running)
         *why = QStringLiteral("the server did not start: ") + output;
     return m_running;

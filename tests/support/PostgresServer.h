@@ -4,6 +4,7 @@
 // socket in that directory, trusting its local users (roles without passwords).
 
 #include <QString>
+#include <QStringList>
 
 #include <memory>
 
@@ -12,7 +13,9 @@ class PostgresServer
 public:
     // Makes the cluster in a new folder of parent and starts it; null with *why saying why (the
     // binaries missing: the test is skipped with that reason).
-    static std::unique_ptr<PostgresServer> Start(const QString &parent, QString *why);
+    // settings: more of the server's -c settings (a test gives fsync=off; a benchmark keeps the defaults).
+    static std::unique_ptr<PostgresServer> Start(const QString &parent, QString *why,
+                                                 const QStringList &settings = {});
     ~PostgresServer();
 
     bool start(QString *why);
@@ -29,5 +32,6 @@ private:
     QString m_bin;
     QString m_dir;
     QString m_owner; // empty: the test's own user
+    QStringList m_settings;
     bool m_running = false;
 };

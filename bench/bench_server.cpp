@@ -1,0 +1,234 @@
+// Times quillary-cli on a catalogue kept on a PostgreSQL server beside the same work on a catalogue
+// file, in one run on one machine: the server is a local PostgreSQL the benchmark starts in a temporary
+// directory (Debian's postgresql package, its default settings, durability on), reached through its
+// socket.
+//
+//  - search of a selective phrase (and of two letters, which the trigram index cannot serve) on
+//    catalogues of 1,000,000 and 5,000,000 generated names, beside plocate -i -b on the same names;
+//  - copy of each catalogue from the file to the server and back;
+//  - add of a generated 200,000-file tree into an empty catalogue.
+//
+// Usage: bench_server [--no-add] [number of names ...]   (default: 1000000 5000000)
+// Needs quillary-cli and the shipped empty catalogue in the build directory; plocate (Debian package
+// plocate) for the comparison.
+
+#include "GeneratedCatalogue.h"
+#include "GeneratedTree.h"
+#include "support/PostgresServer.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+namespace {
+
+struct ChildRun
+{
+    double ms = -1;
+    int status = -1;
+    qint64 lines = 0;
+};
+
+ChildRun runChild(const QStringList &arguments)
+{
+    QProcess process;
+    QElapsedTimer timer;
+    timer.start();
+    process.start(arguments.first(), arguments.mid(1));
+    qint64 lines = 0;
+    while (process.state() != QProcess::NotRunning || process.bytesAvailable() > 0) {
+        process.waitForReadyRead(100);
+        lines += process.readAllStandardOutput().count('\n');
+    }
+    ChildRun run;
+    run.ms = timer.nsecsElapsed() / 1e6;
+    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    run.lines = lines;
+    return run;
+}
+
+// The median of three runs after a warm-up.
+ChildRun timeChild(const QStringList &arguments)
+{
+    runChild(arguments);
+    std::vector<ChildRun> runs;
+    for (int i = 0; i < 3; ++i)
+        runs.push_back(runChild(arguments));
+    std::sort(runs.begin(), runs.end(), [](const ChildRun &a, const ChildRun &b) { return a.ms < b.ms; });
+    return runs[1];
+}
+
+QString g_cli;
+QString g_shipped;
+std::unique_ptr<PostgresServer> g_server;
+int g_databases = 0;
+
+// A new empty catalogue on the server: its connection string.
+QString newServerCatalogue()
+{
+    const QString database = QStringLiteral("bench%1").arg(++g_databases);
+    g_server->psql(QStringLiteral("CREATE DATABASE %1").arg(database));
+    const QString uri = g_server->connection(database);
+    return runChild({g_cli, QStringLiteral("init"), uri}).status == 0 ? uri : QString();
+}
+
+void dropServerCatalogue(const QString &uri)
+{
+    g_server->psql(QStringLiteral("DROP DATABASE %1").arg(uri.section(QStringLiteral("dbname="), 1)));
+}
+
+QString newFileCatalogue(const QTemporaryDir &dir, const QString &name)
+{
+    const QString path = dir.filePath(name);
+    QFile::remove(path);
+    QFile::copy(g_shipped, path);
+    QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
+    return path;
+}
+
+// Makes the tree at root unless a finished one is there already (the tree bench_catalogue keeps).
+bool ensureTree(const QString &root, const TreeShape &shape)
+{
+    const QString done = root + QStringLiteral("/.complete");
+    if (QFile::exists(done))
+        return true;
+    QDir(root).removeRecursively();
+    if (!MakeTree(root, shape))
+        return false;
+    QFile mark(done);
+    return mark.open(QIODevice::WriteOnly);
+}
+
+void benchSearchAndCopy(qint64 count, const QString &plocate, const QString &plocateBuild)
+{
+    QTemporaryDir dir;
+    const QString file = newFileCatalogue(dir, QStringLiteral("catalogue.mdb"));
+    const QString names = dir.filePath(QStringLiteral("names.txt"));
+    const QString plocateDb = dir.filePath(QStringLiteral("names.plocate.db"));
+    if (!fillCatalogue(file, count, names) || !refreshIndex(file)) {
+        std::printf("could not fill the catalogue\n");
+        return;
+    }
+    bool havePlocate = !plocate.isEmpty() && !plocateBuild.isEmpty();
+    if (havePlocate) {
+        QProcess builder;
+        builder.start(plocateBuild,
+                      {QStringLiteral("-p"), QStringLiteral("-l"), QStringLiteral("no"), names, plocateDb});
+        builder.waitForFinished(-1);
+        havePlocate = builder.exitCode() == 0;
+    }
+    QFile::remove(names);
+
+    const QString server = newServerCatalogue();
+    const ChildRun toServer = runChild({g_cli, QStringLiteral("copy"), file, server});
+    const QString back = newFileCatalogue(dir, QStringLiteral("back.mdb"));
+    const ChildRun toFile = runChild({g_cli, QStringLiteral("copy"), server, back});
+    std::printf("%9lld  copy file -> server %8.1f s (exit %d)   server -> file %8.1f s (exit %d)\n",
+                static_cast<long long>(count), toServer.ms / 1000, toServer.status, toFile.ms / 1000,
+                toFile.status);
+    for (const auto &[phrase, what] :
+         {std::pair{kSelectivePhrase, "selective"}, std::pair{QString("ab"), "two letters"}}) {
+        const ChildRun onFile =
+            timeChild({g_cli, QStringLiteral("-c"), file, QStringLiteral("search"), phrase});
+        const ChildRun onServer =
+            timeChild({g_cli, QStringLiteral("-c"), server, QStringLiteral("search"), phrase});
+        ChildRun theirs;
+        if (havePlocate)
+            theirs = timeChild({plocate, QStringLiteral("-d"), plocateDb, QStringLiteral("-i"),
+                                QStringLiteral("-b"), phrase});
+        std::printf("%9lld  %-13s %9lld  %9.0f  %9.0f  %7.2fx  %10.0f   (server rows %lld, exits %d %d%s)\n",
+                    static_cast<long long>(count), qPrintable(QStringLiteral("\"%1\"").arg(phrase)),
+                    static_cast<long long>(onFile.lines), onFile.ms, onServer.ms, onServer.ms / onFile.ms,
+                    theirs.ms, static_cast<long long>(onServer.lines), onFile.status, onServer.status,
+                    havePlocate ? "" : "; plocate missing");
+        std::fflush(stdout);
+        (void)what;
+    }
+    dropServerCatalogue(server);
+}
+
+void benchAdd(const QString &tree)
+{
+    QTemporaryDir dir;
+    std::vector<double> onFile, onServer;
+    qint64 rows = 0;
+    for (int i = 0; i < 3; ++i) {
+        const QString file = newFileCatalogue(dir, QStringLiteral("add.mdb"));
+        onFile.push_back(runChild({g_cli, QStringLiteral("-c"), file, QStringLiteral("add"), tree}).ms);
+        const QString server = newServerCatalogue();
+        const ChildRun added = runChild({g_cli, QStringLiteral("-c"), server, QStringLiteral("add"), tree});
+        onServer.push_back(added.status == 0 ? added.ms : -1);
+        rows = runChild({g_cli, QStringLiteral("-c"), server, QStringLiteral("export")}).lines;
+        dropServerCatalogue(server);
+    }
+    std::sort(onFile.begin(), onFile.end());
+    std::sort(onServer.begin(), onServer.end());
+    std::printf("\nquillary-cli add of a generated tree (listing and storing; median of 3)\n");
+    std::printf("%9s  %10s  %10s  %8s\n", "files", "file s", "server s", "ratio");
+    std::printf("%9lld  %10.2f  %10.2f  %7.2fx\n", static_cast<long long>(rows), onFile[1] / 1000,
+                onServer[1] / 1000, onServer[1] / onFile[1]);
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    std::vector<qint64> sizes;
+    bool add = true;
+    for (int i = 1; i < argc; ++i) {
+        const QByteArray argument(argv[i]);
+        if (argument == "--no-add")
+            add = false;
+        else
+            sizes.push_back(argument.toLongLong());
+    }
+    if (sizes.empty())
+        sizes = {1000000, 5000000};
+    const QDir buildDir(QCoreApplication::applicationDirPath() + QStringLiteral("/.."));
+    g_shipped = buildDir.filePath(QStringLiteral("ZODidozode.mdb"));
+    g_cli = buildDir.absoluteFilePath(QStringLiteral("quillary-cli"));
+    if (!QFile::exists(g_shipped) || !QFileInfo(g_cli).isExecutable()) {
+        std::printf("Build the targets quillary-cli and catalogue_file first.\n");
+        return 1;
+    }
+    QTemporaryDir serverDir;
+    QString why;
+    g_server = PostgresServer::Start(serverDir.path(), &why);
+    if (!g_server) {
+        std::printf("No PostgreSQL server: %s\n", qPrintable(why));
+        return 1;
+    }
+    const QString plocate = QStandardPaths::findExecutable(QStringLiteral("plocate"));
+    const QString plocateBuild = QStandardPaths::findExecutable(
+        QStringLiteral("plocate-build"),
+        {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin"), QStringLiteral("/usr/bin")});
+
+    std::printf("quillary-cli search on a catalogue file and on the same rows on a local PostgreSQL server\n"
+                "(copied there with quillary-cli copy), output read through a pipe; median of 3 after a\n"
+                "warm-up, each a new process timed to its exit; plocate -i -b on the same names.\n\n");
+    std::printf("%9s  %-13s %9s  %9s  %9s  %8s  %10s\n", "names", "phrase", "rows", "file ms", "server ms",
+                "srv/file", "plocate ms");
+    for (qint64 count : sizes)
+        benchSearchAndCopy(count, plocate, plocateBuild);
+    if (add) {
+        const TreeShape shape{"tree-200k", 16, 24, 25, 20, 0}; // as bench_catalogue's
+        const QString tree = QDir::tempPath() + QStringLiteral("/quillary-bench-catalogue/tree-200k");
+        QDir().mkpath(QFileInfo(tree).path());
+        if (!ensureTree(tree, shape))
+            std::printf("could not make the tree %s\n", qPrintable(tree));
+        else
+            benchAdd(tree);
+    }
+    g_server.reset();
+    return 0;
+}
