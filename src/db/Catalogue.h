@@ -151,6 +151,10 @@ public:
     bool IsCatalogue(CDatabaseError *error);
     bool Integrity(QStringList *problems, CDatabaseError *error, int budgetMs = -1);
     CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding);
+    // Counts the files and bytes of every recorded disc's rows again, and corrects the stored counts that
+    // differ (rows changed by another program) or are missing (stored by an older build), in one
+    // transaction; *corrected says how many ranges of rows were corrected.
+    bool RecountDiscs(qint64 *corrected);
     // Rows a search reads from the table because the index does not cover them; -1 without an index.
     qint64 IndexBacklog();
     bool RefreshIndex(const std::function<void()> &yield = {});
