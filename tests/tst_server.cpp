@@ -219,6 +219,11 @@ private Q_SLOTS:
         QCOMPARE(none.status, 2);
         QVERIFY2(none.err.contains("holds no Quillary catalogue") && !none.err.contains("secret"),
                  qPrintable(none.err));
+        const QString socket = m_server->connection("plain").section("host=", 1).section(' ', 0, 0);
+        const Run uri = run({"discs", "-c", "postgresql://quillary:secret@/plain?host=" + socket});
+        QCOMPARE(uri.status, 2);
+        QVERIFY2(uri.err.contains("postgresql://quillary:***@/plain") && !uri.err.contains("secret"),
+                 qPrintable(uri.err));
     }
 
     // The server stops while discs are being added: what was committed stays, whole, nothing of the disc

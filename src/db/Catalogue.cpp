@@ -6,6 +6,7 @@
 #include "db/CatalogueQuery.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
+#include "db/DiscTables.h"
 
 #include <algorithm>
 #include <iterator>
@@ -152,13 +153,23 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
         qint64 first;
         qint64 last;
         size_t disc;
+        bool uncounted;
+        qint64 files;
+        qint64 bytes;
     };
     std::vector<Range> ranges;
     std::vector<Disc> recorded;
+    // Each range's files and bytes as the save counted them (NULL in ranges, or tables, of an older build:
+    // then they are counted here).
     SqliteStatement records;
-    if (records.prepare(db, "SELECT r.FirstRow, r.LastRow, d.Number, d.Label, d.Added, d.SourceKind, "
-                            "d.SourcePath, d.Identity FROM QuillaryDiscRows AS r JOIN QuillaryDisc AS d ON "
-                            "d.Number = r.Disc ORDER BY r.FirstRow")) {
+    const auto listRanges = [&](const char *counts) {
+        return records.prepare(db, std::string("SELECT r.FirstRow, r.LastRow, d.Number, d.Label, d.Added, "
+                                               "d.SourceKind, d.SourcePath, d.Identity, ") +
+                                       counts +
+                                       " FROM QuillaryDiscRows AS r JOIN QuillaryDisc AS d ON d.Number = "
+                                       "r.Disc ORDER BY r.FirstRow");
+    };
+    if (listRanges("r.Files, r.Bytes") || listRanges("NULL, NULL")) {
         std::unordered_map<qint64, size_t> byNumber;
         int rc;
         while ((rc = records.step()) == SQLITE_ROW) {
@@ -176,16 +187,16 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
                 disc.firstRow = records.int64(0);
                 recorded.push_back(std::move(disc));
             }
-            ranges.push_back({records.int64(0), records.int64(1), at->second});
+            ranges.push_back({records.int64(0), records.int64(1), at->second, records.isNull(8),
+                              records.int64(8), records.int64(9)});
             recorded[at->second].ranges.push_back({records.int64(0), records.int64(1)});
         }
         if (rc != SQLITE_DONE)
             return fail();
     }
     SqliteStatement totals;
-    if (!ranges.empty() &&
-        !totals.prepare(db, "SELECT count(*), coalesce(sum(CAST(FileSize AS INTEGER)), 0) FROM Quillary "
-                            "WHERE rowid >= ?1 AND rowid <= ?2"))
+    if (std::any_of(ranges.begin(), ranges.end(), [](const Range &range) { return range.uncounted; }) &&
+        !totals.prepare(db, kRangeTotals))
         return fail();
     // The rows between the ranges are no disc's: runs of one label.
     std::vector<Disc> runs;
@@ -201,13 +212,15 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
     for (const Range &range : ranges) {
         if (range.first > next && !readRuns(next, range.first - 1))
             return fail();
-        totals.reset();
-        totals.bind(1, range.first);
-        totals.bind(2, range.last);
-        if (totals.step() != SQLITE_ROW)
-            return fail();
-        recorded[range.disc].files += totals.int64(0);
-        recorded[range.disc].bytes += totals.int64(1);
+        if (range.uncounted) {
+            totals.reset();
+            totals.bind(1, range.first);
+            totals.bind(2, range.last);
+            if (totals.step() != SQLITE_ROW)
+                return fail();
+        }
+        recorded[range.disc].files += range.uncounted ? totals.int64(0) : range.files;
+        recorded[range.disc].bytes += range.uncounted ? totals.int64(1) : range.bytes;
         next = std::max(next, range.last == std::numeric_limits<qint64>::max() ? range.last : range.last + 1);
     }
     if (!readRuns(next, std::numeric_limits<qint64>::max()))
@@ -302,6 +315,8 @@ bool Catalogue::RemoveDiscs(const QStringList &names, std::vector<Disc> *removed
 {
     removed->clear();
     problem->clear();
+    if (IsOpen())
+        m_db->Execute(kBulkDeletion);
     return inWriteTransaction([&] {
         for (const QString &name : names) {
             Disc disc;
@@ -367,6 +382,41 @@ bool Catalogue::RenameDisc(const QString &name, const QString &label, Disc *rena
                 return fail();
         }
         return true;
+    });
+}
+
+bool Catalogue::RecountDiscs(qint64 *corrected)
+{
+    *corrected = 0;
+    SqliteStatement ranges;
+    if (!IsOpen() || !ranges.prepare(Handle(), "SELECT 1 FROM QuillaryDiscRows LIMIT 0"))
+        return IsOpen(); // no disc recorded
+    return inWriteTransaction([&] {
+        SqliteStatement counts;
+        if (!counts.prepare(Handle(), kDiscRowCounts) && !m_db->Execute(kAddDiscRowCounts))
+            return false;
+        SqliteStatement totals(Handle(), kRangeTotals);
+        SqliteStatement update(Handle(),
+                               "UPDATE QuillaryDiscRows SET Files = ?2, Bytes = ?3 WHERE FirstRow = "
+                               "?1 AND (Files IS NOT ?2 OR Bytes IS NOT ?3)");
+        if (!totals.isValid() || !update.isValid() ||
+            !ranges.prepare(Handle(), "SELECT FirstRow, LastRow FROM QuillaryDiscRows"))
+            return fail();
+        int rc;
+        while ((rc = ranges.step()) == SQLITE_ROW) {
+            totals.reset();
+            totals.bind(1, ranges.int64(0));
+            totals.bind(2, ranges.int64(1));
+            if (totals.step() != SQLITE_ROW)
+                return fail();
+            update.bind(1, ranges.int64(0));
+            update.bind(2, totals.int64(0));
+            update.bind(3, totals.int64(1));
+            if (!update.run())
+                return fail();
+            *corrected += sqlite3_changes(Handle());
+        }
+        return rc == SQLITE_DONE || fail();
     });
 }
 
@@ -538,7 +588,7 @@ bool Catalogue::BeginCopy()
 {
     if (!IsOpen() || !m_db->BeginTrans())
         return false;
-    return m_db->Execute(CatalogueSave::DiscTablesSql()) || (m_db->RollbackTrans(), false);
+    return m_db->Execute(kCreateDiscTables) || (m_db->RollbackTrans(), false);
 }
 
 bool Catalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied)
@@ -562,8 +612,13 @@ bool Catalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied)
         return !rows.error().isSet();
     SqliteStatement record = m_db->Prepare("INSERT INTO QuillaryDisc (Number, Label, Added, SourceKind, "
                                            "SourcePath, Identity) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-    SqliteStatement range =
-        m_db->Prepare("INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc) VALUES (?1, ?2, ?3)");
+    // The range's counts where the table has them (one made by an older build counts when read).
+    SqliteStatement range = m_db->Prepare(
+        SqliteStatement(Handle(), kDiscRowCounts).isValid()
+            ? "INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc, Files, Bytes) SELECT ?1, ?2, ?3, "
+              "count(*), "
+              "coalesce(sum(CAST(FileSize AS INTEGER)), 0) FROM Quillary WHERE rowid >= ?1 AND rowid <= ?2"
+            : "INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc) VALUES (?1, ?2, ?3)");
     if (!record.isValid() || !range.isValid())
         return false;
     record.bind(1, disc.number);

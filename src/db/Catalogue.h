@@ -104,6 +104,10 @@ public:
         return Integrity(problems, error, -1);
     }
     CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding) override;
+    // Counts the files and bytes of every recorded disc's rows again, and corrects the stored counts that
+    // differ (rows changed by another program) or are missing (stored by an older build), in one
+    // transaction; *corrected says how many ranges of rows were corrected.
+    bool RecountDiscs(qint64 *corrected) override;
     // Rows a search reads from the table because the index does not cover them; -1 without an index.
     qint64 IndexBacklog();
     bool RefreshIndex(const std::function<void()> &yield = {});

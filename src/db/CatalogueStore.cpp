@@ -4,6 +4,7 @@
 #include "catalogue/TextForms.h"
 #include "catalogue/clsFileColl.h"
 #include "db/Catalogue.h"
+#include "db/CatalogueSave.h"
 #include "db/Postgres.h"
 #include "db/ServerCatalogue.h"
 
@@ -75,16 +76,6 @@ QString CatalogueStore::DescribeDisc(const Disc &disc)
 
 namespace {
 
-// A piece of a file record as the save stores it (see CatalogueSave::insert).
-std::string storedText(std::string_view value)
-{
-    if (value.empty())
-        return " ";
-    if (TextForms::isUtf8(value))
-        return std::string(value);
-    return TextForms::fromUtf8(value).toStdString();
-}
-
 // The stored path and size of every file, "path\0size", sorted.
 std::vector<std::string> fileKeys(const clsFileColl &files)
 {
@@ -93,7 +84,8 @@ std::vector<std::string> fileKeys(const clsFileColl &files)
     std::string scratch;
     for (qint32 i = 1; i <= files.Count(); ++i) {
         const clsFile &file = files.Item(i);
-        keys.push_back(storedText(file.FilePathUtf8(scratch)) + '\0' + storedText(file.FileSizeUtf8()));
+        keys.push_back(CatalogueSave::StoredText(file.FilePathUtf8(scratch)) + '\0' +
+                       CatalogueSave::StoredText(file.FileSizeUtf8()));
     }
     std::sort(keys.begin(), keys.end());
     return keys;
@@ -117,12 +109,27 @@ bool CatalogueStore::FindCatalogued(const QString &identity, const QString &labe
     for (Disc &disc : discs) {
         if (disc.label != wanted || disc.files != files.Count() || disc.ranges.empty())
             continue;
+        // Mostly the rows hold the files in the order the listing gives them.
+        std::unique_ptr<CatalogueRows> rows = OpenRows(&disc);
+        std::string scratch;
+        qint32 same = 0;
+        while (same < files.Count() && rows->next()) {
+            const clsFile &file = files.Item(same + 1);
+            if (!CatalogueSave::StoredAs(rows->field(ListColumns::Path), file.FilePathUtf8(scratch)) ||
+                !CatalogueSave::StoredAs(rows->field(ListColumns::FileSize), file.FileSizeUtf8()))
+                break;
+            ++same;
+        }
+        if (rows->error().isSet())
+            return false;
+        if (same == files.Count()) {
+            *found = std::move(disc);
+            return true;
+        }
         if (keys.empty())
             keys = fileKeys(files);
         std::vector<std::string> stored;
-        const std::unique_ptr<CatalogueRows> rows = OpenRows(&disc);
-        if (!rows)
-            return false;
+        rows = OpenRows(&disc);
         while (rows->next()) {
             stored.push_back(std::string(rows->field(ListColumns::Path)) + '\0' +
                              std::string(rows->field(ListColumns::FileSize)));
@@ -141,37 +148,51 @@ bool CatalogueStore::FindCatalogued(const QString &identity, const QString &labe
 bool CatalogueStore::CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes)
 {
     *changes = {};
-    // The stored path's size and times, old and new.
-    std::unordered_map<std::string, std::string> old;
     const std::unique_ptr<CatalogueRows> rows = OpenRows(&disc);
-    if (!rows)
-        return false;
+    const auto changed = [](std::string_view path, QStringList &list) { list << QString::fromUtf8(path); };
+    // Rows and files side by side while they hold the same paths (mostly all of them); then the stored
+    // path's size and times, old and new, by path.
+    std::string scratch;
+    qint32 next = 1;
+    bool more = false;
+    while ((more = rows->next()) && next <= files.Count()) {
+        const clsFile &file = files.Item(next);
+        const std::string_view path = file.FilePathUtf8(scratch);
+        if (!CatalogueSave::StoredAs(rows->field(ListColumns::Path), path))
+            break;
+        if (!CatalogueSave::StoredAs(rows->field(ListColumns::FileSize), file.FileSizeUtf8()) ||
+            !CatalogueSave::StoredAs(rows->field(ListColumns::LastUpdated), file.LastUpdateDateUtf8()) ||
+            !CatalogueSave::StoredAs(rows->field(ListColumns::Created), file.CreateDateUtf8()))
+            changed(rows->field(ListColumns::Path), changes->changed);
+        ++next;
+    }
     const auto facts = [](std::string_view size, std::string_view updated, std::string_view created) {
         return std::string(size) + '\0' + std::string(updated) + '\0' + std::string(created);
     };
-    while (rows->next()) {
+    std::unordered_map<std::string, std::string> old;
+    for (; more; more = rows->next()) {
         old.emplace(std::string(rows->field(ListColumns::Path)),
                     facts(rows->field(ListColumns::FileSize), rows->field(ListColumns::LastUpdated),
                           rows->field(ListColumns::Created)));
     }
     if (rows->error().isSet())
         return false;
-    std::string scratch;
-    for (qint32 i = 1; i <= files.Count(); ++i) {
-        const clsFile &file = files.Item(i);
-        const std::string path = storedText(file.FilePathUtf8(scratch));
+    for (; next <= files.Count(); ++next) {
+        const clsFile &file = files.Item(next);
+        const std::string path = CatalogueSave::StoredText(file.FilePathUtf8(scratch));
         const auto at = old.find(path);
         if (at == old.end()) {
-            changes->added << QString::fromStdString(path);
+            changed(path, changes->added);
             continue;
         }
-        if (at->second != facts(storedText(file.FileSizeUtf8()), storedText(file.LastUpdateDateUtf8()),
-                                storedText(file.CreateDateUtf8())))
-            changes->changed << QString::fromStdString(path);
+        if (at->second != facts(CatalogueSave::StoredText(file.FileSizeUtf8()),
+                                CatalogueSave::StoredText(file.LastUpdateDateUtf8()),
+                                CatalogueSave::StoredText(file.CreateDateUtf8())))
+            changed(path, changes->changed);
         old.erase(at);
     }
     for (const auto &[path, unused] : old)
-        changes->removed << QString::fromStdString(path);
+        changed(path, changes->removed);
     changes->added.sort();
     changes->removed.sort();
     changes->changed.sort();

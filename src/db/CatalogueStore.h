@@ -167,6 +167,9 @@ public:
     virtual bool IsCatalogue(CDatabaseError *error) = 0;
     virtual bool Integrity(QStringList *problems, CDatabaseError *error) = 0;
     virtual CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding) = 0;
+    // Corrects the discs' stored counts of files and bytes that differ from their rows; *corrected says
+    // how many were corrected (LastError() on failure).
+    virtual bool RecountDiscs(qint64 *corrected) = 0;
     // Brings an older schema up to this program's, in one transaction: *outcome says what was done.
     virtual bool UpgradeSchema(QString *outcome, CDatabaseError *error) = 0;
 
