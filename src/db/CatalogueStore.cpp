@@ -18,7 +18,7 @@ bool CatalogueStore::FindDisc(const QString &name, Disc *disc, QString *problem)
 {
     problem->clear();
     std::vector<Disc> discs;
-    if (!ListDiscs(&discs))
+    if (!ListDiscsNamed(name, &discs))
         return false;
     // A number names the recorded disc with that number.
     bool isNumber = false;
@@ -102,7 +102,7 @@ bool CatalogueStore::FindCatalogued(const QString &identity, const QString &labe
         return number > 0 && FindDisc(QString::number(number), found, &problem);
     }
     std::vector<Disc> discs;
-    if (!ListDiscs(&discs))
+    if (!ListDiscsNamed(label, &discs))
         return false;
     const std::string wanted = label.toStdString();
     std::vector<std::string> keys;

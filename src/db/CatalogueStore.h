@@ -185,6 +185,13 @@ public:
     virtual bool EndCopy(bool commit) = 0;
 
 protected:
+    // The discs among which FindDisc looks for the one a name (a number or a label) names: every disc will
+    // do, in the order of ListDiscs.
+    virtual bool ListDiscsNamed(const QString &name, std::vector<Disc> *discs)
+    {
+        (void)name;
+        return ListDiscs(discs);
+    }
     // Rows that end at once on the error.
     static std::unique_ptr<CatalogueRows> NoRows(const CDatabaseError &error);
     // The number of the recorded disc with this identity: 0 when none, -1 when it cannot be told.

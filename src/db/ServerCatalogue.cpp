@@ -409,13 +409,32 @@ std::unique_ptr<CatalogueRows> ServerCatalogue::Find(std::unique_ptr<NameMatcher
 
 bool ServerCatalogue::ListDiscs(std::vector<Disc> *discs)
 {
+    return listDiscs(nullptr, discs);
+}
+
+bool ServerCatalogue::ListDiscsNamed(const QString &name, std::vector<Disc> *discs)
+{
+    return listDiscs(&name, discs);
+}
+
+bool ServerCatalogue::listDiscs(const QString *name, std::vector<Disc> *discs)
+{
     discs->clear();
-    const PgResult records = m_db.exec(
-        "SELECT d.number, d.label, d.added, d.source_kind, d.source_path, d.identity, f.files, f.bytes, "
-        "f.first, f.last FROM quillary_disc AS d JOIN (SELECT disc, count(*), sum(size_bytes)::bigint, "
-        "min(id), "
-        "max(id) FROM quillary_file WHERE disc IS NOT NULL GROUP BY disc) AS f (disc, files, bytes, first, "
-        "last) ON f.disc = d.number ORDER BY f.first");
+    // Every disc's rows counted in one pass over the table; a few named ones through the index of discs.
+    const PgResult records =
+        name ? m_db.exec(
+                   "SELECT d.number, d.label, d.added, d.source_kind, d.source_path, d.identity, f.files, "
+                   "f.bytes, f.first, f.last FROM quillary_disc AS d CROSS JOIN LATERAL (SELECT count(*), "
+                   "coalesce(sum(size_bytes), 0)::bigint, min(id), max(id) FROM quillary_file WHERE disc = "
+                   "d.number) AS f (files, bytes, first, last) WHERE (d.number::text = $1 OR d.label = $1) "
+                   "AND f.files > 0 ORDER BY f.first",
+                   {value(*name)})
+             : m_db.exec(
+                   "SELECT d.number, d.label, d.added, d.source_kind, d.source_path, d.identity, f.files, "
+                   "f.bytes, f.first, f.last FROM quillary_disc AS d JOIN (SELECT disc, count(*), "
+                   "sum(size_bytes)::bigint, min(id), max(id) FROM quillary_file WHERE disc IS NOT NULL "
+                   "GROUP BY disc) AS f (disc, files, bytes, first, last) ON f.disc = d.number ORDER BY "
+                   "f.first");
     if (!records)
         return false;
     std::vector<Disc> recorded;
@@ -455,7 +474,8 @@ bool ServerCatalogue::ListDiscs(std::vector<Disc> *discs)
             disc.label = view(result.get(), row, 2);
             disc.files = integer(result.get(), row, 3);
             disc.bytes = integer(result.get(), row, 4);
-            runs.push_back(std::move(disc));
+            if (!name || disc.label == name->toStdString())
+                runs.push_back(std::move(disc));
         }
     }
     discs->reserve(recorded.size() + runs.size());

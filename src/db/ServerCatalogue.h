@@ -56,6 +56,8 @@ public:
 
 protected:
     qint64 DiscWithIdentity(const QString &identity) override;
+    // Only the discs with that number or label: their rows counted through the index of discs.
+    bool ListDiscsNamed(const QString &name, std::vector<Disc> *discs) override;
 
 private:
     explicit ServerCatalogue(QString name) : m_name(std::move(name)) {}
@@ -65,6 +67,8 @@ private:
     static std::string discCondition(const Disc &disc, int first, std::vector<PgValue> *values);
     // Takes count row IDs in a row for a disc about to be stored: *first is the first.
     bool reserveRows(qint64 count, qint64 *first);
+    // The discs, or those a name gives (a number or a label).
+    bool listDiscs(const QString *name, std::vector<Disc> *discs);
 
     QString m_name;
     PgConnection m_db;
