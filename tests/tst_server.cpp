@@ -226,6 +226,30 @@ private Q_SLOTS:
                  qPrintable(uri.err));
     }
 
+    // A schema newer than the program's is refused; an older one is refused until check --upgrade has
+    // brought it up to date, in one transaction.
+    void schemaVersions()
+    {
+        const QString server = newServerCatalogue();
+        QVERIFY(!server.isEmpty());
+        const QString database = server.section(QStringLiteral("dbname="), 1);
+        m_server->psql("UPDATE quillary_schema SET version = version + 1", database);
+        Run newer = run({"search", "-c", server, "x"});
+        QCOMPARE(newer.status, 2);
+        QVERIFY2(newer.err.contains("made by a newer Quillary"), qPrintable(newer.err));
+        m_server->psql("UPDATE quillary_schema SET version = 0", database);
+        for (const QStringList &command : {QStringList{"search", "x"}, QStringList{"check"}}) {
+            const Run older = run(command + QStringList{"-c", server});
+            QCOMPARE(older.status, 2);
+            QVERIFY2(older.err.contains("check --upgrade"), qPrintable(older.err));
+        }
+        const Run upgraded = run({"check", "--upgrade", "-c", server});
+        QCOMPARE(upgraded.status, 0);
+        QVERIFY2(upgraded.out.contains("schema: upgraded from version 0 to "), upgraded.out.constData());
+        QCOMPARE(run({"search", "-c", server, "x"}).status, 1);
+        QVERIFY(run({"check", "--upgrade", "-c", server}).out.contains("up to date"));
+    }
+
     // The server stops while discs are being added: what was committed stays, whole, nothing of the disc
     // in progress is kept, and the add says so with exit status 2.
     void serverStoppedDuringAdd()

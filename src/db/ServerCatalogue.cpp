@@ -825,12 +825,13 @@ bool ServerCatalogue::UpgradeSchema(QString *outcome, CDatabaseError *error)
         return true;
     }
     // Each step brings the schema from one version to the next; all of them in one transaction.
-    const int from = m_version;
+    // Under the schema row's lock: a second machine upgrading at the same time waits, then finds the
+    // schema up to date.
+    qint64 from = m_version;
     const bool done = inTransaction([&] {
-        qint64 version = 0;
-        if (!m_db.integer("SELECT max(version) FROM quillary_schema FOR UPDATE", {}, &version))
+        if (!m_db.integer("SELECT version FROM quillary_schema FOR UPDATE", {}, &from))
             return false;
-        // (No version before 1 exists: the steps start with the next schema.)
+        // Each schema after the first adds its step here, run when from is older (none yet).
         return m_db.run("UPDATE quillary_schema SET version = $1", {value(qint64(kSchemaVersion))});
     });
     if (!done) {
