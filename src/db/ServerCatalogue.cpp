@@ -678,10 +678,17 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             return false;
         const std::vector<PgValue> facts{value(label), value(added), value(record.sourceKind),
                                          value(record.sourcePath), value(record.identity)};
+        // A disc replaced keeps its place: the new files take its rows' IDs in order (those beyond them
+        // new IDs at the end), as in a catalogue file.
+        std::vector<qint64> kept;
         if (replacing) {
             std::vector<PgValue> values;
-            if (!m_db.run("DELETE FROM quillary_file WHERE " + discCondition(*replacing, 1, &values), values))
+            const std::string rows = " FROM quillary_file WHERE " + discCondition(*replacing, 1, &values);
+            const PgResult old = m_db.exec("SELECT id" + rows + " ORDER BY id", values);
+            if (!old || !m_db.run("DELETE" + rows, values))
                 return false;
+            for (int row = 0; row < PQntuples(old.get()); ++row)
+                kept.push_back(integer(old.get(), row, 0));
         }
         if (replacing && replacing->recorded()) {
             number = replacing->number;
@@ -713,7 +720,9 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
                                                 storedText(file.FileSizeUtf8(), scratch[3]),
                                                 storedText(file.LastUpdateDateUtf8(), scratch[4]),
                                                 storedText(file.CreateDateUtf8(), scratch[5])};
-            appendCopyRow(data, first + i - 1, number, fields);
+            const size_t at = size_t(i - 1);
+            appendCopyRow(data, at < kept.size() ? kept[at] : first + qint64(at - kept.size()), number,
+                          fields);
             if (data.size() >= (256 << 10)) {
                 if (!m_db.copySend(data))
                     return false;
