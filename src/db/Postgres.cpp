@@ -38,13 +38,16 @@ bool PgConnection::open(const QString &name)
     m_conn = PQconnectdbParams(keywords, values, 1);
     if (m_conn && PQstatus(m_conn) == CONNECTION_OK)
         return true;
-    m_error = {m_conn ? QString::fromUtf8(PQerrorMessage(m_conn)).trimmed() : QStringLiteral("out of memory"),
+    m_error = {m_conn ? QString::fromUtf8(PQerrorMessage(m_conn)).simplified()
+                      : QStringLiteral("out of memory"),
                SQLITE_ERROR, QStringLiteral("08001")};
     // libpq says so when it was the password or the role.
     if (m_error.text.contains(QLatin1StringView("password")) ||
         m_error.text.contains(QLatin1StringView("authentication")) ||
         m_error.text.contains(QLatin1StringView("role \"")))
         m_error.sqlState = QStringLiteral("28000");
+    else if (m_error.text.contains(QLatin1StringView("permission denied")))
+        m_error.sqlState = QStringLiteral("42501");
     else if (m_error.text.contains(QLatin1StringView("database \"")) &&
              m_error.text.contains(QLatin1StringView("does not exist")))
         m_error.sqlState = QStringLiteral("3D000");
@@ -58,9 +61,9 @@ bool PgConnection::open(const QString &name)
 bool PgConnection::fail(const PGresult *result)
 {
     const char *state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    QString text = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").trimmed();
+    QString text = QString::fromUtf8(result ? PQresultErrorMessage(result) : "").simplified();
     if (text.isEmpty() && m_conn)
-        text = QString::fromUtf8(PQerrorMessage(m_conn)).trimmed();
+        text = QString::fromUtf8(PQerrorMessage(m_conn)).simplified();
     if (text.startsWith(QLatin1StringView("ERROR:")))
         text = text.mid(6).trimmed();
     // A connection that broke has no SQLSTATE of its own.
