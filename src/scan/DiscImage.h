@@ -32,11 +32,13 @@
 // than PATH_MAX (which the walker could not open on the disc mounted either).
 
 #include "catalogue/clsFileColl.h"
-#include "scan/DirectoryWalker.h"
+#include "scan/DiscTree.h"
+#include "scan/ScanObserver.h"
 
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class DiscImage
 {
@@ -66,7 +68,11 @@ public:
     // LeftOutText() names. False when it could not be:
     // ErrorText() says why, and the FilesListed() records added before the failure (the first ones in
     // the walk's order) stay at the end of files for the caller to keep or drop.
-    bool List(clsFileColl &files, ScanObserver &observer, const QString &label);
+    // With where, also where each file's bytes lie (see DiscWalk::collectFiles).
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label,
+              std::vector<DiscFile> *where = nullptr);
+    // The open image as a tree, for reading the files' bytes (DiscTree::readFile).
+    DiscTree &Source();
     // Records added to the list by the last List().
     qint64 FilesListed() const;
 
