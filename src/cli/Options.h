@@ -24,6 +24,7 @@ struct Options
     std::optional<qint64> maxSize; // search: files of at most this many bytes
     bool again = false;            // add: store a medium already catalogued as another disc
     bool replace = false;          // add: replace the rows of the disc already catalogued
+    bool content = false;          // add: read every file's bytes for its fingerprint; duplicates: by them
     bool help = false;
     bool version = false;
 };

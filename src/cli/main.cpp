@@ -34,5 +34,9 @@ int main(int argc, char *argv[])
         return Cli::RunRemove(*options);
     if (command == QLatin1StringView("rename"))
         return Cli::RunRename(*options);
+    if (command == QLatin1StringView("verify"))
+        return Cli::RunVerify(*options);
+    if (command == QLatin1StringView("fingerprint"))
+        return Cli::RunFingerprint(*options);
     return Cli::RunCheck(*options);
 }

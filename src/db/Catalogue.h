@@ -6,6 +6,7 @@
 // A Catalogue names a file; it opens a connection of its own when asked to (Open), and closes it when it
 // is destroyed. Storing a file list and compaction use connections of their own, as they always have.
 
+#include "catalogue/Fingerprint.h"
 #include "catalogue/ListColumns.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueCheck.h"
@@ -69,6 +70,11 @@ public:
     public:
         bool next();
         std::string_view field(int column) const { return m_statement.text(column); }
+        // The file's fingerprint as 32 hexadecimal digits; empty where it has none.
+        std::string_view fingerprint() const
+        {
+            return m_fingerprints ? m_statement.text(ListColumns::kCount) : "";
+        }
         // Set when next() ended on a failure.
         const CDatabaseError &error() const { return m_error; }
 
@@ -78,6 +84,7 @@ public:
         SqliteStatement m_statement;
         std::vector<std::pair<qint64, qint64>> m_ranges; // of the disc read, one at a time
         size_t m_nextRange = 0;
+        bool m_fingerprints = false;
         CDatabaseError m_error;
     };
     // Every row, or those of one disc. False with LastError() saying why.
@@ -107,6 +114,9 @@ public:
     // when none or several do (*problem says so in the user's words, listing the candidates), or when
     // the catalogue cannot be read (*problem empty, LastError() says why).
     bool FindDisc(const QString &name, Disc *disc, QString *problem);
+    // A piece of a file record as the save stores it (an empty text as one blank, a text that is not
+    // UTF-8 as its text form), for comparing a listing with the stored rows.
+    static std::string StoredText(std::string_view value);
     // How a disc is named in messages: "disc 3 'LABEL'" or "the unrecorded disc 'LABEL' (rows 4-9)".
     static QString DescribeDisc(const Disc &disc);
 
@@ -115,8 +125,8 @@ public:
     // path and size). False when there is none (or it cannot be told).
     bool FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files, Disc *found);
 
-    // Files that lie on two or more discs: the same name and size. Groups biggest first (then by name),
-    // each with its copies in row order.
+    // Files that lie on two or more discs: the same name and size, or byContent the same fingerprint.
+    // Groups biggest first (then by name, or by fingerprint), each with its copies in row order.
     struct Copy
     {
         qint64 disc = 0; // the disc's number; 0 for a disc no record claims
@@ -125,11 +135,27 @@ public:
     };
     struct Duplicate
     {
-        std::string name;
+        std::string name; // by content: the name of the first copy
         qint64 size = 0;
+        std::string fingerprint; // by content: 32 hexadecimal digits
         std::vector<Copy> copies;
     };
-    bool FindDuplicates(std::vector<Duplicate> *duplicates);
+    bool FindDuplicates(std::vector<Duplicate> *duplicates, bool byContent = false);
+
+    // ---- Fingerprints ----
+    // A disc's files as stored, in row order, with their fingerprints where they have one.
+    struct StoredFile
+    {
+        qint64 row = 0;
+        std::string path; // "LABEL: dir/file"
+        std::string size;
+        std::string modified;
+        std::string created;
+        std::optional<Fingerprint> fingerprint;
+    };
+    bool ReadDiscFiles(const Disc &disc, std::vector<StoredFile> *files);
+    // Stores the fingerprints of rows (replacing any they had), all in one transaction.
+    bool StoreFingerprints(const std::vector<std::pair<qint64, Fingerprint>> &fingerprints);
 
     // What storing files in place of a disc's rows changes, by stored path, each list sorted.
     struct Changes
@@ -159,6 +185,7 @@ public:
 
 private:
     bool fail();
+    bool hasFingerprints();
     bool inWriteTransaction(const std::function<bool()> &work);
 
     QString m_path;

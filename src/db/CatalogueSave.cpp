@@ -35,6 +35,18 @@ constexpr const char *kCreateDiscTables =
     ");\n"
     "CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);";
 
+// The table of fingerprints, for a catalogue made before it (the same statements as in catalogue.sql).
+constexpr const char *kCreateFingerprintTable =
+    "CREATE TABLE IF NOT EXISTS QuillaryFingerprint (\n"
+    "    Row INTEGER PRIMARY KEY,\n"
+    "    Hash BLOB NOT NULL\n"
+    ");\n"
+    "CREATE INDEX IF NOT EXISTS QuillaryFingerprintByHash ON QuillaryFingerprint (Hash);\n"
+    "CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnDelete AFTER DELETE ON Quillary\n"
+    "BEGIN\n"
+    "    DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;\n"
+    "END;";
+
 // A value the table does not accept: the record is refused, the save goes on.
 bool isRefusal(const CDatabaseError &error)
 {
@@ -53,6 +65,11 @@ bool isRefusal(const CDatabaseError &error)
 QString CatalogueSave::FailureText() const
 {
     return DescribeCatalogueError(m_failure, m_path, CatalogueTask::Saving);
+}
+
+const char *CatalogueSave::FingerprintTableSql()
+{
+    return kCreateFingerprintTable;
 }
 
 bool CatalogueSave::fail(const CDatabaseError &error)
@@ -89,13 +106,19 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         return fail(db.LastError());
     m_db = &db;
     m_insert = &insert;
+    SqliteStatement fingerprintInsert;
+    m_fingerprintInsert = &fingerprintInsert;
     m_discNumber = 0;
-    if (m_replacing) {
+    if (m_replacing || m_fingerprints)
         m_settings.commitIntervalMs = std::numeric_limits<int>::max(); // one transaction
+    if (m_replacing)
         m_discNumber = m_replaced;
-    }
-    // A disc owns ranges of row IDs: a table without them gets no record of its discs.
-    m_recording = m_disc.has_value() && SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
+    // A disc owns ranges of row IDs, and a fingerprint its row: a table without them gets no record of
+    // its discs, nor fingerprints.
+    const bool rowIds = SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
+    m_recording = m_disc.has_value() && rowIds;
+    if (!rowIds)
+        m_fingerprints = nullptr;
     if (m_recording && m_disc->label.isEmpty() && n > 0) {
         const std::string_view label = files.Item(1).CDLabelNameUtf8();
         m_disc->label = label.empty() ? QStringLiteral(" ") : TextForms::fromUtf8(label);
@@ -107,6 +130,7 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         for (qint32 i = 1; i <= n && !failed(); ++i) {
             const clsFile &record = files.Item(i);
             m_observer.RecordStarting(i, record);
+            m_position = i;
             if (!db.InTransaction() && !beginGroup())
                 break;
             if (SaveFileRecord(record)) {
@@ -127,6 +151,7 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         abandonGroup(); // SQLite already rolled the group back
     m_insert = nullptr;
     insert = SqliteStatement();
+    m_fingerprintInsert = nullptr;
     m_timings.rowsNs = timer.nsecsElapsed();
     timer.restart();
     // The new rows are searchable at once. This step is silent: a catalogue without the index, or a
@@ -154,6 +179,15 @@ bool CatalogueSave::beginGroup()
         qCInfo(lcCatalogue, "the disc saved into %s is not recorded: %s", qUtf8Printable(m_path),
                qUtf8Printable(m_db->LastError().text));
         m_recording = false;
+    }
+    if (m_fingerprints) {
+        *m_fingerprintInsert = SqliteStatement();
+        if (!m_db->Execute(kCreateFingerprintTable))
+            return fail(m_db->LastError());
+        *m_fingerprintInsert =
+            m_db->Prepare("INSERT OR REPLACE INTO QuillaryFingerprint (Row, Hash) VALUES (?1, ?2)");
+        if (!m_fingerprintInsert->isValid())
+            return fail(m_db->LastError());
     }
     // The rows replaced go in the same transaction (again when a ROLLBACK rule threw it away).
     if (m_replacing && !removeReplacedRows())
@@ -317,6 +351,12 @@ CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
         m_groupLastRow = sqlite3_last_insert_rowid(m_db->Handle());
         if (m_groupFirstRow == 0)
             m_groupFirstRow = m_groupLastRow;
+        if (!storeFingerprint(m_groupLastRow)) {
+            const CDatabaseError failure = m_db->LastError();
+            abandonGroup();
+            fail(failure);
+            return Outcome::Failed;
+        }
         return Outcome::Stored;
     }
     if (!isRefusal(error)) {
@@ -344,6 +384,7 @@ bool CatalogueSave::storeGroupAgain()
         return false;
     m_storingAgain = true;
     for (qint32 position : group) {
+        m_position = position;
         const Outcome outcome = insert(m_files->Item(position));
         if (outcome == Outcome::Failed) {
             m_storingAgain = false;
@@ -356,4 +397,14 @@ bool CatalogueSave::storeGroupAgain()
     }
     m_storingAgain = false;
     return true;
+}
+
+bool CatalogueSave::storeFingerprint(qint64 row)
+{
+    const auto at = static_cast<std::size_t>(m_position - 1);
+    if (!m_fingerprints || at >= m_fingerprints->size() || !(*m_fingerprints)[at])
+        return true;
+    m_fingerprintInsert->bind(1, row);
+    m_fingerprintInsert->bindBlob(2, (*m_fingerprints)[at]->blob());
+    return m_fingerprintInsert->run() || m_db->Fail();
 }

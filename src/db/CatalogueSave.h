@@ -1,6 +1,7 @@
 #pragma once
 // Saving a file list into the catalogue: every file record becomes one new row of Quillary.
 
+#include "catalogue/Fingerprint.h"
 #include "db/CatalogueError.h"
 
 #include <QElapsedTimer>
@@ -77,6 +78,13 @@ public:
         m_replacedRanges = std::move(ranges);
         m_replacing = true;
     }
+    // The next save also stores the files' fingerprints: (*fingerprints)[i] is that of the record
+    // files.Item(i + 1), none where it has none. The save is then one transaction (it commits once, at
+    // its end), so that a disc is never stored without its fingerprints, nor they without it.
+    void StoreFingerprints(const std::vector<std::optional<Fingerprint>> *fingerprints)
+    {
+        m_fingerprints = fingerprints;
+    }
     // The disc's number once a group has recorded it; 0 when none was.
     qint64 DiscNumber() const { return m_discNumber; }
 
@@ -92,6 +100,8 @@ public:
     bool SaveFileList(const QString &path, const clsFileColl &files);
 
     qint32 SavedCount() const { return m_saved; }
+    // The statements that give a catalogue made before it the table of fingerprints.
+    static const char *FingerprintTableSql();
     const CDatabaseError &Failure() const { return m_failure; }
     // The failure in words for the user.
     QString FailureText() const;
@@ -108,6 +118,7 @@ private:
     void abandonGroup();
     bool storeGroupAgain();
     bool prepareDiscRecord();
+    bool storeFingerprint(qint64 row);
     void recordGroup();
     void bindDisc(SqliteStatement &statement, int first) const;
     bool fail(const CDatabaseError &error);
@@ -119,7 +130,10 @@ private:
     CDatabase *m_db = nullptr;
     SqliteStatement *m_insert = nullptr;
     std::optional<DiscRecord> m_disc;
-    bool m_recording = false; // the disc is recorded in this save
+    const std::vector<std::optional<Fingerprint>> *m_fingerprints = nullptr;
+    SqliteStatement *m_fingerprintInsert = nullptr; // prepared in the open group
+    qint32 m_position = 0;                              // of the record being stored
+    bool m_recording = false;                           // the disc is recorded in this save
     qint64 m_discNumber = 0;
     qint64 m_groupFirstRow = 0; // the row IDs the open group stored, 0 when none
     qint64 m_groupLastRow = 0;

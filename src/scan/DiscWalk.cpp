@@ -45,6 +45,7 @@ bool DiscWalk::run(DiscTree &tree)
     m_text.clear();
     m_levels.clear();
     m_stopped = false;
+    m_gone = false;
     // The directories being walked are kept in m_levels rather than on the stack, so that no depth of
     // tree can overflow it.
     bool complete = list(tree.rootWhere(), tree.rootExtra());
@@ -73,6 +74,7 @@ void DiscWalk::fail(int error)
 {
     if (!m_tree->isGone(error))
         return;
+    m_gone = true;
     m_observer.driveNotReady();
     // Once the user has seen the message: a drive whose root still cannot be read holds no disc, and
     // every directory left would only say so again, so the walk ends. A root that reads again (the disc

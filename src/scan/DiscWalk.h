@@ -29,8 +29,9 @@ public:
     bool run(DiscTree &tree);
     // Records listed by this walk so far (over all its runs); the key of the next.
     qint64 listed() const { return m_count; }
-    // Whether the last run ended because the disc is gone.
-    bool stopped() const { return m_stopped; }
+    // Whether the last run found the disc gone (ScanObserver::driveNotReady was called), at least for
+    // a while.
+    bool discWasGone() const { return m_gone; }
 
 private:
     struct Level
@@ -55,5 +56,6 @@ private:
     std::string m_text;     // the same as text (UTF-8)
     std::string m_filePath;
     qint64 m_count = 0;
-    bool m_stopped = false;
+    bool m_stopped = false; // the disc is gone: nothing more is walked
+    bool m_gone = false;
 };
