@@ -142,7 +142,12 @@ void checkFormats(const QStringList &command, const QList<Row> &expected, int st
               json = run(QStringList{"-f", "json"} + command);
     QCOMPARE(QList<int>({text.status, csv.status, json.status}), QList<int>(3, status));
     QCOMPARE(QString::fromUtf8(text.out), paths);
-    QCOMPARE(parseCsv(csv.out), QList<Row>{kHeader} + expected);
+    QList<Row> csvRows = parseCsv(csv.out);
+    if (command.contains("export")) { // and each file's fingerprint: none here
+        for (Row &row : csvRows)
+            QCOMPARE(row.takeLast(), &row == &csvRows.first() ? "Fingerprint" : "");
+    }
+    QCOMPARE(csvRows, QList<Row>{kHeader} + expected);
     QCOMPARE(parseJson(json.out), expected);
 }
 
@@ -276,7 +281,7 @@ private Q_SLOTS:
         const QByteArray csv = run({"export", "-c", path, "-f", "csv"}).out;
         QCOMPARE(csv.mid(csv.indexOf("\r\n") + 2), QByteArray("\"a\"\"b,c\nd\x01"
                                                               "e\\\",A\xff"
-                                                              "B,D: x,1,, \r\n"));
+                                                              "B,D: x,1,, ,\r\n"));
         QCOMPARE(
             run({"export", "-c", path, "-f", "json"}).out,
             QByteArray("{\"File Name\":\"a\\\"b,c\\u000ad\\u0001e\\\\\",\"CD-Label\":\"A\xEF\xBF\xBD"
@@ -614,7 +619,7 @@ private Q_SLOTS:
         for (const Row &row :
              parseCsv(run({"export", "-c", catalogue, "-f", "csv", "--disc", "2"}).out).mid(1)) {
             if (PhraseMatcher("file1").matches(row[0].toStdString()))
-                twoFile1 << row;
+                twoFile1 << row.mid(0, kHeader.size()); // without the fingerprint
         }
         QCOMPARE(twoFile1.size(), 11);
         checkFormats({"search", "-c", catalogue, "--disc", "2", "file1"}, twoFile1, 0);
