@@ -270,6 +270,123 @@ private Q_SLOTS:
         QCOMPARE(run({"discs", "-c", noRowIds}).said(), QByteArray("0 -\tD\t2\t3\t-\t-\tunrecorded\n"));
     }
 
+    // An image read again: untouched, every file is ok; made again with one byte of a file changed, a
+    // file cut short, one removed and one added, exactly those four are reported. The fingerprints
+    // stored are xxhsum's; duplicates by content find a copy on another disc, not a file of the same
+    // name and size with other bytes.
+    void contentOfAnImage()
+    {
+        const QString catalogue = newCatalogue("content.mdb");
+        IsoImage image("VERIFY");
+        const QDateTime when = QDateTime::currentDateTime().addDays(-3);
+        QByteArray big(3 << 20, '\0');
+        for (qsizetype i = 0; i < big.size(); ++i)
+            big[i] = char(i * 7 % 251);
+        QVERIFY(image.addFile("same.txt", "unchanged", when) && image.addFile("DATA/byte.bin", big, when) &&
+                image.addFile("DATA/cut.bin", big, when) && image.addFile("gone.txt", "removed", when) &&
+                image.addFile("empty", {}, when));
+        if (!image.build())
+            QSKIP(qPrintable(image.skipReason()));
+        QCOMPARE(run({"add", "-c", catalogue, "--content", image.imagePath()}).said(), "0 ");
+
+        if (!QStandardPaths::findExecutable("xxhsum").isEmpty()) {
+            const QStringList names = {"same.txt", "DATA/byte.bin", "DATA/cut.bin", "gone.txt", "empty"};
+            QProcess xxhsum;
+            xxhsum.setWorkingDirectory(image.sourceDir());
+            xxhsum.start("xxhsum", QStringList{"-H128"} + names);
+            QVERIFY(xxhsum.waitForFinished() && xxhsum.exitCode() == 0);
+            QStringList expected, stored;
+            for (const QByteArray &line : xxhsum.readAllStandardOutput().split('\n')) {
+                if (!line.isEmpty())
+                    expected << "VERIFY: " + line.mid(34) + ' ' + line.left(32);
+            }
+            for (const QByteArray &line : run({"export", "-c", catalogue, "-f", "json"}).out.split('\n')) {
+                const QJsonObject file = QJsonDocument::fromJson(line).object();
+                if (!file.isEmpty())
+                    stored << file["Path"].toString() + ' ' + file["Fingerprint"].toString();
+            }
+            expected.sort();
+            stored.sort();
+            QCOMPARE(stored, expected);
+        }
+        const Run untouched = run({"verify", "-c", catalogue, "1", image.imagePath()});
+        QCOMPARE(untouched.status, 0);
+        QVERIFY2(untouched.out.endsWith(": 5 files: 5 ok, 0 changed, 0 missing, 0 unreadable, 0 new; content "
+                                        "compared for 5 files\n"),
+                 untouched.out);
+
+        QFile byte(image.sourceDir() + "/DATA/byte.bin"), cut(image.sourceDir() + "/DATA/cut.bin");
+        QVERIFY(byte.open(QIODevice::ReadWrite) && byte.seek(1000000) && byte.write("\xff", 1) == 1 &&
+                byte.flush() && byte.setFileTime(when, QFileDevice::FileModificationTime));
+        byte.close();
+        QVERIFY(cut.resize(100000) && QFile::remove(image.sourceDir() + "/gone.txt") &&
+                image.addFile("new.txt", "added", when));
+        QVERIFY(image.build());
+        const Run changed = run({"verify", "-c", catalogue, "1", image.imagePath()});
+        QCOMPARE(changed.status, 1);
+        QStringList lines = QString::fromUtf8(changed.out).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(
+            lines.last().endsWith(
+                ": 6 files: 2 ok, 2 changed, 1 missing, 0 unreadable, 1 new; content compared for 3 files"),
+            qPrintable(lines.last()));
+        lines.removeLast();
+        QCOMPARE(lines, QStringList({"missing\tVERIFY: gone.txt", "changed (content)\tVERIFY: DATA/byte.bin",
+                                     "changed (size)\tVERIFY: DATA/cut.bin", "new\tVERIFY: new.txt"}));
+        QCOMPARE(run({"verify", "-c", catalogue, "-f", "json", "1", image.imagePath()}).out.count('\n'), 6);
+
+        const QString copies = m_dir.filePath("copies");
+        QVERIFY(QDir().mkpath(copies));
+        for (const auto &[name, content] :
+             {std::pair{"copy.txt", "unchanged"}, std::pair{"same.txt", "UNCHANGED"}}) {
+            QFile file(copies + '/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == 9);
+        }
+        QCOMPARE(run({"add", "-c", catalogue, "--content", copies}).said(), "0 ");
+        const QJsonObject group =
+            QJsonDocument::fromJson(run({"duplicates", "-c", catalogue, "--content", "-f", "json"}).out)
+                .object();
+        QCOMPARE(group["size"].toInt(), 9);
+        QCOMPARE(group["copies"].toArray().size(), 2);
+        QCOMPARE(group["copies"][0]["path"].toString(), "VERIFY: same.txt");
+        QCOMPARE(group["copies"][1]["path"].toString(), "copies: copy.txt");
+        QVERIFY(run({"duplicates", "-c", catalogue}).out.contains("copies: same.txt")); // by name and size
+    }
+
+    // A file that fails with EIO while it is read (from a FUSE file system of the tests') is reported
+    // unreadable, and the files after it are still read and compared.
+    void verifyGoesOnPastAnUnreadableFile()
+    {
+#ifndef QUILLARY_EIO_FS
+        QSKIP("built without libfuse3-dev, so without the tests' FUSE file system");
+#else
+        if (qEnvironmentVariableIsEmpty("QUILLARY_PRIVATE_MOUNTS") || !QFileInfo::exists("/dev/fuse"))
+            QSKIP("a FUSE file system is mounted only in a private mount namespace (root, unshare) with "
+                  "/dev/fuse");
+        const QString source = m_dir.filePath("damaged"), mount = m_dir.filePath("mnt/DAMAGED");
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(mount));
+        for (const auto &[name, bytes] :
+             {std::pair{"a.txt", 5}, std::pair{"unreadable.bin", 1 << 20}, std::pair{"z.txt", 300000}}) {
+            QFile file(source + '/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(bytes, 'q')) == bytes);
+        }
+        QProcess fs;
+        fs.start(QUILLARY_EIO_FS, {source, mount, "-f", "-s"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mount + "/z.txt"), 10000);
+        const QString catalogue = newCatalogue("damaged.mdb");
+        QCOMPARE(run({"add", "-c", catalogue, "--content", mount}).said(), "0 ");
+        QFile marker(source + "/.fail"); // from now on unreadable.bin cannot be read
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        const Run verified = run({"verify", "-c", catalogue, "DAMAGED", mount});
+        fs.terminate();
+        QVERIFY(fs.waitForFinished());
+        QCOMPARE(verified.status, 1);
+        QStringList lines = QString::fromUtf8(verified.out).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.takeLast().endsWith(
+            ": 3 files: 2 ok, 0 changed, 0 missing, 1 unreadable, 0 new; content compared for 3 files"));
+        QCOMPARE(lines, QStringList{"unreadable (Input/output error)\tDAMAGED: unreadable.bin"});
+#endif
+    }
+
     // The exact bytes of the quoting, for a name with every character that needs it.
     void quoting()
     {
