@@ -369,14 +369,15 @@ QString HelpText(const QString &command)
             "and compare it with the catalogue. Each file is ok, changed (in size, in a time,\n"
             "or in content), missing, unreadable (an I/O error: the rest of that file is\n"
             "skipped and the next one read) or new. Only the differences are printed, one\n"
-            "line each (what, a tab, the stored path), then a summary on standard error.\n"
+            "line each (what, a tab, the stored path), then a line with the counts.\n"
             "Content is compared where the disc has fingerprints (add --content,\n"
             "fingerprint); without them names, sizes and times are, and the summary says\n"
             "that content was not checked.\n"
             "\n"
             "Options:\n"
             "  -f, --format=FORMAT    text (the default) or json (one object per file\n"
-            "                           checked: path, status, what changed or why unreadable)\n");
+            "                           checked: path, status, detail (what changed, or why\n"
+            "                           it is unreadable), and whether its content was read)\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
