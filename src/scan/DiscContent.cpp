@@ -1,6 +1,9 @@
 #include "scan/DiscContent.h"
 
 #include <xxhash.h>
+#if defined(__x86_64__) || defined(__i386__)
+#include <xxh_x86dispatch.h> // XXH3 with the vector instructions the processor has (AVX2, AVX-512)
+#endif
 
 #include <algorithm>
 #include <memory>
