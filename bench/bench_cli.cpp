@@ -10,6 +10,7 @@
 // Needs quillary-cli and the shipped empty catalogue in the build directory, and for the comparisons
 // plocate (Debian package plocate: plocate and plocate-build) and xorriso.
 
+#include "ChildRun.h"
 #include "GeneratedCatalogue.h"
 #include "db/Sqlite.h"
 #include "search/CatalogueSearch.h"
@@ -33,61 +34,6 @@
 #include <unistd.h>
 
 namespace {
-
-struct ChildRun
-{
-    double ms = -1;      // start to exit: the last line written
-    double firstMs = -1; // start to the first byte of output (when read through a pipe)
-    double peakMb = 0;   // the child's peak RSS
-    int status = -1;
-    qint64 lines = 0;
-};
-
-// Runs the program with its output to /dev/null, or through a pipe that is read and counted.
-ChildRun runChild(const QStringList &arguments, bool throughPipe)
-{
-    std::vector<QByteArray> bytes;
-    for (const QString &argument : arguments)
-        bytes.push_back(QFile::encodeName(argument));
-    std::vector<char *> argv;
-    for (QByteArray &b : bytes)
-        argv.push_back(b.data());
-    argv.push_back(nullptr);
-
-    int pipeFds[2] = {-1, -1};
-    if (throughPipe && pipe(pipeFds) != 0)
-        return {};
-    ChildRun run;
-    QElapsedTimer timer;
-    timer.start();
-    const pid_t child = fork();
-    if (child == 0) {
-        const int out = throughPipe ? pipeFds[1] : open("/dev/null", O_WRONLY);
-        dup2(out, STDOUT_FILENO);
-        if (throughPipe)
-            close(pipeFds[0]);
-        execv(argv[0], argv.data());
-        _exit(127);
-    }
-    if (throughPipe) {
-        close(pipeFds[1]);
-        char buffer[1 << 16];
-        ssize_t n;
-        while ((n = read(pipeFds[0], buffer, sizeof buffer)) > 0) {
-            if (run.firstMs < 0)
-                run.firstMs = timer.nsecsElapsed() / 1e6;
-            run.lines += std::count(buffer, buffer + n, '\n');
-        }
-        close(pipeFds[0]);
-    }
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    run.ms = timer.nsecsElapsed() / 1e6;
-    run.peakMb = usage.ru_maxrss / 1024.0;
-    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return run;
-}
 
 // The median of three runs after a warm-up, with the highest peak.
 ChildRun timeChild(const QStringList &arguments)

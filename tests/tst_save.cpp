@@ -407,6 +407,70 @@ private Q_SLOTS:
         QCOMPARE(value(m_path, "SELECT count(*) FROM QuillaryFingerprint").toInt(), 0);
     }
 
+    // A disc replaced by a list the same, shorter, longer or changed half way: its rows read in order are
+    // the list (the order a fresh save gives), the disc after it is untouched, its ranges claim exactly
+    // its rows and count them. Rows no record claimed are replaced the same way and get a record.
+    void replacingADiscPutsTheListInItsRows()
+    {
+        const auto list = [](const QString &label, int n, int changedAt = 0) {
+            QStringList rows;
+            objScannedFiles().Clear();
+            for (int i = 1; i <= n; ++i) {
+                const QString name = QStringLiteral("FILE%1.TXT").arg(i == changedAt ? 1000 + i : i);
+                const QStringList row{label,      name,      label + ": " + name, QString::number(i),
+                                      "3/4/2021", "3/4/2021"};
+                objScannedFiles().Add(row[0], row[1], row[2], row[3], row[4], row[5]);
+                rows << row.join(u'|');
+            }
+            return rows;
+        };
+        struct : SaveObserver
+        {
+            void RecordStarting(qint32, const clsFile &) override {}
+            void RecordDone(qint32) override {}
+        } quiet;
+        const QString discRows =
+            "SELECT group_concat(CDLabel || '|' || FileName || '|' || FilePath || '|' || "
+            "FileSize || '|' || CreateDate || '|' || LastUpdateDate, char(10)) FROM (SELECT "
+            "q.* FROM QuillaryDiscRows AS r JOIN Quillary AS q ON q.rowid BETWEEN "
+            "r.FirstRow AND r.LastRow WHERE r.Disc = %1 ORDER BY q.rowid)";
+        for (const auto &[length, changedAt] : {std::pair{100, 0}, {60, 0}, {130, 0}, {100, 50}, {0, 0}}) {
+            QVERIFY(create());
+            std::vector<std::pair<qint64, qint64>> ranges{{1, 100}};
+            qint64 number = 1;
+            if (length == 0) { // rows no record claims
+                QVERIFY(CatalogueFiles::exec(m_path,
+                                             "INSERT INTO Quillary (CDLabel, FileName) VALUES ('OLD', 'a'), "
+                                             "('OLD', 'b')"));
+                ranges = {{1, 2}};
+                number = 0;
+            } else {
+                list("DISC01", 100);
+                CatalogueSave first(quiet);
+                first.RecordDisc({QString(), "directory", "/one", QString()});
+                QVERIFY(first.SaveFileList(m_path, objScannedFiles()));
+            }
+            const QStringList after = list("DISC02", 10);
+            CatalogueSave second(quiet);
+            second.RecordDisc({QString(), "directory", "/two", QString()});
+            QVERIFY(second.SaveFileList(m_path, objScannedFiles()));
+
+            const QStringList expected = list("DISC01", length == 0 ? 70 : length, changedAt);
+            CatalogueSave replace(quiet);
+            replace.RecordDisc({QString(), "directory", "/one", QString()});
+            replace.ReplaceDisc(number, ranges);
+            QVERIFY(replace.SaveFileList(m_path, objScannedFiles()));
+            QCOMPARE(replace.SavedCount(), expected.size());
+            const qint64 replaced = replace.DiscNumber();
+            QCOMPARE(replaced, number == 0 ? 2 : 1);
+            QCOMPARE(value(m_path, discRows.arg(replaced)).toString().split(u'\n'), expected);
+            QCOMPARE(value(m_path, discRows.arg(number == 0 ? 1 : 2)).toString().split(u'\n'), after);
+            QCOMPARE(value(m_path, "SELECT count(*) FROM Quillary"), expected.size() + after.size());
+            QCOMPARE(CatalogueFiles::discProblems(m_path), QString());
+            QCOMPARE(value(m_path, "SELECT count(*) FROM QuillaryDisc"), 2);
+        }
+    }
+
     // The window records each disc it saves, beside rows and texts that stay exactly as they were: one
     // disc per save, claiming exactly its rows however many groups it took, labelled as its rows.
     void windowRecordsEachDiscItSaves()

@@ -63,6 +63,18 @@ int RunCheck(const Options &options)
     }
     out.Append(line);
     out.EndLine();
+
+    qint64 corrected = 0;
+    if (!db->RecountDiscs(&corrected)) {
+        out.Finish();
+        CatalogueError(QStringLiteral("The discs' counts of files could not be checked."), db->LastError(),
+                       path, CatalogueTask::Saving);
+        return kTrouble;
+    }
+    if (corrected > 0) {
+        out.Append(QStringLiteral("discs: the files of %1 ranges of rows counted again").arg(corrected));
+        out.EndLine();
+    }
     return out.Finish() ? kSuccess : kTrouble;
 }
 

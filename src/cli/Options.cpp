@@ -426,7 +426,8 @@ QString HelpText(const QString &command)
             QStringLiteral("Usage: quillary-cli check [OPTION]...\n"
                            "Check that the catalogue file holds a Quillary catalogue and that it is sound\n"
                            "(SQLite's integrity check), compare its search index with the table (and\n"
-                           "build it afresh where it differs), and bring the index fully up to date.\n"
+                           "build it afresh where it differs), bring the index fully up to date, and\n"
+                           "correct the discs' counts of files and bytes where they differ from the rows.\n"
                            "\n"
                            "Options:\n");
         text += QLatin1StringView(kCatalogueOption);

@@ -5,6 +5,7 @@
 #include "cli/DiscSource.h"
 #include "cli/Progress.h"
 #include "cli/RowWriter.h"
+#include "db/CatalogueSave.h"
 
 #include <cstring>
 #include <unordered_map>
@@ -66,16 +67,16 @@ bool readDisc(const Options &options, Catalogue &db, const QString &path, Progre
     }
     std::string scratch;
     for (qint32 i = 1; i <= read->files.Count(); ++i)
-        read->listed.emplace(Catalogue::StoredText(read->files.Item(i).FilePathUtf8(scratch)),
+        read->listed.emplace(CatalogueSave::StoredText(read->files.Item(i).FilePathUtf8(scratch)),
                              std::size_t(i - 1));
     return true;
 }
 
 bool sameFacts(const Catalogue::StoredFile &stored, const clsFile &file, bool *sizeDiffers)
 {
-    *sizeDiffers = stored.size != Catalogue::StoredText(file.FileSizeUtf8());
-    return !*sizeDiffers && stored.modified == Catalogue::StoredText(file.LastUpdateDateUtf8()) &&
-           stored.created == Catalogue::StoredText(file.CreateDateUtf8());
+    *sizeDiffers = stored.size != CatalogueSave::StoredText(file.FileSizeUtf8());
+    return !*sizeDiffers && stored.modified == CatalogueSave::StoredText(file.LastUpdateDateUtf8()) &&
+           stored.created == CatalogueSave::StoredText(file.CreateDateUtf8());
 }
 
 QString systemError(int error)
@@ -134,10 +135,11 @@ int RunVerify(const Options &options)
     for (std::size_t key = 0; key < matched.size(); ++key) {
         if (!matched[key]) {
             std::string scratch;
-            outcomes.push_back({Catalogue::StoredText(read.files.Item(qint32(key + 1)).FilePathUtf8(scratch)),
-                                Status::New,
-                                {},
-                                false});
+            outcomes.push_back(
+                {CatalogueSave::StoredText(read.files.Item(qint32(key + 1)).FilePathUtf8(scratch)),
+                 Status::New,
+                 {},
+                 false});
         }
     }
 
@@ -234,7 +236,7 @@ int RunFingerprint(const Options &options)
         if (at == read.listed.end()) {
             report(name + QStringLiteral(": not found on ") + options.arguments.at(1));
         } else if (stored.size !=
-                   Catalogue::StoredText(read.files.Item(qint32(at->second + 1)).FileSizeUtf8())) {
+                   CatalogueSave::StoredText(read.files.Item(qint32(at->second + 1)).FileSizeUtf8())) {
             report(name + QStringLiteral(": its size differs from the catalogue's; not fingerprinted"));
         } else {
             rowOfKey.emplace(qint64(at->second), stored.row);

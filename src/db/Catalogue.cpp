@@ -5,6 +5,7 @@
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
 #include "db/CompactCatalogue.h"
+#include "db/DiscTables.h"
 
 #include <algorithm>
 #include <iterator>
@@ -169,13 +170,23 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
         qint64 first;
         qint64 last;
         size_t disc;
+        bool uncounted;
+        qint64 files;
+        qint64 bytes;
     };
     std::vector<Range> ranges;
     std::vector<Disc> recorded;
+    // Each range's files and bytes as the save counted them (NULL in ranges, or tables, of an older build:
+    // then they are counted here).
     SqliteStatement records;
-    if (records.prepare(db, "SELECT r.FirstRow, r.LastRow, d.Number, d.Label, d.Added, d.SourceKind, "
-                            "d.SourcePath, d.Identity FROM QuillaryDiscRows AS r JOIN QuillaryDisc AS d ON "
-                            "d.Number = r.Disc ORDER BY r.FirstRow")) {
+    const auto listRanges = [&](const char *counts) {
+        return records.prepare(db, std::string("SELECT r.FirstRow, r.LastRow, d.Number, d.Label, d.Added, "
+                                               "d.SourceKind, d.SourcePath, d.Identity, ") +
+                                       counts +
+                                       " FROM QuillaryDiscRows AS r JOIN QuillaryDisc AS d ON d.Number = "
+                                       "r.Disc ORDER BY r.FirstRow");
+    };
+    if (listRanges("r.Files, r.Bytes") || listRanges("NULL, NULL")) {
         std::unordered_map<qint64, size_t> byNumber;
         int rc;
         while ((rc = records.step()) == SQLITE_ROW) {
@@ -193,16 +204,16 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
                 disc.firstRow = records.int64(0);
                 recorded.push_back(std::move(disc));
             }
-            ranges.push_back({records.int64(0), records.int64(1), at->second});
+            ranges.push_back({records.int64(0), records.int64(1), at->second, records.isNull(8),
+                              records.int64(8), records.int64(9)});
             recorded[at->second].ranges.push_back({records.int64(0), records.int64(1)});
         }
         if (rc != SQLITE_DONE)
             return fail();
     }
     SqliteStatement totals;
-    if (!ranges.empty() &&
-        !totals.prepare(db, "SELECT count(*), coalesce(sum(CAST(FileSize AS INTEGER)), 0) FROM Quillary "
-                            "WHERE rowid >= ?1 AND rowid <= ?2"))
+    if (std::any_of(ranges.begin(), ranges.end(), [](const Range &range) { return range.uncounted; }) &&
+        !totals.prepare(db, kRangeTotals))
         return fail();
     // The rows between the ranges are no disc's: runs of one label.
     std::vector<Disc> runs;
@@ -218,13 +229,15 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
     for (const Range &range : ranges) {
         if (range.first > next && !readRuns(next, range.first - 1))
             return fail();
-        totals.reset();
-        totals.bind(1, range.first);
-        totals.bind(2, range.last);
-        if (totals.step() != SQLITE_ROW)
-            return fail();
-        recorded[range.disc].files += totals.int64(0);
-        recorded[range.disc].bytes += totals.int64(1);
+        if (range.uncounted) {
+            totals.reset();
+            totals.bind(1, range.first);
+            totals.bind(2, range.last);
+            if (totals.step() != SQLITE_ROW)
+                return fail();
+        }
+        recorded[range.disc].files += range.uncounted ? totals.int64(0) : range.files;
+        recorded[range.disc].bytes += range.uncounted ? totals.int64(1) : range.bytes;
         next = std::max(next, range.last == std::numeric_limits<qint64>::max() ? range.last : range.last + 1);
     }
     if (!readRuns(next, std::numeric_limits<qint64>::max()))
@@ -297,22 +310,7 @@ QString Catalogue::DescribeDisc(const Disc &disc)
     return QStringLiteral("the unrecorded disc '%1' (rows %2-%3)").arg(label).arg(first).arg(last);
 }
 
-// See CatalogueSave::insert.
-std::string Catalogue::StoredText(std::string_view value)
-{
-    if (value.empty())
-        return " ";
-    if (TextForms::isUtf8(value))
-        return std::string(value);
-    return TextForms::fromUtf8(value).toStdString();
-}
-
 namespace {
-
-std::string storedText(std::string_view value)
-{
-    return Catalogue::StoredText(value);
-}
 
 // The stored path and size of every file, "path\0size", sorted.
 std::vector<std::string> fileKeys(const clsFileColl &files)
@@ -322,7 +320,8 @@ std::vector<std::string> fileKeys(const clsFileColl &files)
     std::string scratch;
     for (qint32 i = 1; i <= files.Count(); ++i) {
         const clsFile &file = files.Item(i);
-        keys.push_back(storedText(file.FilePathUtf8(scratch)) + '\0' + storedText(file.FileSizeUtf8()));
+        keys.push_back(CatalogueSave::StoredText(file.FilePathUtf8(scratch)) + '\0' +
+                       CatalogueSave::StoredText(file.FileSizeUtf8()));
     }
     std::sort(keys.begin(), keys.end());
     return keys;
@@ -351,10 +350,28 @@ bool Catalogue::FindCatalogued(const QString &identity, const QString &label, co
     for (Disc &disc : discs) {
         if (disc.label != wanted || disc.files != files.Count() || disc.ranges.empty())
             continue;
+        // Mostly the rows hold the files in the order the listing gives them.
+        Rows rows;
+        if (!ReadRows(&rows, &disc))
+            return false;
+        std::string scratch;
+        qint32 same = 0;
+        while (same < files.Count() && rows.next()) {
+            const clsFile &file = files.Item(same + 1);
+            if (!CatalogueSave::StoredAs(rows.field(ListColumns::Path), file.FilePathUtf8(scratch)) ||
+                !CatalogueSave::StoredAs(rows.field(ListColumns::FileSize), file.FileSizeUtf8()))
+                break;
+            ++same;
+        }
+        if (rows.error().isSet())
+            return false;
+        if (same == files.Count()) {
+            *found = std::move(disc);
+            return true;
+        }
         if (keys.empty())
             keys = fileKeys(files);
         std::vector<std::string> stored;
-        Rows rows;
         if (!ReadRows(&rows, &disc))
             return false;
         while (rows.next()) {
@@ -455,37 +472,53 @@ bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates, bool byConten
 bool Catalogue::CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes)
 {
     *changes = {};
-    // The stored path's size and times, old and new.
-    std::unordered_map<std::string, std::string> old;
     Rows rows;
     if (!ReadRows(&rows, &disc))
         return false;
+    const auto changed = [](std::string_view path, QStringList &list) { list << QString::fromUtf8(path); };
+    // Rows and files side by side while they hold the same paths (mostly all of them); then the stored
+    // path's size and times, old and new, by path.
+    std::string scratch;
+    qint32 next = 1;
+    bool more = false;
+    while ((more = rows.next()) && next <= files.Count()) {
+        const clsFile &file = files.Item(next);
+        const std::string_view path = file.FilePathUtf8(scratch);
+        if (!CatalogueSave::StoredAs(rows.field(ListColumns::Path), path))
+            break;
+        if (!CatalogueSave::StoredAs(rows.field(ListColumns::FileSize), file.FileSizeUtf8()) ||
+            !CatalogueSave::StoredAs(rows.field(ListColumns::LastUpdated), file.LastUpdateDateUtf8()) ||
+            !CatalogueSave::StoredAs(rows.field(ListColumns::Created), file.CreateDateUtf8()))
+            changed(rows.field(ListColumns::Path), changes->changed);
+        ++next;
+    }
     const auto facts = [](std::string_view size, std::string_view updated, std::string_view created) {
         return std::string(size) + '\0' + std::string(updated) + '\0' + std::string(created);
     };
-    while (rows.next()) {
+    std::unordered_map<std::string, std::string> old;
+    for (; more; more = rows.next()) {
         old.emplace(std::string(rows.field(ListColumns::Path)),
                     facts(rows.field(ListColumns::FileSize), rows.field(ListColumns::LastUpdated),
                           rows.field(ListColumns::Created)));
     }
     if (rows.error().isSet())
         return false;
-    std::string scratch;
-    for (qint32 i = 1; i <= files.Count(); ++i) {
-        const clsFile &file = files.Item(i);
-        const std::string path = storedText(file.FilePathUtf8(scratch));
+    for (; next <= files.Count(); ++next) {
+        const clsFile &file = files.Item(next);
+        const std::string path = CatalogueSave::StoredText(file.FilePathUtf8(scratch));
         const auto at = old.find(path);
         if (at == old.end()) {
-            changes->added << QString::fromStdString(path);
+            changed(path, changes->added);
             continue;
         }
-        if (at->second != facts(storedText(file.FileSizeUtf8()), storedText(file.LastUpdateDateUtf8()),
-                                storedText(file.CreateDateUtf8())))
-            changes->changed << QString::fromStdString(path);
+        if (at->second != facts(CatalogueSave::StoredText(file.FileSizeUtf8()),
+                                CatalogueSave::StoredText(file.LastUpdateDateUtf8()),
+                                CatalogueSave::StoredText(file.CreateDateUtf8())))
+            changed(path, changes->changed);
         old.erase(at);
     }
     for (const auto &[path, unused] : old)
-        changes->removed << QString::fromStdString(path);
+        changed(path, changes->removed);
     changes->added.sort();
     changes->removed.sort();
     changes->changed.sort();
@@ -567,6 +600,8 @@ bool Catalogue::RemoveDiscs(const QStringList &names, std::vector<Disc> *removed
 {
     removed->clear();
     problem->clear();
+    if (IsOpen())
+        m_db->Execute(kBulkDeletion);
     return inWriteTransaction([&] {
         for (const QString &name : names) {
             Disc disc;
@@ -632,6 +667,41 @@ bool Catalogue::RenameDisc(const QString &name, const QString &label, Disc *rena
                 return fail();
         }
         return true;
+    });
+}
+
+bool Catalogue::RecountDiscs(qint64 *corrected)
+{
+    *corrected = 0;
+    SqliteStatement ranges;
+    if (!IsOpen() || !ranges.prepare(Handle(), "SELECT 1 FROM QuillaryDiscRows LIMIT 0"))
+        return IsOpen(); // no disc recorded
+    return inWriteTransaction([&] {
+        SqliteStatement counts;
+        if (!counts.prepare(Handle(), kDiscRowCounts) && !m_db->Execute(kAddDiscRowCounts))
+            return false;
+        SqliteStatement totals(Handle(), kRangeTotals);
+        SqliteStatement update(Handle(),
+                               "UPDATE QuillaryDiscRows SET Files = ?2, Bytes = ?3 WHERE FirstRow = "
+                               "?1 AND (Files IS NOT ?2 OR Bytes IS NOT ?3)");
+        if (!totals.isValid() || !update.isValid() ||
+            !ranges.prepare(Handle(), "SELECT FirstRow, LastRow FROM QuillaryDiscRows"))
+            return fail();
+        int rc;
+        while ((rc = ranges.step()) == SQLITE_ROW) {
+            totals.reset();
+            totals.bind(1, ranges.int64(0));
+            totals.bind(2, ranges.int64(1));
+            if (totals.step() != SQLITE_ROW)
+                return fail();
+            update.bind(1, ranges.int64(0));
+            update.bind(2, totals.int64(0));
+            update.bind(3, totals.int64(1));
+            if (!update.run())
+                return fail();
+            *corrected += sqlite3_changes(Handle());
+        }
+        return rc == SQLITE_DONE || fail();
     });
 }
 

@@ -114,9 +114,6 @@ public:
     // when none or several do (*problem says so in the user's words, listing the candidates), or when
     // the catalogue cannot be read (*problem empty, LastError() says why).
     bool FindDisc(const QString &name, Disc *disc, QString *problem);
-    // A piece of a file record as the save stores it (an empty text as one blank, a text that is not
-    // UTF-8 as its text form), for comparing a listing with the stored rows.
-    static std::string StoredText(std::string_view value);
     // How a disc is named in messages: "disc 3 'LABEL'" or "the unrecorded disc 'LABEL' (rows 4-9)".
     static QString DescribeDisc(const Disc &disc);
 
@@ -177,6 +174,10 @@ public:
     bool IsCatalogue(CDatabaseError *error);
     bool Integrity(QStringList *problems, CDatabaseError *error, int budgetMs = -1);
     CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding);
+    // Counts the files and bytes of every recorded disc's rows again, and corrects the stored counts that
+    // differ (rows changed by another program) or are missing (stored by an older build), in one
+    // transaction; *corrected says how many ranges of rows were corrected.
+    bool RecountDiscs(qint64 *corrected);
     // Rows a search reads from the table because the index does not cover them; -1 without an index.
     qint64 IndexBacklog();
     bool RefreshIndex(const std::function<void()> &yield = {});

@@ -152,9 +152,6 @@ public:
     {
         prepare(m_insertFold, "INSERT OR REPLACE INTO QuillarySearchFold (ID, Name) VALUES (?, ?)");
         prepare(m_insertTrigram, "INSERT INTO QuillarySearchTrigram (rowid, Name) VALUES (?, ?)");
-        prepare(m_findFold, "SELECT Name FROM QuillarySearchFold WHERE ID = ?");
-        prepare(m_deleteTrigram, "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) "
-                                 "VALUES ('delete', ?, ?)");
     }
     bool isValid() const { return !m_error.isSet(); }
     // The first failure (a later statement that succeeds clears it from the connection).
@@ -165,25 +162,6 @@ public:
         m_folded.clear();
         SearchText::AppendFolded(fileName, m_folded);
         return run(m_insertFold, id, m_folded) && run(m_insertTrigram, id, m_folded);
-    }
-
-    // Takes a row's folded name out of the trigram index, if it is there (*found says whether it was).
-    // The folded copy's row is deleted by the caller, with the other changed rows in one statement:
-    // a statement that runs the guard's triggers makes FTS5 write out what it holds in memory.
-    bool unindex(qint64 id, bool *found)
-    {
-        m_findFold.bind(1, id);
-        const int rc = m_findFold.step();
-        bool ok = rc == SQLITE_DONE;
-        *found = rc == SQLITE_ROW;
-        if (rc == SQLITE_ROW) {
-            const std::string old(m_findFold.text(0));
-            ok = run(m_deleteTrigram, id, old);
-        } else if (!ok) {
-            fail();
-        }
-        m_findFold.reset();
-        return ok;
     }
 
 private:
@@ -212,8 +190,6 @@ private:
 
     SqliteStatement m_insertFold;
     SqliteStatement m_insertTrigram;
-    SqliteStatement m_findFold;
-    SqliteStatement m_deleteTrigram;
     std::string m_folded;
 };
 
@@ -322,36 +298,35 @@ Caught catchUp(sqlite3 *db, CatalogueIndex::Status &status, const std::function<
     if (!writer.isValid())
         return failed(writer.error());
 
-    // Rows noted by the triggers: take the old name out, put the current one in.
+    // Rows noted by the triggers: take the old name out, put the current one in. The old names leave the
+    // trigram index in one statement, with FTS5's merging of its segments put off to its next writes
+    // (merging what a large deletion writes, at once, takes longer than the deletion).
     if (from.changed > 0) {
-        std::vector<qint64> ids;
-        if (!CatalogueIndex::ChangedRows(db, &ids))
+        if (!exec(
+                db,
+                "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rank) VALUES ('automerge', 0)") ||
+            !exec(db,
+                  "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rowid, Name) SELECT 'delete', "
+                  "f.ID, f.Name FROM QuillarySearchDirty AS d JOIN QuillarySearchFold AS f ON f.ID = d.ID") ||
+            !exec(
+                db,
+                "INSERT INTO QuillarySearchTrigram (QuillarySearchTrigram, rank) VALUES ('automerge', 4)") ||
+            !exec(db, "DELETE FROM QuillarySearchFold WHERE ID IN (SELECT ID FROM QuillarySearchDirty)"))
             return failed(SqliteError(db));
-        for (qint64 id : ids) {
-            bool found = false;
-            if (!writer.unindex(id, &found))
-                return failed(writer.error());
-            names -= found ? 1 : 0;
-        }
-        if (!exec(db, "DELETE FROM QuillarySearchFold WHERE ID IN (SELECT ID FROM QuillarySearchDirty)"))
-            return failed(SqliteError(db));
-        SqliteStatement current(db, "SELECT FileName FROM Quillary WHERE rowid = ?");
+        names -= sqlite3_changes(db);
+        SqliteStatement current(db,
+                                "SELECT d.ID, q.FileName FROM QuillarySearchDirty AS d JOIN Quillary AS q "
+                                "ON q.rowid = d.ID WHERE q.FileName IS NOT NULL");
         if (!current.isValid())
             return failed(SqliteError(db));
-        for (qint64 id : ids) {
-            current.bind(1, id);
-            const int rc = current.step();
-            if (rc == SQLITE_ROW && !current.isNull(0)) {
-                if (!writer.add(id, current.text(0)))
-                    return failed(writer.error());
-                ++names;
-            }
-            if (rc != SQLITE_ROW && rc != SQLITE_DONE)
-                return failed(SqliteError(db));
-            current.reset();
+        int rc;
+        while ((rc = current.step()) == SQLITE_ROW) {
+            if (!writer.add(current.int64(0), current.text(1)))
+                return failed(writer.error());
+            ++names;
             maybeYield();
         }
-        if (!exec(db, "DELETE FROM QuillarySearchDirty"))
+        if (rc != SQLITE_DONE || !exec(db, "DELETE FROM QuillarySearchDirty"))
             return failed(SqliteError(db));
     }
 

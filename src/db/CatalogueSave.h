@@ -8,6 +8,7 @@
 #include <QList>
 #include <QString>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
@@ -60,9 +61,10 @@ struct SaveTimings
 class CatalogueSave
 {
 public:
-    explicit CatalogueSave(SaveObserver &observer, SaveSettings settings = {})
-        : m_observer(observer), m_settings(settings)
-    {}
+    explicit CatalogueSave(SaveObserver &observer, SaveSettings settings = {});
+    ~CatalogueSave();
+    CatalogueSave(const CatalogueSave &) = delete;
+    CatalogueSave &operator=(const CatalogueSave &) = delete;
 
     // The next save records its rows as this disc: in the same transaction as each commit group, the
     // disc (with the first group that stores a row) and the range of row IDs the group stored. A
@@ -70,8 +72,11 @@ public:
     // row IDs) is saved without the record, as is one whose record cannot be written.
     void RecordDisc(DiscRecord disc) { m_disc = std::move(disc); }
     // The next save replaces the rows of a disc already catalogued (its number, 0 for rows no record
-    // claims, and its ranges of rows) instead of adding a disc: the old rows go, the new ones are stored
-    // and the record brought up to date, all in one transaction (the save commits once, at its end).
+    // claims, and its ranges of rows) instead of adding a disc, all in one transaction (the save commits
+    // once, at its end, and after a failure keeps nothing): the disc's old rows, in order, take the new
+    // records in order (a row that already holds its record is not written), records beyond them are
+    // added as new rows, old rows beyond them are deleted, and the record is brought up to date. The
+    // disc's rows read in order are thus the files in list order, as after adding the list afresh.
     void ReplaceDisc(qint64 number, std::vector<std::pair<qint64, qint64>> ranges)
     {
         m_replaced = number;
@@ -85,6 +90,11 @@ public:
     {
         m_fingerprints = fingerprints;
     }
+    // Whether a record's piece (UTF-8 as the record holds it) is stored as the text stored: an empty piece
+    // is stored as a single blank, one that is not valid UTF-8 as its text form.
+    static bool StoredAs(std::string_view stored, std::string_view piece);
+    static std::string StoredText(std::string_view piece);
+
     // The disc's number once a group has recorded it; 0 when none was.
     qint64 DiscNumber() const { return m_discNumber; }
 
@@ -119,6 +129,7 @@ private:
     bool storeGroupAgain();
     bool prepareDiscRecord();
     bool storeFingerprint(qint64 row);
+    Outcome fingerprinted(qint64 row);
     void recordGroup();
     void bindDisc(SqliteStatement &statement, int first) const;
     bool fail(const CDatabaseError &error);
@@ -132,8 +143,8 @@ private:
     std::optional<DiscRecord> m_disc;
     const std::vector<std::optional<Fingerprint>> *m_fingerprints = nullptr;
     SqliteStatement *m_fingerprintInsert = nullptr; // prepared in the open group
-    qint32 m_position = 0;                              // of the record being stored
-    bool m_recording = false;                           // the disc is recorded in this save
+    qint32 m_position = 0;                          // of the record being stored
+    bool m_recording = false;                       // the disc is recorded in this save
     qint64 m_discNumber = 0;
     qint64 m_groupFirstRow = 0; // the row IDs the open group stored, 0 when none
     qint64 m_groupLastRow = 0;
@@ -141,7 +152,13 @@ private:
     bool m_replacing = false;
     qint64 m_replaced = 0;
     std::vector<std::pair<qint64, qint64>> m_replacedRanges;
-    bool removeReplacedRows();
+    class ReplacedRows;
+    Outcome replace(const std::string_view (&values)[6]);
+    bool finishReplacement();
+    bool recordRange();
+    bool haveRangeCounts();
+    std::unique_ptr<ReplacedRows> m_replacedRows; // while a save replaces a disc
+    SqliteStatement *m_update = nullptr;
     QString m_path;
     std::string m_filePath; // the record's FilePath in UTF-8, bound until its row is stored
     qint32 m_saved = 0;

@@ -36,11 +36,15 @@ CREATE TABLE IF NOT EXISTS QuillaryDisc (
 -- The rows of Quillary each disc owns: rows stored in one transaction are consecutive, so each commit
 -- of a save adds one range of row IDs, written in the same transaction as its rows. Rows that no range
 -- claims (stored before this section existed, or by another program) are shown as discs made of runs
--- of consecutive rows with one label.
+-- of consecutive rows with one label. Files and Bytes count the range's rows and their sizes as the
+-- save stored them (NULL in ranges stored by an older build, which are counted when read; tables made by
+-- one get the columns at the next save); quillary-cli check counts them again.
 CREATE TABLE IF NOT EXISTS QuillaryDiscRows (
     FirstRow INTEGER PRIMARY KEY,
     LastRow INTEGER NOT NULL,
-    Disc INTEGER NOT NULL REFERENCES QuillaryDisc (Number)
+    Disc INTEGER NOT NULL REFERENCES QuillaryDisc (Number),
+    Files INTEGER,
+    Bytes INTEGER
 );
 CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);
 -- ===== End of the discs =====
@@ -56,6 +60,13 @@ CREATE TABLE IF NOT EXISTS QuillaryFingerprint (
 );
 CREATE INDEX IF NOT EXISTS QuillaryFingerprintByHash ON QuillaryFingerprint (Hash);
 CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnDelete AFTER DELETE ON Quillary
+BEGIN
+    DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;
+END;
+-- A row given another file's facts (a disc replaced in its own rows) loses its old fingerprint; a label
+-- or path changed (a disc renamed) keeps it.
+CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnUpdate AFTER UPDATE OF FileName, FileSize, CreateDate,
+    LastUpdateDate ON Quillary
 BEGIN
     DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;
 END;

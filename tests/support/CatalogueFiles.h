@@ -52,6 +52,16 @@ inline QString discProblems(const QString &path, qint64 *claimed = nullptr)
         if (count != QVariant(qint64(0)))
             return QString::fromUtf8(problem) + QStringLiteral(": ") + count.toString();
     }
+    // The files and bytes each range counted (a table of an older build has no counts).
+    if (value(path, "SELECT count(*) FROM pragma_table_info('QuillaryDiscRows') WHERE name = 'Files'")
+            .toInt() > 0) {
+        const QVariant wrong = value(
+            path, "SELECT count(*) FROM QuillaryDiscRows AS r WHERE (r.Files, r.Bytes) IS NOT (SELECT "
+                  "count(*), coalesce(sum(CAST(FileSize AS INTEGER)), 0) FROM Quillary WHERE rowid BETWEEN "
+                  "r.FirstRow AND r.LastRow)");
+        if (wrong != QVariant(qint64(0)))
+            return QStringLiteral("ranges counted wrong: ") + wrong.toString();
+    }
     if (claimed)
         *claimed = value(path, "SELECT count(*) FROM Quillary AS q JOIN QuillaryDiscRows AS r ON q.rowid "
                                "BETWEEN r.FirstRow AND r.LastRow")
