@@ -333,6 +333,17 @@ private Q_SLOTS:
         QCOMPARE(lines, QStringList({"missing\tVERIFY: gone.txt", "changed (content)\tVERIFY: DATA/byte.bin",
                                      "changed (size)\tVERIFY: DATA/cut.bin", "new\tVERIFY: new.txt"}));
         QCOMPARE(run({"verify", "-c", catalogue, "-f", "json", "1", image.imagePath()}).out.count('\n'), 6);
+        // Replaced without its content read, the disc has no fingerprints (its files may hold other bytes
+        // now); fingerprint gives them again.
+        QCOMPARE(run({"add", "-c", catalogue, "--replace", image.imagePath()}).status, 0);
+        QVERIFY(run({"verify", "-c", catalogue, "1", image.imagePath()})
+                    .said()
+                    .endsWith(": 5 files: 5 ok, 0 changed, 0 missing, 0 unreadable, 0 new; content was not "
+                              "checked (the disc has no fingerprints)\n"));
+        QVERIFY(run({"fingerprint", "-c", catalogue, "1", image.imagePath()})
+                    .said()
+                    .endsWith(": 5 of 5 files fingerprinted\n"));
+        QVERIFY(run({"verify", "-c", catalogue, "1", image.imagePath()}).said().startsWith("0 "));
 
         const QString copies = m_dir.filePath("copies");
         QVERIFY(QDir().mkpath(copies));

@@ -292,6 +292,8 @@ bool CatalogueSave::beginGroup()
         if (!m_fingerprintInsert->isValid())
             return fail(m_db->LastError());
     }
+    if (m_replacing && !forgetFingerprints())
+        return fail(m_db->LastError());
     if (m_replacing) {
         m_replacedRows = std::make_unique<ReplacedRows>(m_db->Handle(), m_replacedRanges);
         if (m_replacedRows->error().isSet())
@@ -577,8 +579,24 @@ bool CatalogueSave::storeGroupAgain()
     return true;
 }
 
-// The record stored as row, with its fingerprint where it has one (a row updated in place lost its old
-// one: see catalogue.sql).
+// A disc replaced keeps no fingerprint of its old files: its rows may now hold other bytes, read or not.
+bool CatalogueSave::forgetFingerprints()
+{
+    if (!SqliteStatement(m_db->Handle(), "SELECT Row FROM QuillaryFingerprint").isValid())
+        return true; // a catalogue without fingerprints
+    SqliteStatement forget = m_db->Prepare("DELETE FROM QuillaryFingerprint WHERE Row >= ?1 AND Row <= ?2");
+    if (!forget.isValid())
+        return false;
+    for (const auto &[first, last] : m_replacedRanges) {
+        forget.bind(1, first);
+        forget.bind(2, last);
+        if (!forget.run())
+            return m_db->Fail();
+    }
+    return true;
+}
+
+// The record stored as row, with its fingerprint where it has one.
 CatalogueSave::Outcome CatalogueSave::fingerprinted(qint64 row)
 {
     if (storeFingerprint(row))

@@ -130,6 +130,7 @@ private:
     bool prepareDiscRecord();
     bool storeFingerprint(qint64 row);
     Outcome fingerprinted(qint64 row);
+    bool forgetFingerprints();
     void recordGroup();
     void bindDisc(SqliteStatement &statement, int first) const;
     bool fail(const CDatabaseError &error);

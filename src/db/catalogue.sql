@@ -53,20 +53,14 @@ CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);
 -- without this section get it when a fingerprint is first stored) =====
 -- The content fingerprint of a catalogued file, for the files whose bytes were read: the 128-bit XXH3
 -- hash of its bytes in canonical form (16 bytes, big-endian). Row is the file's row of Quillary; a
--- disc's fingerprints are written in the same transaction as its rows, and go with them.
+-- disc's fingerprints are written in the same transaction as its rows, and go with them (a disc
+-- replaced loses them, unless its content is read again).
 CREATE TABLE IF NOT EXISTS QuillaryFingerprint (
     Row INTEGER PRIMARY KEY,
     Hash BLOB NOT NULL
 );
 CREATE INDEX IF NOT EXISTS QuillaryFingerprintByHash ON QuillaryFingerprint (Hash);
 CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnDelete AFTER DELETE ON Quillary
-BEGIN
-    DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;
-END;
--- A row given another file's facts (a disc replaced in its own rows) loses its old fingerprint; a label
--- or path changed (a disc renamed) keeps it.
-CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnUpdate AFTER UPDATE OF FileName, FileSize, CreateDate,
-    LastUpdateDate ON Quillary
 BEGIN
     DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;
 END;
