@@ -1,7 +1,7 @@
 #pragma once
-// Lists a disc image file without mounting it, exactly as the directory walker lists the same disc
-// mounted: the same records (label, name, "LABEL: dir/file", size in bytes, times in the general date
-// form) in the same order (depth first, the files of a directory before its subdirectories, names in
+// Lists a disc image file without mounting it, and reads its files' bytes: a DiscTree that DiscWalk
+// walks, so it lists exactly as the directory walker lists the same disc mounted: the same records
+// (label, name, "LABEL: dir/file", size in bytes, times in the general date form) in the same order (depth first, the files of a directory before its subdirectories, names in
 // NameOrder), hidden names (a leading '.') left out, only regular files and real directories (symbolic
 // links, devices and FIFOs are neither listed nor followed), and the same observer calls and yields.
 //
@@ -30,6 +30,10 @@
 // what lies below them, and the rest listed: one that leads back to a directory listed before it (a
 // damaged image whose tree would otherwise never end), and one whose path below the root is longer
 // than PATH_MAX (which the walker could not open on the disc mounted either).
+//
+// A file's bytes are read where the image records them (ISO 9660 extents, several for a file over
+// 4 GiB; UDF allocation descriptors, holes as zeros, or data inside the file entry); a UDF file whose
+// descriptors continue elsewhere cannot be read (ENOTSUP).
 
 #include "catalogue/clsFileColl.h"
 #include "scan/DiscTree.h"
