@@ -1,9 +1,10 @@
 #pragma once
 // Lists a disc image file without mounting it, and reads its files' bytes: a DiscTree that DiscWalk
 // walks, so it lists exactly as the directory walker lists the same disc mounted: the same records
-// (label, name, "LABEL: dir/file", size in bytes, times in the general date form) in the same order (depth first, the files of a directory before its subdirectories, names in
-// NameOrder), hidden names (a leading '.') left out, only regular files and real directories (symbolic
-// links, devices and FIFOs are neither listed nor followed), and the same observer calls and yields.
+// (label, name, "LABEL: dir/file", size in bytes, times in the general date form) in the same order (depth
+// first, the files of a directory before its subdirectories, names in NameOrder), hidden names (a leading
+// '.') left out, only regular files and real directories (symbolic links, devices and FIFOs are neither
+// listed nor followed), and the same observer calls and yields.
 //
 // Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660 finds the trees; their directories are read
 // here), and UDF (libudf). An image may hold more than one file tree; the one listed is
