@@ -142,10 +142,8 @@ DiscTree::Listing DirectoryTree::readDirectory(std::string_view path, std::strin
                     return failed(errno);
                 type = S_ISREG(info.st_mode) ? DT_REG : (S_ISDIR(info.st_mode) ? DT_DIR : DT_UNKNOWN);
             }
-            // A file's inode number is where it is read from next to the others: on most file
-            // systems files made one after the other lie one after the other.
             if (type == DT_REG)
-                files.add(entry->d_name, entry->d_ino);
+                files.add(entry->d_name);
             else if (type == DT_DIR)
                 subdirs.add(entry->d_name);
         }
@@ -160,9 +158,13 @@ bool DirectoryTree::fileRecord(const DirectoryNames &files, std::size_t i, std::
     return *error == 0 && record.SetFileInformationAt(m_fd, files.rawName(i), textPath, label, error);
 }
 
+// A file's inode number is where it is read from next to the others: on most file systems files made
+// one after the other lie one after the other.
 void DirectoryTree::locateFile(const DirectoryNames &files, std::size_t i, DiscFile &file)
 {
-    file.order = files.where(i);
+    struct stat info;
+    if (::fstatat(m_fd, files.rawName(i), &info, AT_SYMLINK_NOFOLLOW) == 0)
+        file.order = info.st_ino;
 }
 
 int DirectoryTree::readFile(const DiscFile &file, char *buffer, std::size_t capacity,

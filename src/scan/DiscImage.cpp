@@ -67,8 +67,9 @@ struct IsoDir
     std::string raw;  // as for FileEntry
     quint64 location = 0;
     quint64 bytes = 0; // 0 for a directory Rock Ridge relocated: its own "." record says
-    quint64 where() const { return location; }
-    quint64 extra() const { return bytes; }
+    // As a directory's name holds them (an ISO 9660 block number and length are 32 bits).
+    std::uint32_t where() const { return std::uint32_t(location); }
+    std::uint32_t extra() const { return std::uint32_t(bytes); }
 };
 
 struct UdfDir
@@ -77,8 +78,8 @@ struct UdfDir
     std::string raw; // always empty: UDF's names are text
     quint32 icb = 0; // the block of its file entry in the partition
     bool root = false;
-    quint64 where() const { return icb; }
-    quint64 extra() const { return root ? 1 : 0; }
+    std::uint32_t where() const { return icb; }
+    std::uint32_t extra() const { return root ? 1 : 0; }
 };
 
 // A broken-down local time from libiso9660 (which fills tm_gmtoff) back to seconds since the epoch.
@@ -719,7 +720,7 @@ DiscTree::Listing DiscImage::State::readDirectory(std::string_view, std::string_
     bool repeated = false;
     const auto take = [&](const auto &dirs) {
         for (std::size_t i = 0; i < found.size(); ++i)
-            files.add(found[i].raw.empty() ? found[i].name : found[i].raw, i);
+            files.add(found[i].raw.empty() ? found[i].name : found[i].raw, std::uint32_t(i));
         for (const auto &dir : dirs)
             subdirs.add(dir.raw.empty() ? dir.name : dir.raw, dir.where(), dir.extra());
     };

@@ -16,11 +16,12 @@
 // The names of one directory's files or subdirectories, back to back in one buffer, so that listing a
 // directory allocates nothing per name. A name is kept as the disc holds it (with a NUL, to open it
 // by) and, where that is not UTF-8, as text too. Each carries two numbers of the tree's own (where it
-// lies on the disc). Hidden names (a leading '.') and empty ones are not taken.
+// lies on the disc; 32 bits each, so that a directory of a hundred thousand files stays small). Hidden
+// names (a leading '.') and empty ones are not taken.
 class DirectoryNames
 {
 public:
-    void add(std::string_view raw, std::uint64_t where = 0, std::uint64_t extra = 0);
+    void add(std::string_view raw, std::uint32_t where = 0, std::uint32_t extra = 0);
     // The listing order of NameOrder::lessByText.
     void sort();
     void clear();
@@ -30,14 +31,13 @@ public:
     const char *rawName(std::size_t i) const { return m_bytes.data() + m_names[i].raw; }
     std::string_view raw(std::size_t i) const { return raw(m_names[i]); }
     std::string_view text(std::size_t i) const { return text(m_names[i]); }
-    std::uint64_t where(std::size_t i) const { return m_names[i].where; }
-    std::uint64_t extra(std::size_t i) const { return m_names[i].extra; }
+    std::uint32_t where(std::size_t i) const { return m_names[i].where; }
+    std::uint32_t extra(std::size_t i) const { return m_names[i].extra; }
 
 private:
     struct Name
     {
-        std::uint32_t raw, rawLength, text, textLength;
-        std::uint64_t where, extra;
+        std::uint32_t raw, rawLength, text, textLength, where, extra;
     };
     std::uint32_t offset() const { return static_cast<std::uint32_t>(m_bytes.size()); }
     std::string_view raw(const Name &name) const { return {m_bytes.data() + name.raw, name.rawLength}; }

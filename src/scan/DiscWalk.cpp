@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <charconv>
 
-void DirectoryNames::add(std::string_view raw, std::uint64_t where, std::uint64_t extra)
+void DirectoryNames::add(std::string_view raw, std::uint32_t where, std::uint32_t extra)
 {
     if (raw.empty() || raw.front() == '.')
         return;
-    Name name{offset(), static_cast<std::uint32_t>(raw.size()), 0, 0, where, extra};
+    Name name{
+        offset(), static_cast<std::uint32_t>(raw.size()), 0, 0, std::uint32_t(where), std::uint32_t(extra)};
     m_bytes += raw;
     m_bytes += '\0';
     if (TextForms::isUtf8(raw)) {
@@ -88,10 +89,12 @@ void DiscWalk::fail(int error)
 bool DiscWalk::list(std::uint64_t where, std::uint64_t extra)
 {
     DiscTree &tree = *m_tree;
-    m_names.clear();
+    // The names of the files are freed once they are listed: only those of the subdirectories are kept
+    // below this level.
+    DirectoryNames names;
     DirectoryNames subdirs;
     int error = 0;
-    switch (tree.readDirectory(m_path, m_text, where, extra, m_names, subdirs, &error)) {
+    switch (tree.readDirectory(m_path, m_text, where, extra, names, subdirs, &error)) {
     case DiscTree::Listing::Failed:
         return false;
     case DiscTree::Listing::LeftOut:
@@ -102,25 +105,25 @@ bool DiscWalk::list(std::uint64_t where, std::uint64_t extra)
     case DiscTree::Listing::Listed:
         break;
     }
-    m_names.sort();
+    names.sort();
     subdirs.sort();
 
     m_observer.directoryListed(m_prefix + TextForms::fromUtf8(m_text));
     m_observer.yield();
 
     const std::size_t textLength = m_text.size();
-    if (!m_names.empty()) {
-        const auto count = static_cast<qint64>(m_names.size());
+    if (!names.empty()) {
+        const auto count = static_cast<qint64>(names.size());
         m_observer.filesStarting(count);
         qint64 lastYield = 0;
         for (qint64 i = 0; i < count; ++i) {
             const auto file = static_cast<std::size_t>(i);
-            m_observer.fileStarting(i, m_names.text(file));
-            m_filePath.assign(m_path).append(m_names.raw(file));
+            m_observer.fileStarting(i, names.text(file));
+            m_filePath.assign(m_path).append(names.raw(file));
             m_text.resize(textLength);
-            m_text += m_names.text(file);
+            m_text += names.text(file);
             clsFile record;
-            if (!tree.fileRecord(m_names, file, m_filePath, m_text, m_label, record, &error)) {
+            if (!tree.fileRecord(names, file, m_filePath, m_text, m_label, record, &error)) {
                 m_text.resize(textLength);
                 tree.closeDirectory();
                 fail(error);
@@ -134,7 +137,7 @@ bool DiscWalk::list(std::uint64_t where, std::uint64_t extra)
                 const std::string_view size = stored.FileSizeUtf8();
                 std::from_chars(size.data(), size.data() + size.size(), located.size);
                 located.path = m_filePath;
-                tree.locateFile(m_names, file, located);
+                tree.locateFile(names, file, located);
                 m_where->push_back(std::move(located));
             }
             ++m_count;

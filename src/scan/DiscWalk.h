@@ -51,9 +51,8 @@ private:
     QString m_prefix;
     std::vector<DiscFile> *m_where = nullptr;
     std::vector<Level> m_levels;
-    DirectoryNames m_names; // the files of the directory being listed
-    std::string m_path;     // the directory being walked, below the root, as the disc holds its names
-    std::string m_text;     // the same as text (UTF-8)
+    std::string m_path; // the directory being walked, below the root, as the disc holds its names
+    std::string m_text; // the same as text (UTF-8)
     std::string m_filePath;
     qint64 m_count = 0;
     bool m_stopped = false; // the disc is gone: nothing more is walked
