@@ -5,6 +5,7 @@
 
 #include <QFile>
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 
@@ -179,7 +180,10 @@ int DirectoryTree::readFile(const DiscFile &file, char *buffer, std::size_t capa
     int error = 0;
     off_t at = 0;
     for (;;) {
-        ::posix_fadvise(fd, at, off_t(kReadAhead * capacity), POSIX_FADV_WILLNEED);
+        // No further than the file's end as listed: a small file asks for no more than itself.
+        const off_t ahead = off_t(kReadAhead * capacity);
+        if (quint64(at) < file.size)
+            ::posix_fadvise(fd, at, std::min<off_t>(ahead, off_t(file.size) - at), POSIX_FADV_WILLNEED);
         const ssize_t got = ::read(fd, buffer, capacity);
         if (got < 0 && errno == EINTR)
             continue;

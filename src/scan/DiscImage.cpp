@@ -798,7 +798,9 @@ int DiscImage::State::readFile(const DiscFile &file, char *buffer, std::size_t c
                 std::memset(buffer, 0, step);
             } else {
                 // The kernel reads ahead of us: the next pieces are asked for while this one is taken.
-                ::posix_fadvise(imageFd, off_t(at), off_t(4 * capacity), POSIX_FADV_WILLNEED);
+                // No further than the extent's end: a small file asks for no more than itself.
+                ::posix_fadvise(imageFd, off_t(at), off_t(std::min<quint64>(4 * capacity, length)),
+                                POSIX_FADV_WILLNEED);
                 const ssize_t got = ::pread(imageFd, buffer, step, off_t(at));
                 if (got < 0 && errno == EINTR)
                     continue;
