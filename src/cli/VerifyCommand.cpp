@@ -114,6 +114,7 @@ int RunVerify(const Options &options)
     bool anyFingerprint = false;
     for (const Catalogue::StoredFile &stored : read.stored) {
         Outcome outcome{stored.path, Status::Ok, {}, false};
+        anyFingerprint = anyFingerprint || stored.fingerprint.has_value();
         const auto at = read.listed.find(stored.path);
         if (at == read.listed.end()) {
             outcome.status = Status::Missing;
@@ -125,7 +126,6 @@ int RunVerify(const Options &options)
                 outcome.status = Status::Changed;
                 outcome.detail = sizeDiffers ? QStringLiteral("size") : QStringLiteral("time");
             } else if (stored.fingerprint) {
-                anyFingerprint = true;
                 outcomeOfKey.emplace(qint64(key), outcomes.size());
                 toRead.push_back(read.where[key]); // the walk's files are in key order
             }
