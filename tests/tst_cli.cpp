@@ -848,11 +848,12 @@ private Q_SLOTS:
         // The tree rewritten: a file added, one gone, one changed in size; the same one unchanged.
         QVERIFY(QFile::remove(tree + "/sub/gone.txt") && write("changed.txt", "4444") &&
                 write("new.txt", ""));
+        // The summary names the disc as it was found (added at its first add).
+        const QString added =
+            CatalogueFiles::value(catalogue, "SELECT Added FROM QuillaryDisc WHERE Number = 2").toString();
         const Run replaced = run({"add", "-c", catalogue, "--replace", "--label", "TREE", tree});
         QCOMPARE(replaced.status, 0);
         QCOMPARE(replaced.err, QString());
-        const QString added =
-            CatalogueFiles::value(catalogue, "SELECT Added FROM QuillaryDisc WHERE Number = 2").toString();
         QCOMPARE(QString::fromUtf8(replaced.out),
                  tree + ": replaced " + second + ", added " + added +
                      "): 1 added, 1 removed, 1 changed\n+ TREE: new.txt\n- TREE: sub/gone.txt\n~ TREE: "
