@@ -10,7 +10,8 @@ cd "$(dirname "$0")/.."
 
 PACKAGES="g++ make cmake pkg-config qt6-base-dev qt6-qpa-plugins libqt6svg6 libgl-dev
 libsqlite3-dev libmount-dev libblkid-dev libiso9660-dev libudf-dev fonts-dejavu-core xorriso genisoimage
-udftools fuseiso fuse util-linux file dpkg-dev desktop-file-utils appstream libpq-dev postgresql"
+udftools fuseiso fuse util-linux file dpkg-dev desktop-file-utils appstream libxxhash-dev xxhash
+libfuse3-dev libpq-dev postgresql"
 
 install_missing() {
     missing=""

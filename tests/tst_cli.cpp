@@ -142,7 +142,12 @@ void checkFormats(const QStringList &command, const QList<Row> &expected, int st
               json = run(QStringList{"-f", "json"} + command);
     QCOMPARE(QList<int>({text.status, csv.status, json.status}), QList<int>(3, status));
     QCOMPARE(QString::fromUtf8(text.out), paths);
-    QCOMPARE(parseCsv(csv.out), QList<Row>{kHeader} + expected);
+    QList<Row> csvRows = parseCsv(csv.out);
+    if (command.contains("export")) { // and each file's fingerprint: none here
+        for (Row &row : csvRows)
+            QCOMPARE(row.takeLast(), &row == &csvRows.first() ? "Fingerprint" : "");
+    }
+    QCOMPARE(csvRows, QList<Row>{kHeader} + expected);
     QCOMPARE(parseJson(json.out), expected);
 }
 
@@ -265,6 +270,134 @@ private Q_SLOTS:
         QCOMPARE(run({"discs", "-c", noRowIds}).said(), QByteArray("0 -\tD\t2\t3\t-\t-\tunrecorded\n"));
     }
 
+    // An image read again: untouched, every file is ok; made again with one byte of a file changed, a
+    // file cut short, one removed and one added, exactly those four are reported. The fingerprints
+    // stored are xxhsum's; duplicates by content find a copy on another disc, not a file of the same
+    // name and size with other bytes.
+    void contentOfAnImage()
+    {
+        const QString catalogue = newCatalogue("content.mdb");
+        IsoImage image("VERIFY");
+        const QDateTime when = QDateTime::currentDateTime().addDays(-3);
+        QByteArray big(3 << 20, '\0');
+        for (qsizetype i = 0; i < big.size(); ++i)
+            big[i] = char(i * 7 % 251);
+        QVERIFY(image.addFile("same.txt", "unchanged", when) && image.addFile("DATA/byte.bin", big, when) &&
+                image.addFile("DATA/cut.bin", big, when) && image.addFile("gone.txt", "removed", when) &&
+                image.addFile("empty", {}, when));
+        if (!image.build())
+            QSKIP(qPrintable(image.skipReason()));
+        QCOMPARE(run({"add", "-c", catalogue, "--content", image.imagePath()}).said(), "0 ");
+
+        if (!QStandardPaths::findExecutable("xxhsum").isEmpty()) {
+            const QStringList names = {"same.txt", "DATA/byte.bin", "DATA/cut.bin", "gone.txt", "empty"};
+            QProcess xxhsum;
+            xxhsum.setWorkingDirectory(image.sourceDir());
+            xxhsum.start("xxhsum", QStringList{"-H128"} + names);
+            QVERIFY(xxhsum.waitForFinished() && xxhsum.exitCode() == 0);
+            QStringList expected, stored;
+            for (const QByteArray &line : xxhsum.readAllStandardOutput().split('\n')) {
+                if (!line.isEmpty())
+                    expected << "VERIFY: " + line.mid(34) + ' ' + line.left(32);
+            }
+            for (const QByteArray &line : run({"export", "-c", catalogue, "-f", "json"}).out.split('\n')) {
+                const QJsonObject file = QJsonDocument::fromJson(line).object();
+                if (!file.isEmpty())
+                    stored << file["Path"].toString() + ' ' + file["Fingerprint"].toString();
+            }
+            expected.sort();
+            stored.sort();
+            QCOMPARE(stored, expected);
+        }
+        const Run untouched = run({"verify", "-c", catalogue, "1", image.imagePath()});
+        QCOMPARE(untouched.status, 0);
+        QVERIFY2(untouched.out.endsWith(": 5 files: 5 ok, 0 changed, 0 missing, 0 unreadable, 0 new; content "
+                                        "compared for 5 files\n"),
+                 untouched.out);
+
+        QFile byte(image.sourceDir() + "/DATA/byte.bin"), cut(image.sourceDir() + "/DATA/cut.bin");
+        QVERIFY(byte.open(QIODevice::ReadWrite) && byte.seek(1000000) && byte.write("\xff", 1) == 1 &&
+                byte.flush() && byte.setFileTime(when, QFileDevice::FileModificationTime));
+        byte.close();
+        QVERIFY(cut.resize(100000) && QFile::remove(image.sourceDir() + "/gone.txt") &&
+                image.addFile("new.txt", "added", when));
+        QVERIFY(image.build());
+        const Run changed = run({"verify", "-c", catalogue, "1", image.imagePath()});
+        QCOMPARE(changed.status, 1);
+        QStringList lines = QString::fromUtf8(changed.out).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY2(
+            lines.last().endsWith(
+                ": 6 files: 2 ok, 2 changed, 1 missing, 0 unreadable, 1 new; content compared for 3 files"),
+            qPrintable(lines.last()));
+        lines.removeLast();
+        QCOMPARE(lines, QStringList({"missing\tVERIFY: gone.txt", "changed (content)\tVERIFY: DATA/byte.bin",
+                                     "changed (size)\tVERIFY: DATA/cut.bin", "new\tVERIFY: new.txt"}));
+        QCOMPARE(run({"verify", "-c", catalogue, "-f", "json", "1", image.imagePath()}).out.count('\n'), 6);
+        // Replaced without its content read, the disc has no fingerprints (its files may hold other bytes
+        // now); fingerprint gives them again.
+        QCOMPARE(run({"add", "-c", catalogue, "--replace", image.imagePath()}).status, 0);
+        QVERIFY(run({"verify", "-c", catalogue, "1", image.imagePath()})
+                    .said()
+                    .endsWith(": 5 files: 5 ok, 0 changed, 0 missing, 0 unreadable, 0 new; content was not "
+                              "checked (the disc has no fingerprints)\n"));
+        QVERIFY(run({"fingerprint", "-c", catalogue, "1", image.imagePath()})
+                    .said()
+                    .endsWith(": 5 of 5 files fingerprinted\n"));
+        QVERIFY(run({"verify", "-c", catalogue, "1", image.imagePath()}).said().startsWith("0 "));
+
+        const QString copies = m_dir.filePath("copies");
+        QVERIFY(QDir().mkpath(copies));
+        for (const auto &[name, content] :
+             {std::pair{"copy.txt", "unchanged"}, std::pair{"same.txt", "UNCHANGED"}}) {
+            QFile file(copies + '/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(content) == 9);
+        }
+        QCOMPARE(run({"add", "-c", catalogue, "--content", copies}).said(), "0 ");
+        const QJsonObject group =
+            QJsonDocument::fromJson(run({"duplicates", "-c", catalogue, "--content", "-f", "json"}).out)
+                .object();
+        QCOMPARE(group["size"].toInt(), 9);
+        QCOMPARE(group["copies"].toArray().size(), 2);
+        QCOMPARE(group["copies"][0]["path"].toString(), "VERIFY: same.txt");
+        QCOMPARE(group["copies"][1]["path"].toString(), "copies: copy.txt");
+        QVERIFY(run({"duplicates", "-c", catalogue}).out.contains("copies: same.txt")); // by name and size
+    }
+
+    // A file that fails with EIO while it is read (from a FUSE file system of the tests') is reported
+    // unreadable, and the files after it are still read and compared.
+    void verifyGoesOnPastAnUnreadableFile()
+    {
+#ifndef QUILLARY_EIO_FS
+        QSKIP("built without libfuse3-dev, so without the tests' FUSE file system");
+#else
+        if (qEnvironmentVariableIsEmpty("QUILLARY_PRIVATE_MOUNTS") || !QFileInfo::exists("/dev/fuse"))
+            QSKIP("a FUSE file system is mounted only in a private mount namespace (root, unshare) with "
+                  "/dev/fuse");
+        const QString source = m_dir.filePath("damaged"), mount = m_dir.filePath("mnt/DAMAGED");
+        QVERIFY(QDir().mkpath(source) && QDir().mkpath(mount));
+        for (const auto &[name, bytes] :
+             {std::pair{"a.txt", 5}, std::pair{"unreadable.bin", 1 << 20}, std::pair{"z.txt", 300000}}) {
+            QFile file(source + '/' + name);
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(QByteArray(bytes, 'q')) == bytes);
+        }
+        QProcess fs;
+        fs.start(QUILLARY_EIO_FS, {source, mount, "-f", "-s"});
+        QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(mount + "/z.txt"), 10000);
+        const QString catalogue = newCatalogue("damaged.mdb");
+        QCOMPARE(run({"add", "-c", catalogue, "--content", mount}).said(), "0 ");
+        QFile marker(source + "/.fail"); // from now on unreadable.bin cannot be read
+        QVERIFY(marker.open(QIODevice::WriteOnly));
+        const Run verified = run({"verify", "-c", catalogue, "DAMAGED", mount});
+        fs.terminate();
+        QVERIFY(fs.waitForFinished());
+        QCOMPARE(verified.status, 1);
+        QStringList lines = QString::fromUtf8(verified.out).split(u'\n', Qt::SkipEmptyParts);
+        QVERIFY(lines.takeLast().endsWith(
+            ": 3 files: 2 ok, 0 changed, 0 missing, 1 unreadable, 0 new; content compared for 3 files"));
+        QCOMPARE(lines, QStringList{"unreadable (Input/output error)\tDAMAGED: unreadable.bin"});
+#endif
+    }
+
     // The exact bytes of the quoting, for a name with every character that needs it.
     void quoting()
     {
@@ -276,7 +409,7 @@ private Q_SLOTS:
         const QByteArray csv = run({"export", "-c", path, "-f", "csv"}).out;
         QCOMPARE(csv.mid(csv.indexOf("\r\n") + 2), QByteArray("\"a\"\"b,c\nd\x01"
                                                               "e\\\",A\xff"
-                                                              "B,D: x,1,, \r\n"));
+                                                              "B,D: x,1,, ,\r\n"));
         QCOMPARE(
             run({"export", "-c", path, "-f", "json"}).out,
             QByteArray("{\"File Name\":\"a\\\"b,c\\u000ad\\u0001e\\\\\",\"CD-Label\":\"A\xEF\xBF\xBD"
@@ -633,7 +766,7 @@ private Q_SLOTS:
         for (const Row &row :
              parseCsv(run({"export", "-c", catalogue, "-f", "csv", "--disc", "2"}).out).mid(1)) {
             if (PhraseMatcher("file1").matches(row[0].toStdString()))
-                twoFile1 << row;
+                twoFile1 << row.mid(0, kHeader.size()); // without the fingerprint
         }
         QCOMPARE(twoFile1.size(), 11);
         checkFormats({"search", "-c", catalogue, "--disc", "2", "file1"}, twoFile1, 0);
@@ -715,11 +848,12 @@ private Q_SLOTS:
         // The tree rewritten: a file added, one gone, one changed in size; the same one unchanged.
         QVERIFY(QFile::remove(tree + "/sub/gone.txt") && write("changed.txt", "4444") &&
                 write("new.txt", ""));
+        // The summary names the disc as it was found (added at its first add).
+        const QString added =
+            CatalogueFiles::value(catalogue, "SELECT Added FROM QuillaryDisc WHERE Number = 2").toString();
         const Run replaced = run({"add", "-c", catalogue, "--replace", "--label", "TREE", tree});
         QCOMPARE(replaced.status, 0);
         QCOMPARE(replaced.err, QString());
-        const QString added =
-            CatalogueFiles::value(catalogue, "SELECT Added FROM QuillaryDisc WHERE Number = 2").toString();
         QCOMPARE(QString::fromUtf8(replaced.out),
                  tree + ": replaced " + second + ", added " + added +
                      "): 1 added, 1 removed, 1 changed\n+ TREE: new.txt\n- TREE: sub/gone.txt\n~ TREE: "

@@ -169,7 +169,7 @@ private Q_SLOTS:
         QCOMPARE(value(m_path, "SELECT FileName FROM Quillary"), "KEEP.ME");
         QVERIFY(exec(m_path, "DELETE FROM Quillary; DROP TRIGGER QuillarySearchOnInsert"));
         QCOMPARE(QProcess::execute(tool, {kSchema, m_path}), 0); // empty: made afresh
-        QCOMPARE(value(m_path, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'"), 5);
+        QCOMPARE(value(m_path, "SELECT count(*) FROM sqlite_schema WHERE type = 'trigger'"), 6);
     }
 };
 

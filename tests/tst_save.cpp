@@ -3,6 +3,7 @@
 #include "app/frmZIDovidovarar.h"
 #include "catalogue/clsFileColl.h"
 #include "db/CDatabase.h"
+#include "db/Catalogue.h"
 #include "db/CatalogueFile.h"
 #include "db/CatalogueIndex.h"
 #include "db/CatalogueSave.h"
@@ -365,6 +366,45 @@ private Q_SLOTS:
         QCOMPARE(CatalogueFiles::discProblems(m_path, &claimed), QString());
         QCOMPARE(claimed, 100);
         QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
+    }
+
+    // A disc saved with its files' fingerprints (add --content) is one transaction whatever the commit
+    // interval: killed in the middle it leaves nothing; saved, each row has its own fingerprint, and the
+    // fingerprints go with the rows when the disc is removed.
+    void fingerprintsComeWithTheirDisc()
+    {
+        QVERIFY(create());
+        std::vector<std::optional<Fingerprint>> fingerprints(1000);
+        for (std::size_t i = 0; i < fingerprints.size(); ++i)
+            fingerprints[i] = Fingerprint{{std::uint8_t(i & 255), std::uint8_t(i >> 8)}};
+        for (const int files : {1000, 200}) { // the killer stops record 300 only
+            scan(files);
+            Killer killer;
+            CatalogueSave save(killer, {0});
+            save.RecordDisc({QString(), "image", "/images/one.iso", QString()});
+            save.StoreFingerprints(&fingerprints);
+            if (files == 1000)
+                QVERIFY(killedWhileSaving(save));
+            else
+                QVERIFY(save.SaveFileList(m_path, objScannedFiles()));
+            QCOMPARE(value(m_path, "SELECT count(*) FROM Quillary").toInt(), files == 1000 ? 0 : 200);
+            QCOMPARE(value(m_path, "SELECT count(*) FROM QuillaryFingerprint").toInt(),
+                     files == 1000 ? 0 : 200);
+            QCOMPARE(value(m_path, "PRAGMA integrity_check").toString(), "ok");
+        }
+        QCOMPARE(
+            value(
+                m_path,
+                "SELECT count(*) FROM Quillary AS q JOIN QuillaryFingerprint AS f ON f.Row = "
+                "q.rowid WHERE hex(f.Hash) = printf('%02X%02X', (q.rowid - 1) % 256, (q.rowid - 1) / 256) || "
+                "hex(zeroblob(14))")
+                .toInt(),
+            200);
+        Catalogue catalogue(m_path);
+        std::vector<Catalogue::Disc> removed;
+        QString problem;
+        QVERIFY(catalogue.Open() && catalogue.RemoveDiscs({"1"}, &removed, &problem));
+        QCOMPARE(value(m_path, "SELECT count(*) FROM QuillaryFingerprint").toInt(), 0);
     }
 
     // A disc replaced by a list the same, shorter, longer or changed half way: its rows read in order are

@@ -124,11 +124,14 @@ private Q_SLOTS:
         for (const QString &catalogue : {file, server}) {
             QCOMPARE(run({"add", "-c", catalogue, "--replace", tree + "/d5", "--label", "ONE"}).status, 0);
             QCOMPARE(run({"add", "-c", catalogue, "--replace", tree, "--label", "TWO"}).status, 0);
-            QCOMPARE(run({"add", "-c", catalogue, "--again", tree + "/d3", "--label", "THREE"}).status, 0);
+            QCOMPARE(run({"add", "-c", catalogue, "--again", "--content", tree + "/d3", "--label", "THREE"})
+                         .status,
+                     0);
         }
         for (const QStringList &command :
              {QStringList{"export"}, QStringList{"export", "--disc", "TWO"}, QStringList{"duplicates"},
-              QStringList{"search", "--disc", "2", "ärger"}})
+              QStringList{"search", "--disc", "2", "ärger"}, QStringList{"duplicates", "--content"},
+              QStringList{"export", "--format=csv"}, QStringList{"verify", "THREE", tree + "/d3"}})
             QCOMPARE(run(QStringList{"-c", server} + command).out,
                      run(QStringList{"-c", file} + command).out);
 
@@ -196,11 +199,12 @@ private Q_SLOTS:
         QCOMPARE(run({"add", "-c", server, path("small")}).status, 0);
         const QString database = server.section(QStringLiteral("dbname="), 1);
         m_server->psql("CREATE ROLE reader LOGIN; CREATE ROLE adder LOGIN", database);
-        m_server->psql("GRANT SELECT ON quillary_schema, quillary_disc, quillary_file TO reader; "
-                       "GRANT SELECT ON quillary_schema, quillary_disc, quillary_file TO adder; "
-                       "GRANT INSERT ON quillary_disc, quillary_file TO adder; "
-                       "GRANT UPDATE ON SEQUENCE quillary_file_id TO adder",
-                       database);
+        m_server->psql(
+            "GRANT SELECT ON quillary_schema, quillary_disc, quillary_file, quillary_fingerprint TO reader; "
+            "GRANT SELECT ON quillary_schema, quillary_disc, quillary_file, quillary_fingerprint TO adder; "
+            "GRANT INSERT ON quillary_disc, quillary_file, quillary_fingerprint TO adder; "
+            "GRANT UPDATE ON SEQUENCE quillary_file_id TO adder",
+            database);
         const QString asReader = QString(server).replace("user=quillary", "user=reader");
         const QString asAdder = QString(server).replace("user=quillary", "user=adder");
         QCOMPARE(run({"search", "-c", asReader, "s1"}).out, QByteArray("small: f0/s1.dat\n"));
@@ -243,7 +247,8 @@ private Q_SLOTS:
         Run newer = run({"search", "-c", server, "x"});
         QCOMPARE(newer.status, 2);
         QVERIFY2(newer.err.contains("made by a newer Quillary"), qPrintable(newer.err));
-        m_server->psql("UPDATE quillary_schema SET version = 0", database);
+        // The schema before fingerprints.
+        m_server->psql("DROP TABLE quillary_fingerprint; UPDATE quillary_schema SET version = 1", database);
         for (const QStringList &command : {QStringList{"search", "x"}, QStringList{"check"}}) {
             const Run older = run(command + QStringList{"-c", server});
             QCOMPARE(older.status, 2);
@@ -251,8 +256,9 @@ private Q_SLOTS:
         }
         const Run upgraded = run({"check", "--upgrade", "-c", server});
         QCOMPARE(upgraded.status, 0);
-        QVERIFY2(upgraded.out.contains("schema: upgraded from version 0 to "), upgraded.out.constData());
+        QVERIFY2(upgraded.out.contains("schema: upgraded from version 1 to 2"), upgraded.out.constData());
         QCOMPARE(run({"search", "-c", server, "x"}).status, 1);
+        QCOMPARE(run({"duplicates", "--content", "-c", server}).status, 1); // the table is back
         QVERIFY(run({"check", "--upgrade", "-c", server}).out.contains("up to date"));
     }
 

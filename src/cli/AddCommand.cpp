@@ -3,10 +3,9 @@
 #include "cli/Commands.h"
 
 #include "cli/DiscSource.h"
+#include "cli/Progress.h"
 #include "db/CatalogueSave.h"
 #include "db/Sqlite.h"
-
-#include <QElapsedTimer>
 
 #include <exception>
 
@@ -21,99 +20,6 @@ bool isDamage(const CDatabaseError &error)
 {
     return error.primaryCode() == SQLITE_CORRUPT || error.primaryCode() == SQLITE_NOTADB;
 }
-
-// Progress on standard error, on one line rewritten in place, only when it is a terminal:
-// "DISC01: 12,345 files (8,900 files/s)" while listing, "DISC01: saving 5,000 of 12,345 files" while
-// saving. At most ten updates a second.
-class Progress : public ScanObserver, public SaveObserver
-{
-public:
-    Progress() : m_shown(isatty(STDERR_FILENO) == 1) {}
-
-    void startDisc(const QString &label)
-    {
-        m_label = label;
-        m_listed = 0;
-        m_total = 0;
-        m_clock.start();
-        m_lastShown = -1000;
-    }
-    void startSaving(qint64 total)
-    {
-        m_total = total;
-        m_lastShown = -1000;
-    }
-    // Clears the line before a message or at the end.
-    void clear()
-    {
-        if (m_shown && m_lineShown) {
-            std::fputs("\r\033[K", stderr);
-            std::fflush(stderr);
-            m_lineShown = false;
-        }
-    }
-    void done(qint64 saved)
-    {
-        show(QStringLiteral("%1 files added").arg(Grouped(saved)), true);
-        if (m_shown) {
-            std::fputc('\n', stderr);
-            m_lineShown = false;
-        }
-    }
-
-    // The walk.
-    void directoryListed(const QString &) override {}
-    void filesStarting(qint64) override {}
-    void fileStarting(qint64, std::string_view) override {}
-    void fileListed(const clsFile &, qint64 key) override
-    {
-        m_listed = key + 1;
-        if ((m_listed & 255) == 0)
-            showListing(false);
-    }
-    void subdirectoryStarting(qint64, qint64) override {}
-    void driveNotReady() override {}
-    void yield() override { showListing(false); }
-
-    // The save.
-    void RecordStarting(qint32, const clsFile &) override {}
-    void RecordDone(qint32 savedCount) override
-    {
-        if ((savedCount & 255) == 0)
-            show(QStringLiteral("saving %1 of %2 files").arg(Grouped(savedCount), Grouped(m_total)), false);
-    }
-    void Working() override { show(QStringLiteral("updating the search index"), false); }
-
-private:
-    void showListing(bool always)
-    {
-        const double seconds = qMax<qint64>(1, m_clock.elapsed()) / 1000.0;
-        show(QStringLiteral("%1 files (%2 files/s)")
-                 .arg(Grouped(m_listed), Grouped(static_cast<qint64>(m_listed / seconds))),
-             always);
-    }
-    void show(const QString &text, bool always)
-    {
-        if (!m_shown)
-            return;
-        const qint64 now = m_clock.elapsed();
-        if (!always && now - m_lastShown < 100)
-            return;
-        m_lastShown = now;
-        const QByteArray line = "\r\033[K" + (m_label + QStringLiteral(": ") + text).toUtf8();
-        std::fwrite(line.constData(), 1, static_cast<size_t>(line.size()), stderr);
-        std::fflush(stderr);
-        m_lineShown = true;
-    }
-
-    const bool m_shown;
-    bool m_lineShown = false;
-    QString m_label;
-    qint64 m_listed = 0;
-    qint64 m_total = 0;
-    QElapsedTimer m_clock;
-    qint64 m_lastShown = 0;
-};
 
 } // namespace
 
@@ -173,10 +79,30 @@ int RunAdd(const Options &options)
 
         // Each disc gets a list of its own: the window's program-wide list is not touched.
         clsFileColl files;
+        std::vector<DiscFile> where;
         progress.startDisc(label);
-        if (!source->List(files, progress, label)) {
+        if (!source->List(files, progress, label, options.content ? &where : nullptr)) {
             report(source->ErrorText());
             continue;
+        }
+        // With --content every file's bytes are read, and its fingerprint stored with its row. A file
+        // that cannot be read is reported and stored without one.
+        std::vector<std::optional<Fingerprint>> fingerprints;
+        if (options.content) {
+            fingerprints.resize(static_cast<std::size_t>(files.Count()));
+            progress.startReading(ContentBytes(where));
+            const bool read = ReadContent(source->Tree(), where, progress,
+                                          [&](const DiscFile &file, const ContentResult &result) {
+                                              if (result.error == 0)
+                                                  fingerprints[std::size_t(file.key)] = result.fingerprint;
+                                              else
+                                                  report(UnreadableText(files, file, result.error));
+                                          });
+            if (!read) {
+                failed(QStringLiteral("the disc could no longer be read while its files were read; nothing "
+                                      "was added"));
+                continue;
+            }
         }
         // What could be listed is stored; what could not is said, and the status tells of it.
         if (const QString leftOut = source->LeftOutText(); !leftOut.isEmpty())
@@ -217,8 +143,8 @@ int RunAdd(const Options &options)
         try {
             // Another machine may store the same medium meanwhile: a catalogue shared by several
             // machines looks again as it stores the disc.
-            if (!catalogue->StoreDisc(record, files, catalogued ? &there : nullptr, !options.again, progress,
-                                      &stored))
+            if (!catalogue->StoreDisc(record, files, options.content ? &fingerprints : nullptr,
+                                      catalogued ? &there : nullptr, !options.again, progress, &stored))
                 failure = stored.failureText;
         } catch (const std::exception &e) {
             failure = QString::fromLocal8Bit(e.what());
@@ -243,7 +169,7 @@ int RunAdd(const Options &options)
                        .arg(files.Count()));
             continue;
         }
-        progress.done(stored.saved);
+        progress.done(QStringLiteral("%1 files added").arg(Grouped(stored.saved)));
         if (catalogued) {
             out.Append(QStringLiteral("%1: replaced %2: %3 added, %4 removed, %5 changed")
                            .arg(sourcePath, CatalogueStore::DescribeDisc(there),

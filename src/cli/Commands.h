@@ -1,8 +1,11 @@
 #pragma once
 // The tool's commands, one file each, and the catalogue they share.
 
+#include "catalogue/clsFileColl.h"
 #include "cli/Options.h"
+#include "db/Catalogue.h"
 #include "db/CatalogueStore.h"
+#include "scan/DiscTree.h"
 
 #include <QString>
 
@@ -38,5 +41,10 @@ int RunDuplicates(const Options &options);
 int RunRename(const Options &options);
 int RunInit(const Options &options);
 int RunCopy(const Options &options);
+int RunVerify(const Options &options);
+int RunFingerprint(const Options &options);
+
+// "LABEL: dir/file: cannot be read: Input/output error" for a file whose bytes could not be read.
+QString UnreadableText(const clsFileColl &files, const DiscFile &file, int error);
 
 } // namespace Cli

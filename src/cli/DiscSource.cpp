@@ -1,7 +1,9 @@
 #include "cli/DiscSource.h"
 
 #include "drives/Drives.h"
+#include "scan/DirectoryWalker.h"
 #include "scan/DiscImage.h"
+#include "scan/DiscWalk.h"
 
 #include <QDir>
 #include <QFile>
@@ -28,7 +30,7 @@ QString systemError(int error)
 class DirectorySource : public DiscSource
 {
 public:
-    DirectorySource(const QString &given, const QString &root) : m_given(given), m_root(root) {}
+    DirectorySource(const QString &given, const QString &root) : m_given(given), m_root(root), m_tree(root) {}
 
     QString DefaultLabel() const override
     {
@@ -45,42 +47,21 @@ public:
         return name.trimmed().isEmpty() ? QStringLiteral("(no label)") : name;
     }
 
-    bool List(clsFileColl &files, ScanObserver &observer, const QString &label) override
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label,
+              std::vector<DiscFile> *where) override
     {
-        // The walker passes over a directory it cannot open in silence; the disc's own root must open.
+        // The walk passes over a directory it cannot open in silence; the disc's own root must open.
         DIR *dir = ::opendir(QFile::encodeName(m_root).constData());
         if (!dir) {
             m_error = m_given + QStringLiteral(": cannot open the directory: ") + systemError(errno);
             return false;
         }
         ::closedir(dir);
-        struct Watch : ScanObserver
-        {
-            explicit Watch(ScanObserver &next) : next(next) {}
-            void directoryListed(const QString &path) override { next.directoryListed(path); }
-            void filesStarting(qint64 count) override { next.filesStarting(count); }
-            void fileStarting(qint64 index, std::string_view name) override
-            {
-                next.fileStarting(index, name);
-            }
-            void fileListed(const clsFile &record, qint64 key) override { next.fileListed(record, key); }
-            void subdirectoryStarting(qint64 done, qint64 count) override
-            {
-                next.subdirectoryStarting(done, count);
-            }
-            void driveNotReady() override
-            {
-                gone = true;
-                next.driveNotReady();
-            }
-            void yield() override { next.yield(); }
-            ScanObserver &next;
-            bool gone = false;
-        } watch(observer);
-        DirectoryWalker walker(files, watch);
-        walker.setLabel(label);
-        walker.ScanDirectory(m_root);
-        if (watch.gone) {
+        DiscWalk walk(files, observer);
+        walk.setLabel(label);
+        walk.collectFiles(where);
+        walk.run(m_tree);
+        if (walk.discWasGone()) {
             // Part of a disc is no list of it.
             m_error =
                 m_given +
@@ -89,6 +70,7 @@ public:
         }
         return true;
     }
+    DiscTree &Tree() override { return m_tree; }
 
     QString ErrorText() const override { return m_error; }
     Drives::MediumSource Medium() const override { return Drives::SourceOfDirectory(m_root); }
@@ -96,6 +78,7 @@ public:
 private:
     QString m_given; // as the command line names it
     QString m_root;
+    DirectoryTree m_tree;
     QString m_error;
 };
 
@@ -112,10 +95,12 @@ public:
 
     QString DefaultLabel() const override { return m_image.VolumeLabel(); }
 
-    bool List(clsFileColl &files, ScanObserver &observer, const QString &label) override
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label,
+              std::vector<DiscFile> *where) override
     {
-        return m_image.List(files, observer, label);
+        return m_image.List(files, observer, label, where);
     }
+    DiscTree &Tree() override { return m_image.Source(); }
 
     QString ErrorText() const override { return m_image.ErrorText(); }
     QString LeftOutText() const override { return m_image.LeftOutText(); }

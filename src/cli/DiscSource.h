@@ -5,11 +5,13 @@
 
 #include "catalogue/clsFileColl.h"
 #include "drives/Drives.h"
-#include "scan/DirectoryWalker.h"
+#include "scan/DiscTree.h"
+#include "scan/ScanObserver.h"
 
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 namespace Cli {
 
@@ -20,9 +22,13 @@ public:
     // The label the disc gets unless the user names one: for a mounted disc the label the window
     // shows, for an image its volume label, for a plain directory its name.
     virtual QString DefaultLabel() const = 0;
-    // Adds every file of the disc to files (the walker's order and records). False when the disc
-    // could not be listed completely; ErrorText() says why, in a message that names the source.
-    virtual bool List(clsFileColl &files, ScanObserver &observer, const QString &label) = 0;
+    // Adds every file of the disc to files (the walker's order and records), and with where, where
+    // each file's bytes lie. False when the disc could not be listed completely; ErrorText() says why,
+    // in a message that names the source.
+    virtual bool List(clsFileColl &files, ScanObserver &observer, const QString &label,
+                      std::vector<DiscFile> *where = nullptr) = 0;
+    // The disc as a tree, for reading its files' bytes (ReadContent).
+    virtual DiscTree &Tree() = 0;
     virtual QString ErrorText() const = 0;
     // What a List() that succeeded left out of the disc, in a message that names the source; empty when
     // nothing was.

@@ -40,12 +40,12 @@ int RunExport(const Options &options)
     CatalogueRows &rows = *found;
 
     OutputStream out;
-    RowWriter writer(out, options.format.value_or(Format::Text));
+    RowWriter writer(out, options.format.value_or(Format::Text), true);
     writer.Header();
     qint64 listed = 0;
     while (rows.next()) {
-        writer.Row(
-            {rows.field(0), rows.field(1), rows.field(2), rows.field(3), rows.field(4), rows.field(5)});
+        writer.Row({rows.field(0), rows.field(1), rows.field(2), rows.field(3), rows.field(4), rows.field(5)},
+                   rows.fingerprint());
         ++listed;
     }
     if (rows.error().isSet()) {
@@ -164,22 +164,24 @@ int RunDuplicates(const Options &options)
     std::vector<CatalogueStore::Duplicate> duplicates;
     {
         const CatalogueStore::ReadTransaction snapshot(*db);
-        if (!snapshot.isOpen() || !db->FindDuplicates(&duplicates))
+        if (!snapshot.isOpen() || !db->FindDuplicates(&duplicates, options.content))
             return unreadable(db->LastError(), path);
     }
     OutputStream out;
     const Format format = options.format.value_or(Format::Text);
     RowWriter writer(out, format);
     const auto number = [](qint64 disc) { return disc ? QString::number(disc) : QString(); };
+    const bool content = options.content;
     if (format == Format::Csv)
-        out.EndLine("Size,File Name,Disc,Label,Path\r\n");
+        out.EndLine(content ? "Size,Fingerprint,File Name,Disc,Label,Path\r\n"
+                            : "Size,File Name,Disc,Label,Path\r\n");
     for (const CatalogueStore::Duplicate &group : duplicates) {
         switch (format) {
         case Format::Text:
-            // The name and size, then one indented line per copy: the disc's number ("-" for rows no
-            // record claims) and the stored path.
+            // The name and size (by content: the size and fingerprint), then one indented line per copy:
+            // the disc's number ("-" for rows no record claims) and the stored path.
             out.Append(QStringLiteral("%1\t").arg(group.size));
-            out.Append(group.name);
+            out.Append(content ? group.fingerprint : group.name);
             out.EndLine();
             for (const CatalogueStore::Copy &copy : group.copies) {
                 out.Append(QStringLiteral("\t%1\t").arg(copy.disc ? QString::number(copy.disc) : "-"));
@@ -190,6 +192,10 @@ int RunDuplicates(const Options &options)
         case Format::Csv:
             for (const CatalogueStore::Copy &copy : group.copies) {
                 out.Append(QStringLiteral("%1,").arg(group.size));
+                if (content) {
+                    out.Append(group.fingerprint);
+                    out.Append(',');
+                }
                 writer.csvField(group.name);
                 out.Append(QStringLiteral(",%1,").arg(number(copy.disc)));
                 writer.csvField(copy.label);
@@ -201,6 +207,10 @@ int RunDuplicates(const Options &options)
         case Format::Json:
             out.Append(QStringLiteral("{\"size\":%1,\"name\":").arg(group.size));
             writer.jsonString(group.name);
+            if (content) {
+                out.Append(std::string_view(",\"fingerprint\":"));
+                writer.jsonString(group.fingerprint);
+            }
             out.Append(std::string_view(",\"copies\":["));
             for (size_t i = 0; i < group.copies.size(); ++i) {
                 const CatalogueStore::Copy &copy = group.copies[i];

@@ -13,11 +13,11 @@ namespace Cli {
 
 namespace {
 
-const QStringList kCommands = {QStringLiteral("search"), QStringLiteral("add"),
-                               QStringLiteral("discs"),  QStringLiteral("export"),
-                               QStringLiteral("check"),  QStringLiteral("remove"),
-                               QStringLiteral("rename"), QStringLiteral("duplicates"),
-                               QStringLiteral("init"),   QStringLiteral("copy")};
+const QStringList kCommands = {
+    QStringLiteral("search"),      QStringLiteral("add"),        QStringLiteral("discs"),
+    QStringLiteral("export"),      QStringLiteral("check"),      QStringLiteral("remove"),
+    QStringLiteral("rename"),      QStringLiteral("duplicates"), QStringLiteral("verify"),
+    QStringLiteral("fingerprint"), QStringLiteral("init"),       QStringLiteral("copy")};
 
 // An argument as typed (Qt's own decoding of the command line, and QFile::decodeName, would drop a
 // U+FEFF that begins a search phrase, a file name or a label).
@@ -53,13 +53,19 @@ const char kFormatOption[] = "  -f, --format=FORMAT    text (the default: the st
 
 std::optional<Options> ParseCommandLine(int argc, char **argv)
 {
-    static const option kLongOptions[] = {
-        {"catalogue", required_argument, nullptr, 'c'}, {"format", required_argument, nullptr, 'f'},
-        {"label", required_argument, nullptr, 'l'},     {"disc", required_argument, nullptr, 'd'},
-        {"again", no_argument, nullptr, 'A'},           {"min-size", required_argument, nullptr, 'm'},
-        {"max-size", required_argument, nullptr, 'M'},  {"replace", no_argument, nullptr, 'R'},
-        {"upgrade", no_argument, nullptr, 'U'},         {"help", no_argument, nullptr, 'h'},
-        {"version", no_argument, nullptr, 'V'},         {nullptr, 0, nullptr, 0}};
+    static const option kLongOptions[] = {{"catalogue", required_argument, nullptr, 'c'},
+                                          {"format", required_argument, nullptr, 'f'},
+                                          {"label", required_argument, nullptr, 'l'},
+                                          {"disc", required_argument, nullptr, 'd'},
+                                          {"again", no_argument, nullptr, 'A'},
+                                          {"min-size", required_argument, nullptr, 'm'},
+                                          {"max-size", required_argument, nullptr, 'M'},
+                                          {"replace", no_argument, nullptr, 'R'},
+                                          {"content", no_argument, nullptr, 'C'},
+                                          {"upgrade", no_argument, nullptr, 'U'},
+                                          {"help", no_argument, nullptr, 'h'},
+                                          {"version", no_argument, nullptr, 'V'},
+                                          {nullptr, 0, nullptr, 0}};
 
     // getopt_long reorders its argument vector: it works on a copy.
     std::vector<char *> args(argv, argv + argc);
@@ -103,6 +109,9 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         }
         case 'R':
             options.replace = true;
+            break;
+        case 'C':
+            options.content = true;
             break;
         case 'U':
             options.upgrade = true;
@@ -152,9 +161,17 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
     };
     const bool listsRows =
         options.command == QLatin1StringView("search") || options.command == QLatin1StringView("export");
+    const bool verify = options.command == QLatin1StringView("verify");
     if (options.format && !listsRows && options.command != QLatin1StringView("discs") &&
-        options.command != QLatin1StringView("duplicates"))
+        options.command != QLatin1StringView("duplicates") && !verify)
         return refuse("format");
+    if (verify && options.format == Format::Csv) {
+        UsageError(QStringLiteral("verify prints text or json"));
+        return std::nullopt;
+    }
+    if (options.content && options.command != QLatin1StringView("add") &&
+        options.command != QLatin1StringView("duplicates"))
+        return refuse("content");
     if (options.label && options.command != QLatin1StringView("add"))
         return refuse("label");
     if (options.minSize && options.command != QLatin1StringView("search"))
@@ -197,6 +214,10 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         UsageError(QStringLiteral("rename takes a DISC and its NEWLABEL"));
         return std::nullopt;
     }
+    if ((verify || options.command == QLatin1StringView("fingerprint")) && count != 2) {
+        UsageError(QStringLiteral("%1 takes a DISC and the SOURCE to read it from").arg(options.command));
+        return std::nullopt;
+    }
     if (options.command == QLatin1StringView("init") && count != 1) {
         UsageError(QStringLiteral("init takes the catalogue server's connection URI or string"));
         return std::nullopt;
@@ -205,9 +226,10 @@ std::optional<Options> ParseCommandLine(int argc, char **argv)
         UsageError(QStringLiteral("copy takes the catalogue to copy FROM and the empty catalogue TO"));
         return std::nullopt;
     }
-    const bool takesArguments = listsRows || named || options.command == QLatin1StringView("add") ||
-                                options.command == QLatin1StringView("remove") ||
-                                options.command == QLatin1StringView("rename");
+    const bool takesArguments =
+        listsRows || verify || named || options.command == QLatin1StringView("fingerprint") ||
+        options.command == QLatin1StringView("add") || options.command == QLatin1StringView("remove") ||
+        options.command == QLatin1StringView("rename");
     if (!takesArguments && count != 0) {
         UsageError(QStringLiteral("%1 takes no arguments").arg(options.command));
         return std::nullopt;
@@ -238,6 +260,10 @@ QString HelpText(const QString &command)
             "  remove DISC...       take discs and their files out of the catalogue\n"
             "  rename DISC NEWLABEL give a disc another label\n"
             "  duplicates           list the files that lie on two or more discs\n"
+            "  verify DISC SOURCE   read DISC again from SOURCE and compare it with the\n"
+            "                         catalogue: files changed, missing, unreadable or new\n"
+            "  fingerprint DISC SOURCE  read the files of DISC from SOURCE and store their\n"
+            "                         content fingerprints\n"
             "  init SERVER          make the catalogue's tables in an empty database on a\n"
             "                         PostgreSQL server\n"
             "  copy FROM TO         copy a whole catalogue (a file or a server's) into an empty\n"
@@ -258,7 +284,7 @@ QString HelpText(const QString &command)
                            "from ~/.pgpass, PGPASSWORD or a service file, never from this program).\n"
                            "Exit status is 0 on success and 2 on trouble; search exits with 1 when no\n"
                            "file matched, duplicates when there are none, add when a SOURCE was refused\n"
-                           "as catalogued already (and none failed).\n");
+                           "as catalogued already (and none failed), verify when a file differs.\n");
     } else if (command == QLatin1StringView("search")) {
         text =
             QStringLiteral("Usage: quillary-cli search [OPTION]... PHRASE\n"
@@ -306,10 +332,15 @@ QString HelpText(const QString &command)
             "      --again            catalogue a SOURCE already there as another disc\n"
             "      --replace          put the files in place of that disc's (or of the one disc\n"
             "                           with the label), in one transaction, and print the\n"
-            "                           files added (+), removed (-) and changed (~)\n");
+            "                           files added (+), removed (-) and changed (~)\n"
+            "      --content          also read every file's bytes and store its content\n"
+            "                           fingerprint (128-bit XXH3), in the same transaction as\n"
+            "                           the disc's files; a file that cannot be read is\n"
+            "                           reported and stored without one\n");
         text += QLatin1StringView(kCatalogueOption);
         text += QLatin1StringView(kHelpOption);
-        text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
+        text += QStringLiteral("\nOn a terminal, progress is shown on standard error (with --content: bytes\n"
+                               "read of all, MB/s and the time left).\n"
                                "Exit status is 0 if every SOURCE was catalogued whole, 1 if a SOURCE was\n"
                                "refused as catalogued already and none failed, 2 otherwise.\n");
     } else if (command == QLatin1StringView("discs")) {
@@ -352,6 +383,10 @@ QString HelpText(const QString &command)
                            "path, each after a tab; the biggest files come first.\n"
                            "\n"
                            "Options:\n"
+                           "      --content          files with the same content fingerprint instead (see\n"
+                           "                           add --content); each group's line then holds the\n"
+                           "                           size and the fingerprint, its csv and json the\n"
+                           "                           fingerprint too\n"
                            "  -f, --format=FORMAT    text (the default), csv (one row per copy: Size, File\n"
                            "                           Name, Disc, Label, Path) or json (one object per\n"
                            "                           group)\n");
@@ -359,6 +394,41 @@ QString HelpText(const QString &command)
         text += QLatin1StringView(kHelpOption);
         text += QStringLiteral("\nExit status is 0 if duplicates were found, 1 if none were, 2 if an error\n"
                                "occurred.\n");
+    } else if (command == QLatin1StringView("verify")) {
+        text = QStringLiteral(
+            "Usage: quillary-cli verify [OPTION]... DISC SOURCE\n"
+            "Read DISC again from SOURCE (a mounted disc, a directory or a disc image file)\n"
+            "and compare it with the catalogue. Each file is ok, changed (in size, in a time,\n"
+            "or in content), missing, unreadable (an I/O error: the rest of that file is\n"
+            "skipped and the next one read) or new. Only the differences are printed, one\n"
+            "line each (what, a tab, the stored path), then a line with the counts.\n"
+            "Content is compared where the disc has fingerprints (add --content,\n"
+            "fingerprint); without them names, sizes and times are, and the summary says\n"
+            "that content was not checked.\n"
+            "\n"
+            "Options:\n"
+            "  -f, --format=FORMAT    text (the default) or json (one object per file\n"
+            "                           checked: path, status, detail (what changed, or why\n"
+            "                           it is unreadable), and whether its content was read)\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
+                               "Exit status is 0 if every file is ok, 1 if there are differences, 2 if an\n"
+                               "error occurred.\n");
+    } else if (command == QLatin1StringView("fingerprint")) {
+        text = QStringLiteral(
+            "Usage: quillary-cli fingerprint [OPTION]... DISC SOURCE\n"
+            "Read the files of DISC, catalogued without their content, from SOURCE (a mounted\n"
+            "disc, a directory or a disc image file) and store each file's content\n"
+            "fingerprint (128-bit XXH3), all in one transaction. Only files whose stored path\n"
+            "and size match are fingerprinted; the others, and files that cannot be read,\n"
+            "are reported.\n"
+            "\n"
+            "Options:\n");
+        text += QLatin1StringView(kCatalogueOption);
+        text += QLatin1StringView(kHelpOption);
+        text += QStringLiteral("\nOn a terminal, progress is shown on standard error.\n"
+                               "Exit status is 0 if every file was fingerprinted, 2 otherwise.\n");
     } else if (command == QLatin1StringView("remove")) {
         text =
             QStringLiteral("Usage: quillary-cli remove [OPTION]... DISC...\n"
@@ -420,7 +490,8 @@ QString HelpText(const QString &command)
             "be empty, in one transaction; then compare the discs and files of both. Each is\n"
             "a catalogue file or a catalogue on a PostgreSQL server (see --catalogue); a\n"
             "catalogue file is never created: copy the empty one shipped with Quillary.\n"
-            "The discs keep their numbers, labels, times, sources and identities.\n"
+            "The discs keep their numbers, labels, times, sources and identities, and the\n"
+            "files their content fingerprints.\n"
             "\n"
             "Options:\n");
         text += QLatin1StringView(kHelpOption);

@@ -26,6 +26,7 @@ struct Options
     bool again = false;            // add: store a medium already catalogued as another disc
     bool replace = false;          // add: replace the rows of the disc already catalogued
     bool upgrade = false;          // check: bring an older schema on a server up to date
+    bool content = false;          // add: read every file's bytes for its fingerprint; duplicates: by them
     bool help = false;
     bool version = false;
 };

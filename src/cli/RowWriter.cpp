@@ -52,7 +52,8 @@ size_t utf8SequenceLength(std::string_view text, size_t at)
 
 } // namespace
 
-RowWriter::RowWriter(OutputStream &out, Format format) : m_out(out), m_format(format)
+RowWriter::RowWriter(OutputStream &out, Format format, bool fingerprints)
+    : m_out(out), m_format(format), m_fingerprints(fingerprints)
 {
     for (int c = 0; c < ListColumns::kCount; ++c) {
         const QByteArray name = ListColumns::header(c).toUtf8();
@@ -70,10 +71,12 @@ void RowWriter::Header()
         const QByteArray name = ListColumns::header(c).toUtf8();
         csvField(std::string_view(name.constData(), static_cast<size_t>(name.size())));
     }
+    if (m_fingerprints)
+        m_out.Append(std::string_view(",Fingerprint"));
     m_out.EndLine("\r\n");
 }
 
-void RowWriter::Row(const RowFields &fields)
+void RowWriter::Row(const RowFields &fields, std::string_view fingerprint)
 {
     switch (m_format) {
     case Format::Text:
@@ -86,6 +89,10 @@ void RowWriter::Row(const RowFields &fields)
                 m_out.Append(',');
             csvField(fields[c]);
         }
+        if (m_fingerprints) {
+            m_out.Append(',');
+            m_out.Append(fingerprint);
+        }
         m_out.EndLine("\r\n");
         break;
     case Format::Json:
@@ -95,6 +102,11 @@ void RowWriter::Row(const RowFields &fields)
                 jsonSize(fields[c]);
             else
                 jsonString(fields[c]);
+        }
+        if (!fingerprint.empty()) {
+            m_out.Append(std::string_view(",\"Fingerprint\":\""));
+            m_out.Append(fingerprint);
+            m_out.Append('"');
         }
         m_out.Append('}');
         m_out.EndLine();

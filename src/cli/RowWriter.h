@@ -6,6 +6,9 @@
 // - json: one object per line with the six column names as keys and the texts as strings
 //   (control characters as \uXXXX; bytes that are not UTF-8 become U+FFFD), the size as a number
 //   (null when blank; a size that is not a number stays the stored text).
+// With fingerprints (export), csv and json also carry each file's content fingerprint (32 hexadecimal digits,
+// as xxhsum -H2 prints them): csv as a seventh column "Fingerprint", empty where the file has none; json as
+// the key "Fingerprint", only where it has one.
 
 #include "catalogue/ListColumns.h"
 #include "cli/Output.h"
@@ -31,11 +34,11 @@ using RowFields = std::array<std::string_view, ListColumns::kCount>;
 class RowWriter
 {
 public:
-    RowWriter(OutputStream &out, Format format);
+    RowWriter(OutputStream &out, Format format, bool fingerprints = false);
 
     // The header row (CSV only; nothing for the other formats).
     void Header();
-    void Row(const RowFields &fields);
+    void Row(const RowFields &fields, std::string_view fingerprint = {});
 
     // One field as CSV (quoted where it must be) and one text as a JSON string, for other listings.
     void csvField(std::string_view text);
@@ -46,6 +49,7 @@ public:
 private:
     OutputStream &m_out;
     Format m_format;
+    bool m_fingerprints;
     std::array<std::string, ListColumns::kCount> m_jsonKeys; // "\"File Name\":" ...
     std::string m_scratch;
 };

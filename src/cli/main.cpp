@@ -38,5 +38,9 @@ int main(int argc, char *argv[])
         return Cli::RunInit(*options);
     if (command == QLatin1StringView("copy"))
         return Cli::RunCopy(*options);
+    if (command == QLatin1StringView("verify"))
+        return Cli::RunVerify(*options);
+    if (command == QLatin1StringView("fingerprint"))
+        return Cli::RunFingerprint(*options);
     return Cli::RunCheck(*options);
 }

@@ -19,6 +19,11 @@ namespace {
 constexpr std::string_view kRowColumns =
     "SELECT FileName, CDLabel, FilePath, FileSize, LastUpdateDate, CreateDate FROM Quillary";
 
+// The same with each row's fingerprint after them, as 32 hexadecimal digits (NULL where it has none).
+constexpr std::string_view kRowColumnsWithFingerprints =
+    "SELECT q.FileName, q.CDLabel, q.FilePath, q.FileSize, q.LastUpdateDate, q.CreateDate, "
+    "lower(hex(f.Hash)) FROM Quillary AS q LEFT JOIN QuillaryFingerprint AS f ON f.Row = q.rowid";
+
 // Prepares select over Quillary with its rows in the order they were added (a table without row IDs
 // in its own order).
 bool prepareInTableOrder(sqlite3 *db, const std::string &select, SqliteStatement &rows)
@@ -81,6 +86,11 @@ bool Catalogue::Rows::next()
     }
 }
 
+bool Catalogue::hasFingerprints()
+{
+    return SqliteStatement(Handle(), "SELECT Row, Hash FROM QuillaryFingerprint").isValid();
+}
+
 bool Catalogue::ReadRows(Rows *rows, const Disc *disc)
 {
     if (!IsOpen())
@@ -89,10 +99,18 @@ bool Catalogue::ReadRows(Rows *rows, const Disc *disc)
     rows->m_error = {};
     rows->m_ranges.clear();
     rows->m_nextRange = 0;
+    // Fingerprints where the catalogue has them (a table with row IDs).
+    rows->m_fingerprints =
+        hasFingerprints() && rows->m_statement.prepare(Handle(), std::string(kRowColumnsWithFingerprints) +
+                                                                     (disc ? " WHERE q.rowid >= ?1 AND "
+                                                                             "q.rowid <= ?2 ORDER BY q.rowid"
+                                                                           : " ORDER BY q.rowid"));
     if (!disc)
-        return prepareInTableOrder(Handle(), std::string(kRowColumns), rows->m_statement) || fail();
+        return rows->m_fingerprints ||
+               prepareInTableOrder(Handle(), std::string(kRowColumns), rows->m_statement) || fail();
     // One range after the other, each in row order; the statement starts on an empty range.
-    if (!rows->m_statement.prepare(Handle(), std::string(kRowColumns) +
+    if (!rows->m_fingerprints &&
+        !rows->m_statement.prepare(Handle(), std::string(kRowColumns) +
                                                  " WHERE rowid >= ?1 AND rowid <= ?2 ORDER BY rowid"))
         return fail();
     rows->m_ranges = disc->ranges;
@@ -233,9 +251,11 @@ bool Catalogue::ListDiscs(std::vector<Disc> *discs)
     return true;
 }
 
-bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
+bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates, bool byContent)
 {
     duplicates->clear();
+    if (byContent && !hasFingerprints())
+        return true;
     std::vector<Disc> discs;
     if (!ListDiscs(&discs))
         return false;
@@ -263,12 +283,21 @@ bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
     // The rows whose name and size another row has, grouped by name and size, biggest first.
     SqliteStatement rows;
     // One sort of the table by name and size counts each group (a join on an expression would run as a
-    // nested loop); the rows of groups of two or more are then sorted for the output.
-    if (!rows.prepare(Handle(),
-                      "SELECT Row, Name, Size, Path FROM (SELECT rowid AS Row, FileName AS Name, "
-                      "CAST(FileSize AS INTEGER) AS Size, FilePath AS Path, count(*) OVER (PARTITION "
-                      "BY FileName, CAST(FileSize AS INTEGER)) AS Copies FROM Quillary WHERE FileName "
-                      "IS NOT NULL) WHERE Copies > 1 ORDER BY Size DESC, Name, Row"))
+    // nested loop); the rows of groups of two or more are then sorted for the output. By content, one
+    // sort of the fingerprints does it.
+    const bool prepared =
+        byContent
+            ? rows.prepare(Handle(),
+                           "SELECT f.Row, q.FileName, CAST(q.FileSize AS INTEGER) AS Size, q.FilePath, "
+                           "lower(hex(f.Hash)) FROM (SELECT Row, Hash, count(*) OVER (PARTITION BY "
+                           "Hash) AS Copies FROM QuillaryFingerprint) AS f JOIN Quillary AS q ON "
+                           "q.rowid = f.Row WHERE f.Copies > 1 ORDER BY Size DESC, f.Hash, f.Row")
+            : rows.prepare(Handle(),
+                           "SELECT Row, Name, Size, Path FROM (SELECT rowid AS Row, FileName AS Name, "
+                           "CAST(FileSize AS INTEGER) AS Size, FilePath AS Path, count(*) OVER (PARTITION "
+                           "BY FileName, CAST(FileSize AS INTEGER)) AS Copies FROM Quillary WHERE FileName "
+                           "IS NOT NULL) WHERE Copies > 1 ORDER BY Size DESC, Name, Row");
+    if (!prepared)
         return fail();
     Duplicate group;
     std::vector<const Disc *> groupDiscs;
@@ -283,10 +312,15 @@ bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
     while ((rc = rows.step()) == SQLITE_ROW) {
         const std::string_view name = rows.text(1);
         const qint64 size = rows.int64(2);
-        if (!group.copies.empty() && (group.name != name || group.size != size))
+        const std::string_view fingerprint = byContent ? rows.text(4) : std::string_view();
+        if (!group.copies.empty() &&
+            (byContent ? group.fingerprint != fingerprint : group.name != name || group.size != size))
             finish();
-        group.name = name;
-        group.size = size;
+        if (group.copies.empty()) {
+            group.name = name;
+            group.size = size;
+            group.fingerprint = fingerprint;
+        }
         const Disc *disc = discOf(rows.int64(0));
         groupDiscs.push_back(disc);
         group.copies.push_back(
@@ -297,6 +331,65 @@ bool Catalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
     if (!group.copies.empty())
         finish();
     return true;
+}
+
+bool Catalogue::ReadDiscFiles(const Disc &disc, std::vector<StoredFile> *files)
+{
+    files->clear();
+    if (!IsOpen())
+        return false;
+    const bool withFingerprints = hasFingerprints();
+    SqliteStatement rows(
+        Handle(), withFingerprints
+                      ? "SELECT q.rowid, q.FilePath, q.FileSize, q.LastUpdateDate, q.CreateDate, f.Hash "
+                        "FROM Quillary AS q LEFT JOIN QuillaryFingerprint AS f ON f.Row = q.rowid "
+                        "WHERE q.rowid >= ?1 AND q.rowid <= ?2 ORDER BY q.rowid"
+                      : "SELECT rowid, FilePath, FileSize, LastUpdateDate, CreateDate FROM Quillary "
+                        "WHERE rowid >= ?1 AND rowid <= ?2 ORDER BY rowid");
+    if (!rows.isValid())
+        return fail();
+    for (const auto &[first, last] : disc.ranges) {
+        rows.reset();
+        rows.bind(1, first);
+        rows.bind(2, last);
+        int rc;
+        while ((rc = rows.step()) == SQLITE_ROW) {
+            StoredFile file{rows.int64(0),
+                            std::string(rows.text(1)),
+                            std::string(rows.text(2)),
+                            std::string(rows.text(3)),
+                            std::string(rows.text(4)),
+                            std::nullopt};
+            const std::string_view hash = withFingerprints ? rows.blob(5) : std::string_view();
+            if (hash.size() == sizeof(Fingerprint::bytes)) {
+                file.fingerprint.emplace();
+                std::copy(hash.begin(), hash.end(), file.fingerprint->bytes.begin());
+            }
+            files->push_back(std::move(file));
+        }
+        if (rc != SQLITE_DONE)
+            return fail();
+    }
+    return true;
+}
+
+bool Catalogue::StoreFingerprints(const std::vector<std::pair<qint64, Fingerprint>> &fingerprints)
+{
+    return inWriteTransaction([&] {
+        if (!m_db->Execute(CatalogueSave::FingerprintTableSql()))
+            return false;
+        SqliteStatement insert(Handle(),
+                               "INSERT OR REPLACE INTO QuillaryFingerprint (Row, Hash) VALUES (?1, ?2)");
+        if (!insert.isValid())
+            return fail();
+        for (const auto &[row, fingerprint] : fingerprints) {
+            insert.bind(1, row);
+            insert.bindBlob(2, fingerprint.blob());
+            if (!insert.run())
+                return fail();
+        }
+        return true;
+    });
 }
 
 bool Catalogue::inWriteTransaction(const std::function<bool()> &work)
@@ -533,13 +626,16 @@ bool Catalogue::ReadyToAdd(CDatabaseError *error)
     return true;
 }
 
-bool Catalogue::StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing, bool,
-                          SaveObserver &observer, Stored *stored)
+bool Catalogue::StoreDisc(const DiscRecord &disc, const clsFileColl &files,
+                          const std::vector<std::optional<Fingerprint>> *fingerprints, const Disc *replacing,
+                          bool, SaveObserver &observer, Stored *stored)
 {
     // Medium already catalogued: the caller's FindCatalogued on this machine's file is all there is.
     SaveSettings settings;
     settings.updateIndex = false; // Tidy, once for all the discs
     CatalogueSave save(observer, settings);
+    if (fingerprints)
+        save.StoreFingerprints(fingerprints);
     save.RecordDisc(disc);
     if (replacing)
         save.ReplaceDisc(replacing->number, replacing->ranges);
@@ -588,7 +684,8 @@ bool Catalogue::BeginCopy()
 {
     if (!IsOpen() || !m_db->BeginTrans())
         return false;
-    return m_db->Execute(kCreateDiscTables) || (m_db->RollbackTrans(), false);
+    return (m_db->Execute(kCreateDiscTables) && m_db->Execute(CatalogueSave::FingerprintTableSql())) ||
+           (m_db->RollbackTrans(), false);
 }
 
 bool Catalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied)
@@ -598,15 +695,29 @@ bool Catalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied)
                                            "LastUpdateDate, CreateDate) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
     if (!insert.isValid())
         return false;
+    SqliteStatement fingerprint =
+        m_db->Prepare("INSERT INTO QuillaryFingerprint (Row, Hash) VALUES (?1, ?2)");
+    if (!fingerprint.isValid())
+        return false;
     qint64 first = 0;
     while (rows.next()) {
         for (int column = 0; column < 6; ++column)
             insert.bind(column + 1, rows.field(column));
         if (!insert.run())
             return fail();
+        const qint64 row = sqlite3_last_insert_rowid(Handle());
         if (first == 0)
-            first = sqlite3_last_insert_rowid(Handle());
+            first = row;
         ++*copied;
+        // The fingerprint as its 16 bytes.
+        const QByteArray hash = QByteArray::fromHex(
+            QByteArray::fromRawData(rows.fingerprint().data(), qsizetype(rows.fingerprint().size())));
+        if (hash.size() == qsizetype(sizeof(Fingerprint::bytes))) {
+            fingerprint.bind(1, row);
+            fingerprint.bindBlob(2, std::string_view(hash.constData(), size_t(hash.size())));
+            if (!fingerprint.run())
+                return fail();
+        }
     }
     if (rows.error().isSet() || !disc.recorded() || *copied == 0)
         return !rows.error().isSet();

@@ -6,6 +6,7 @@
 // A Catalogue names a file; it opens a connection of its own when asked to (Open), and closes it when it
 // is destroyed. Storing a file list and compaction use connections of their own, as they always have.
 
+#include "catalogue/Fingerprint.h"
 #include "catalogue/ListColumns.h"
 #include "db/CDatabase.h"
 #include "db/CatalogueCheck.h"
@@ -69,6 +70,11 @@ public:
     public:
         bool next() override;
         std::string_view field(int column) const override { return m_statement.text(column); }
+        // The file's fingerprint as 32 hexadecimal digits; empty where it has none.
+        std::string_view fingerprint() const override
+        {
+            return m_fingerprints ? m_statement.text(ListColumns::kCount) : "";
+        }
         // Set when next() ended on a failure.
         const CDatabaseError &error() const override { return m_error; }
 
@@ -78,6 +84,7 @@ public:
         SqliteStatement m_statement;
         std::vector<std::pair<qint64, qint64>> m_ranges; // of the disc read, one at a time
         size_t m_nextRange = 0;
+        bool m_fingerprints = false;
         CDatabaseError m_error;
     };
     // Every row, or those of one disc. False with LastError() saying why.
@@ -86,8 +93,11 @@ public:
     // Every disc, in the order of their first rows.
     bool ListDiscs(std::vector<Disc> *discs) override;
 
-    // Files of the same name and size on two or more discs (see CatalogueStore).
-    bool FindDuplicates(std::vector<Duplicate> *duplicates) override;
+    // Files of the same name and size, or byContent the same fingerprint, on two or more discs (see
+    // CatalogueStore).
+    bool FindDuplicates(std::vector<Duplicate> *duplicates, bool byContent = false) override;
+    bool ReadDiscFiles(const Disc &disc, std::vector<StoredFile> *files) override;
+    bool StoreFingerprints(const std::vector<std::pair<qint64, Fingerprint>> &fingerprints) override;
 
     // Removes the named discs, their rows and records, in one transaction that also brings the search
     // index up to date. Nothing is removed when any name fails (see FindDisc).
@@ -120,7 +130,8 @@ public:
     std::unique_ptr<CatalogueRows> OpenRows(const Disc *disc = nullptr) override;
     std::unique_ptr<CatalogueRows> Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc) override;
     bool ReadyToAdd(CDatabaseError *error) override;
-    bool StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing,
+    bool StoreDisc(const DiscRecord &disc, const clsFileColl &files,
+                   const std::vector<std::optional<Fingerprint>> *fingerprints, const Disc *replacing,
                    bool refuseCatalogued, SaveObserver &observer, Stored *stored) override;
     void Tidy(const std::function<void()> &working) override;
     bool UpgradeSchema(QString *outcome, CDatabaseError *error) override;
@@ -134,6 +145,7 @@ protected:
 
 private:
     bool fail();
+    bool hasFingerprints();
     bool inWriteTransaction(const std::function<bool()> &work);
 
     QString m_path;

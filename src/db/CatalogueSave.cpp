@@ -22,6 +22,24 @@ constexpr std::string_view kInsert =
     "INSERT INTO Quillary (CDLabel, FileName, FilePath, FileSize, CreateDate, "
     "LastUpdateDate) VALUES (?, ?, ?, ?, ?, ?)";
 
+// The table of fingerprints, for a catalogue made before it (the same statements as in catalogue.sql).
+constexpr const char *kCreateFingerprintTable =
+    "CREATE TABLE IF NOT EXISTS QuillaryFingerprint (\n"
+    "    Row INTEGER PRIMARY KEY,\n"
+    "    Hash BLOB NOT NULL\n"
+    ");\n"
+    "CREATE INDEX IF NOT EXISTS QuillaryFingerprintByHash ON QuillaryFingerprint (Hash);\n"
+    "CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnDelete AFTER DELETE ON Quillary\n"
+    "BEGIN\n"
+    "    DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;\n"
+    "END;\n"
+    "CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnUpdate AFTER UPDATE OF FileName, FileSize, "
+    "CreateDate,\n"
+    "    LastUpdateDate ON Quillary\n"
+    "BEGIN\n"
+    "    DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;\n"
+    "END;";
+
 // A value the table does not accept: the record is refused, the save goes on.
 bool isRefusal(const CDatabaseError &error)
 {
@@ -142,6 +160,11 @@ QString CatalogueSave::FailureText() const
     return DescribeCatalogueError(m_failure, m_path, CatalogueTask::Saving);
 }
 
+const char *CatalogueSave::FingerprintTableSql()
+{
+    return kCreateFingerprintTable;
+}
+
 bool CatalogueSave::fail(const CDatabaseError &error)
 {
     if (!failed())
@@ -176,10 +199,13 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         return fail(db.LastError());
     m_db = &db;
     m_insert = &insert;
+    SqliteStatement fingerprintInsert;
+    m_fingerprintInsert = &fingerprintInsert;
     m_discNumber = 0;
     SqliteStatement update;
-    if (m_replacing) {
+    if (m_replacing || m_fingerprints)
         m_settings.commitIntervalMs = std::numeric_limits<int>::max(); // one transaction
+    if (m_replacing) {
         m_discNumber = m_replaced;
         update = db.Prepare("UPDATE Quillary SET CDLabel = ?1, FileName = ?2, FilePath = ?3, FileSize = ?4, "
                             "CreateDate = ?5, LastUpdateDate = ?6 WHERE rowid = ?7");
@@ -187,8 +213,12 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
             return fail(db.LastError());
         m_update = &update;
     }
-    // A disc owns ranges of row IDs: a table without them gets no record of its discs.
-    m_recording = m_disc.has_value() && SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
+    // A disc owns ranges of row IDs, and a fingerprint its row: a table without them gets no record of
+    // its discs, nor fingerprints.
+    const bool rowIds = SqliteStatement(db.Handle(), "SELECT rowid FROM Quillary").isValid();
+    m_recording = m_disc.has_value() && rowIds;
+    if (!rowIds)
+        m_fingerprints = nullptr;
     if (m_recording && m_disc->label.isEmpty() && n > 0) {
         const std::string_view label = files.Item(1).CDLabelNameUtf8();
         m_disc->label = label.empty() ? QStringLiteral(" ") : TextForms::fromUtf8(label);
@@ -200,6 +230,7 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
         for (qint32 i = 1; i <= n && !failed(); ++i) {
             const clsFile &record = files.Item(i);
             m_observer.RecordStarting(i, record);
+            m_position = i;
             if (!db.InTransaction() && !beginGroup())
                 break;
             if (SaveFileRecord(record)) {
@@ -223,6 +254,7 @@ bool CatalogueSave::SaveFileList(const QString &path, const clsFileColl &files)
     m_insert = m_update = nullptr;
     insert = SqliteStatement();
     update = SqliteStatement();
+    m_fingerprintInsert = nullptr;
     m_timings.rowsNs = timer.nsecsElapsed();
     timer.restart();
     // The new rows are searchable at once. This step is silent: a catalogue without the index, or a
@@ -251,6 +283,17 @@ bool CatalogueSave::beginGroup()
                qUtf8Printable(m_db->LastError().text));
         m_recording = false;
     }
+    if (m_fingerprints) {
+        *m_fingerprintInsert = SqliteStatement();
+        if (!m_db->Execute(kCreateFingerprintTable))
+            return fail(m_db->LastError());
+        *m_fingerprintInsert =
+            m_db->Prepare("INSERT OR REPLACE INTO QuillaryFingerprint (Row, Hash) VALUES (?1, ?2)");
+        if (!m_fingerprintInsert->isValid())
+            return fail(m_db->LastError());
+    }
+    if (m_replacing && !forgetFingerprints())
+        return fail(m_db->LastError());
     if (m_replacing) {
         m_replacedRows = std::make_unique<ReplacedRows>(m_db->Handle(), m_replacedRanges);
         if (m_replacedRows->error().isSet())
@@ -453,7 +496,7 @@ CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
         std::all_of(std::begin(values), std::end(values), [&, column = 0](std::string_view value) mutable {
             return StoredAs(old->value(column++), value);
         }))
-        return Outcome::Stored;
+        return fingerprinted(old->id());
 
     // An empty text is stored as a single blank: no column ever receives an empty text. The record's
     // own UTF-8 is bound where it lies (it stays put until the row is stored); a piece that is not
@@ -482,7 +525,7 @@ CatalogueSave::Outcome CatalogueSave::insert(const clsFile &record)
             m_groupFirstRow = m_groupLastRow;
     }
     if (changed)
-        return Outcome::Stored;
+        return fingerprinted(intoOldRow ? old->id() : m_groupLastRow);
     if (rc != SQLITE_DONE && !isRefusal(error)) {
         // After an I/O error, a full disk or a lock SQLite may have undone more than the statement:
         // the open group is rolled back as a whole and the save ends.
@@ -521,6 +564,7 @@ bool CatalogueSave::storeGroupAgain()
         return false;
     m_storingAgain = true;
     for (qint32 position : group) {
+        m_position = position;
         const Outcome outcome = insert(m_files->Item(position));
         if (outcome == Outcome::Failed) {
             m_storingAgain = false;
@@ -533,4 +577,42 @@ bool CatalogueSave::storeGroupAgain()
     }
     m_storingAgain = false;
     return true;
+}
+
+// A disc replaced keeps no fingerprint of its old files: its rows may now hold other bytes, read or not.
+bool CatalogueSave::forgetFingerprints()
+{
+    if (!SqliteStatement(m_db->Handle(), "SELECT Row FROM QuillaryFingerprint").isValid())
+        return true; // a catalogue without fingerprints
+    SqliteStatement forget = m_db->Prepare("DELETE FROM QuillaryFingerprint WHERE Row >= ?1 AND Row <= ?2");
+    if (!forget.isValid())
+        return false;
+    for (const auto &[first, last] : m_replacedRanges) {
+        forget.bind(1, first);
+        forget.bind(2, last);
+        if (!forget.run())
+            return m_db->Fail();
+    }
+    return true;
+}
+
+// The record stored as row, with its fingerprint where it has one.
+CatalogueSave::Outcome CatalogueSave::fingerprinted(qint64 row)
+{
+    if (storeFingerprint(row))
+        return Outcome::Stored;
+    const CDatabaseError failure = m_db->LastError();
+    abandonGroup();
+    fail(failure);
+    return Outcome::Failed;
+}
+
+bool CatalogueSave::storeFingerprint(qint64 row)
+{
+    const auto at = static_cast<std::size_t>(m_position - 1);
+    if (!m_fingerprints || at >= m_fingerprints->size() || !(*m_fingerprints)[at])
+        return true;
+    m_fingerprintInsert->bind(1, row);
+    m_fingerprintInsert->bindBlob(2, (*m_fingerprints)[at]->blob());
+    return m_fingerprintInsert->run() || m_db->Fail();
 }

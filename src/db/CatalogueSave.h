@@ -1,6 +1,7 @@
 #pragma once
 // Saving a file list into the catalogue: every file record becomes one new row of Quillary.
 
+#include "catalogue/Fingerprint.h"
 #include "db/CatalogueError.h"
 
 #include <QElapsedTimer>
@@ -82,6 +83,13 @@ public:
         m_replacedRanges = std::move(ranges);
         m_replacing = true;
     }
+    // The next save also stores the files' fingerprints: (*fingerprints)[i] is that of the record
+    // files.Item(i + 1), none where it has none. The save is then one transaction (it commits once, at
+    // its end), so that a disc is never stored without its fingerprints, nor they without it.
+    void StoreFingerprints(const std::vector<std::optional<Fingerprint>> *fingerprints)
+    {
+        m_fingerprints = fingerprints;
+    }
     // Whether a record's piece (UTF-8 as the record holds it) is stored as the text stored: an empty piece
     // is stored as a single blank, one that is not valid UTF-8 as its text form.
     static bool StoredAs(std::string_view stored, std::string_view piece);
@@ -102,6 +110,8 @@ public:
     bool SaveFileList(const QString &path, const clsFileColl &files);
 
     qint32 SavedCount() const { return m_saved; }
+    // The statements that give a catalogue made before it the table of fingerprints.
+    static const char *FingerprintTableSql();
     const CDatabaseError &Failure() const { return m_failure; }
     // The failure in words for the user.
     QString FailureText() const;
@@ -118,6 +128,9 @@ private:
     void abandonGroup();
     bool storeGroupAgain();
     bool prepareDiscRecord();
+    bool storeFingerprint(qint64 row);
+    Outcome fingerprinted(qint64 row);
+    bool forgetFingerprints();
     void recordGroup();
     void bindDisc(SqliteStatement &statement, int first) const;
     bool fail(const CDatabaseError &error);
@@ -129,7 +142,10 @@ private:
     CDatabase *m_db = nullptr;
     SqliteStatement *m_insert = nullptr;
     std::optional<DiscRecord> m_disc;
-    bool m_recording = false; // the disc is recorded in this save
+    const std::vector<std::optional<Fingerprint>> *m_fingerprints = nullptr;
+    SqliteStatement *m_fingerprintInsert = nullptr; // prepared in the open group
+    qint32 m_position = 0;                          // of the record being stored
+    bool m_recording = false;                       // the disc is recorded in this save
     qint64 m_discNumber = 0;
     qint64 m_groupFirstRow = 0; // the row IDs the open group stored, 0 when none
     qint64 m_groupLastRow = 0;

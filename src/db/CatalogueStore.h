@@ -3,6 +3,7 @@
 // catalogue on a PostgreSQL server (ServerCatalogue). Open() picks the one a name gives; the commands
 // see only this interface, so every command works on both.
 
+#include "catalogue/Fingerprint.h"
 #include "db/CatalogueCheck.h"
 #include "db/CatalogueError.h"
 #include "db/NameMatcher.h"
@@ -12,6 +13,7 @@
 
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <utility>
@@ -29,6 +31,8 @@ public:
     // Moves to the next row; false after the last one or on a failure (error()).
     virtual bool next() = 0;
     virtual std::string_view field(int column) const = 0;
+    // The file's content fingerprint as 32 hexadecimal digits; empty where it has none.
+    virtual std::string_view fingerprint() const { return {}; }
     virtual const CDatabaseError &error() const = 0;
 };
 
@@ -52,7 +56,7 @@ public:
         std::vector<std::pair<qint64, qint64>> ranges;
         bool recorded() const { return number != 0; }
     };
-    // Files that lie on two or more discs: the same name and size.
+    // Files that lie on two or more discs: the same name and size, or by content the same fingerprint.
     struct Copy
     {
         qint64 disc = 0; // the disc's number; 0 for a disc no record claims
@@ -61,9 +65,20 @@ public:
     };
     struct Duplicate
     {
-        std::string name;
+        std::string name; // by content: the name of the first copy
         qint64 size = 0;
+        std::string fingerprint; // by content: 32 hexadecimal digits
         std::vector<Copy> copies;
+    };
+    // A disc's files as stored, in row order, with their fingerprints where they have one.
+    struct StoredFile
+    {
+        qint64 row = 0;
+        std::string path; // "LABEL: dir/file"
+        std::string size;
+        std::string modified;
+        std::string created;
+        std::optional<Fingerprint> fingerprint;
     };
     // What storing files in place of a disc's rows changes, by stored path, each list sorted.
     struct Changes
@@ -140,14 +155,17 @@ public:
     // same identity where the medium has one, else a disc with the same label and the same files (stored
     // path and size). False when there is none (or it cannot be told).
     bool FindCatalogued(const QString &identity, const QString &label, const clsFileColl &files, Disc *found);
-    // Groups biggest first (then by name), each with its copies in row order.
-    virtual bool FindDuplicates(std::vector<Duplicate> *duplicates) = 0;
+    // Groups biggest first (then by name, or by fingerprint), each with its copies in row order.
+    virtual bool FindDuplicates(std::vector<Duplicate> *duplicates, bool byContent = false) = 0;
+    virtual bool ReadDiscFiles(const Disc &disc, std::vector<StoredFile> *files) = 0;
     bool CompareDisc(const Disc &disc, const clsFileColl &files, Changes *changes);
 
     // ---- Changing ----
     // Removes the named discs, their rows and records, in one transaction. Nothing is removed when any
     // name fails (see FindDisc).
     virtual bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem) = 0;
+    // Stores the fingerprints of rows (replacing any they had), all in one transaction.
+    virtual bool StoreFingerprints(const std::vector<std::pair<qint64, Fingerprint>> &fingerprints) = 0;
     // Gives the named disc a new label: its rows' label, the label part of their paths and its record,
     // in one transaction.
     virtual bool RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem) = 0;
@@ -156,9 +174,11 @@ public:
     // Whether discs can be added now: false with *error saying why (a damaged file, a role without the
     // right to add). Asked before any disc is read.
     virtual bool ReadyToAdd(CDatabaseError *error) = 0;
-    // Stores the files as one disc with its record, or in place of the disc replacing. With
-    // refuseCatalogued, a medium found catalogued (FindCatalogued) is not stored (stored->refused).
-    virtual bool StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing,
+    // Stores the files as one disc with its record, or in place of the disc replacing, with the files'
+    // fingerprints where given ((*fingerprints)[i] that of record i + 1). With refuseCatalogued, a medium
+    // found catalogued (FindCatalogued) is not stored (stored->refused).
+    virtual bool StoreDisc(const DiscRecord &disc, const clsFileColl &files,
+                           const std::vector<std::optional<Fingerprint>> *fingerprints, const Disc *replacing,
                            bool refuseCatalogued, SaveObserver &observer, Stored *stored) = 0;
     // Upkeep after discs were added (search index, free space); silent, the catalogue is complete anyway.
     virtual void Tidy(const std::function<void()> &working) = 0;
@@ -179,7 +199,7 @@ public:
     // Opens the one write transaction of the copy.
     virtual bool BeginCopy() = 0;
     // Adds a disc as it is (its record kept, number and time included; an unrecorded one stays so) with
-    // the rows given; *copied counts them.
+    // the rows given, and their fingerprints; *copied counts them.
     virtual bool CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *copied) = 0;
     // Commits the copy (false: nothing of it stays).
     virtual bool EndCopy(bool commit) = 0;

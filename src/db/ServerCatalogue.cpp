@@ -25,6 +25,16 @@ constexpr const char *kFoldedIndex = "CREATE INDEX quillary_file_name_folded ON 
                                      "(name_folded gin_trgm_ops) WITH (gin_pending_list_limit = 262144)";
 constexpr const char *kDropFoldedIndex = "DROP INDEX quillary_file_name_folded";
 
+// The content fingerprint of a file whose bytes were read (schema version 2): the 128-bit XXH3 hash of its
+// bytes, big-endian. It goes with its row.
+constexpr const char *kFingerprintTable =
+    "CREATE TABLE IF NOT EXISTS quillary_fingerprint (\n"
+    "    row bigint PRIMARY KEY REFERENCES quillary_file (id) ON DELETE CASCADE,\n"
+    "    hash bytea NOT NULL\n"
+    ")";
+constexpr const char *kFingerprintIndex =
+    "CREATE INDEX IF NOT EXISTS quillary_fingerprint_hash ON quillary_fingerprint (hash)";
+
 // The catalogue's tables, made by Initialise in one transaction. Columns as in a catalogue file, in
 // the list's column order, besides: disc, the number of the disc that owns the row (NULL for rows
 // copied from a file that no disc record claimed; kept by the program and checked by check rather than
@@ -59,10 +69,26 @@ constexpr const char *kSchema[] = {
     "ALTER SEQUENCE quillary_file_id OWNED BY quillary_file.id",
     "CREATE INDEX quillary_file_disc ON quillary_file (disc, id)",
     kFoldedIndex,
+    kFingerprintTable,
+    kFingerprintIndex,
 };
 
 constexpr std::string_view kRowColumns =
     "SELECT file_name, cd_label, file_path, file_size, last_update_date, create_date FROM quillary_file";
+// The same with each row's fingerprint after them, as 32 hexadecimal digits (NULL where it has none).
+constexpr std::string_view kRowColumnsWithFingerprints =
+    "SELECT file_name, cd_label, file_path, file_size, last_update_date, create_date, encode(f.hash, 'hex') "
+    "FROM quillary_file LEFT JOIN quillary_fingerprint AS f ON f.row = id";
+constexpr std::string_view kCopyFingerprints = "COPY quillary_fingerprint (row, hash) FROM STDIN";
+
+// A fingerprint row of COPY data: the hash as bytea's hexadecimal text (its backslash escaped).
+void appendFingerprintRow(std::string &out, qint64 row, std::string_view hex)
+{
+    out += std::to_string(row);
+    out += "\t\\\\x";
+    out += hex;
+    out += '\n';
+}
 constexpr std::string_view kCopyColumns =
     "COPY quillary_file (id, disc, file_name, cd_label, file_path, "
     "file_size, last_update_date, create_date, size_bytes, name_folded) "
@@ -217,6 +243,11 @@ public:
     {
         return m_row ? view(m_row.get(), 0, column) : std::string_view();
     }
+    std::string_view fingerprint() const override
+    {
+        return m_row && PQnfields(m_row.get()) > ListColumns::kCount ? field(ListColumns::kCount)
+                                                                     : std::string_view();
+    }
     const CDatabaseError &error() const override { return m_error; }
 
 private:
@@ -356,7 +387,7 @@ std::string ServerCatalogue::discCondition(const Disc &disc, int first, std::vec
 std::unique_ptr<CatalogueRows> ServerCatalogue::OpenRows(const Disc *disc)
 {
     std::vector<PgValue> values;
-    std::string sql(kRowColumns);
+    std::string sql(kRowColumnsWithFingerprints);
     if (disc)
         sql += " WHERE " + discCondition(*disc, 1, &values);
     sql += " ORDER BY id";
@@ -496,7 +527,7 @@ qint64 ServerCatalogue::DiscWithIdentity(const QString &identity)
     return number;
 }
 
-bool ServerCatalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
+bool ServerCatalogue::FindDuplicates(std::vector<Duplicate> *duplicates, bool byContent)
 {
     duplicates->clear();
     std::vector<Disc> discs;
@@ -519,12 +550,19 @@ bool ServerCatalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
         return row <= (*at)->ranges.back().second ? *at : nullptr;
     };
     // Names in byte order, as a catalogue file orders them.
-    if (!m_db.sendRowByRow(
-            "SELECT id, disc, file_name, size_bytes, file_path FROM (SELECT id, disc, file_name, size_bytes, "
-            "file_path, count(*) OVER (PARTITION BY file_name, size_bytes) AS copies FROM quillary_file "
-            "WHERE "
-            "file_name IS NOT NULL) AS t WHERE copies > 1 ORDER BY size_bytes DESC, file_name COLLATE \"C\", "
-            "id"))
+    if (byContent ? !m_db.sendRowByRow(
+                        "SELECT q.id, q.disc, q.file_name, q.size_bytes, q.file_path, encode(f.hash, 'hex') "
+                        "FROM (SELECT row, hash, count(*) OVER (PARTITION BY hash) AS copies FROM "
+                        "quillary_fingerprint) AS f JOIN quillary_file AS q ON q.id = f.row WHERE f.copies > "
+                        "1 ORDER BY q.size_bytes DESC, f.hash, f.row")
+                  : !m_db.sendRowByRow("SELECT id, disc, file_name, size_bytes, file_path FROM (SELECT id, "
+                                       "disc, file_name, size_bytes, "
+                                       "file_path, count(*) OVER (PARTITION BY file_name, size_bytes) AS "
+                                       "copies FROM quillary_file "
+                                       "WHERE "
+                                       "file_name IS NOT NULL) AS t WHERE copies > 1 ORDER BY size_bytes "
+                                       "DESC, file_name COLLATE \"C\", "
+                                       "id"))
         return false;
     Duplicate group;
     std::vector<const Disc *> groupDiscs;
@@ -539,10 +577,15 @@ bool ServerCatalogue::FindDuplicates(std::vector<Duplicate> *duplicates)
     while (const PgResult row = m_db.nextRow(&failed)) {
         const std::string_view name = view(row.get(), 0, 2);
         const qint64 size = integer(row.get(), 0, 3);
-        if (!group.copies.empty() && (group.name != name || group.size != size))
+        const std::string_view fingerprint = byContent ? view(row.get(), 0, 5) : std::string_view();
+        if (!group.copies.empty() &&
+            (byContent ? group.fingerprint != fingerprint : group.name != name || group.size != size))
             finish();
-        group.name = name;
-        group.size = size;
+        if (group.copies.empty()) {
+            group.name = name;
+            group.size = size;
+            group.fingerprint = fingerprint;
+        }
         const Disc *disc = nullptr;
         if (!PQgetisnull(row.get(), 0, 1)) {
             const auto at = byNumber.find(integer(row.get(), 0, 1));
@@ -605,22 +648,71 @@ bool ServerCatalogue::RenameDisc(const QString &name, const QString &label, Disc
     });
 }
 
+bool ServerCatalogue::ReadDiscFiles(const Disc &disc, std::vector<StoredFile> *files)
+{
+    files->clear();
+    std::vector<PgValue> values;
+    if (!m_db.sendRowByRow(
+            "SELECT id, file_path, file_size, last_update_date, create_date, encode(f.hash, 'hex') "
+            "FROM quillary_file LEFT JOIN quillary_fingerprint AS f ON f.row = id WHERE " +
+                discCondition(disc, 1, &values) + " ORDER BY id",
+            values))
+        return false;
+    bool failed = false;
+    while (const PgResult row = m_db.nextRow(&failed)) {
+        StoredFile file{integer(row.get(), 0, 0),           std::string(view(row.get(), 0, 1)),
+                        std::string(view(row.get(), 0, 2)), std::string(view(row.get(), 0, 3)),
+                        std::string(view(row.get(), 0, 4)), std::nullopt};
+        const QByteArray hash = QByteArray::fromHex(QByteArray(PQgetvalue(row.get(), 0, 5)));
+        if (hash.size() == qsizetype(sizeof(Fingerprint::bytes))) {
+            file.fingerprint.emplace();
+            std::copy(hash.begin(), hash.end(), file.fingerprint->bytes.begin());
+        }
+        files->push_back(std::move(file));
+    }
+    return !failed;
+}
+
+bool ServerCatalogue::StoreFingerprints(const std::vector<std::pair<qint64, Fingerprint>> &fingerprints)
+{
+    // A thousand rows a statement, as arrays.
+    return inTransaction([&] {
+        for (size_t at = 0; at < fingerprints.size(); at += 1000) {
+            std::string rows = "{", hashes = "{";
+            for (size_t i = at; i < std::min(fingerprints.size(), at + 1000); ++i) {
+                rows += (i > at ? "," : "") + std::to_string(fingerprints[i].first);
+                hashes += (i > at ? "," : "") + fingerprints[i].second.hex();
+            }
+            if (!m_db.run(
+                    "INSERT INTO quillary_fingerprint (row, hash) SELECT r, decode(h, 'hex') FROM "
+                    "unnest($1::bigint[], $2::text[]) AS t (r, h) ON CONFLICT (row) DO UPDATE SET hash = "
+                    "EXCLUDED.hash",
+                    {rows + '}', hashes + '}'}))
+                return false;
+        }
+        return true;
+    });
+}
+
 bool ServerCatalogue::ReadyToAdd(CDatabaseError *error)
 {
     // A role that may only read is told so before any disc is read.
     const PgResult result =
         m_db.exec("SELECT current_user, has_table_privilege('quillary_file', 'INSERT') AND "
                   "has_table_privilege('quillary_disc', 'INSERT') AND "
-                  "has_sequence_privilege('quillary_file_id', 'UPDATE')");
+                  "has_sequence_privilege('quillary_file_id', 'UPDATE') AND "
+                  "has_table_privilege('quillary_fingerprint', 'INSERT')");
     if (!result) {
         *error = m_db.error();
         return false;
     }
     if (view(result.get(), 0, 1) == "t")
         return true;
-    *error = programError("42501", QStringLiteral("the role %1 may not add rows to quillary_file and "
-                                                  "quillary_disc, or take row IDs from quillary_file_id")
-                                       .arg(text(result.get(), 0, 0)));
+    *error =
+        programError("42501", QStringLiteral("the role %1 may not add rows to quillary_file and "
+                                             "quillary_disc and quillary_fingerprint, or take row IDs from "
+                                             "quillary_file_id")
+                                  .arg(text(result.get(), 0, 0)));
     return false;
 }
 
@@ -638,8 +730,10 @@ bool ServerCatalogue::reserveRows(qint64 count, qint64 *first)
     return reserved;
 }
 
-bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &files, const Disc *replacing,
-                                bool refuseCatalogued, SaveObserver &observer, Stored *stored)
+bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &files,
+                                const std::vector<std::optional<Fingerprint>> *fingerprints,
+                                const Disc *replacing, bool refuseCatalogued, SaveObserver &observer,
+                                Stored *stored)
 {
     *stored = {};
     const qint32 n = files.Count();
@@ -710,6 +804,7 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
         if (!m_db.copyStart(kCopyColumns))
             return false;
         std::string data;
+        std::string hashes; // the fingerprints' COPY data, sent after the rows
         std::string path, scratch[6];
         for (qint32 i = 1; i <= n; ++i) {
             const clsFile &file = files.Item(i);
@@ -721,8 +816,10 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
                                                 storedText(file.LastUpdateDateUtf8(), scratch[4]),
                                                 storedText(file.CreateDateUtf8(), scratch[5])};
             const size_t at = size_t(i - 1);
-            appendCopyRow(data, at < kept.size() ? kept[at] : first + qint64(at - kept.size()), number,
-                          fields);
+            const qint64 id = at < kept.size() ? kept[at] : first + qint64(at - kept.size());
+            appendCopyRow(data, id, number, fields);
+            if (fingerprints && at < fingerprints->size() && (*fingerprints)[at])
+                appendFingerprintRow(hashes, id, (*fingerprints)[at]->hex());
             if (data.size() >= (256 << 10)) {
                 if (!m_db.copySend(data))
                     return false;
@@ -730,7 +827,10 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             }
             observer.RecordDone(i);
         }
-        return (data.empty() || m_db.copySend(data)) && m_db.copyEnd();
+        if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd())
+            return false;
+        return hashes.empty() ||
+               (m_db.copyStart(kCopyFingerprints) && m_db.copySend(hashes) && m_db.copyEnd());
     });
     if (refused) {
         stored->refused = true;
@@ -840,7 +940,9 @@ bool ServerCatalogue::UpgradeSchema(QString *outcome, CDatabaseError *error)
     const bool done = inTransaction([&] {
         if (!m_db.integer("SELECT version FROM quillary_schema FOR UPDATE", {}, &from))
             return false;
-        // Each schema after the first adds its step here, run when from is older (none yet).
+        // Each schema after the first adds its step here, run when from is older.
+        if (from < 2 && !(m_db.run(kFingerprintTable) && m_db.run(kFingerprintIndex)))
+            return false;
         return m_db.run("UPDATE quillary_schema SET version = $1", {value(qint64(kSchemaVersion))});
     });
     if (!done) {
@@ -894,6 +996,7 @@ bool ServerCatalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *co
     if (!m_db.copyStart(kCopyColumns))
         return false;
     std::string data;
+    std::string hashes;
     while (rows.next()) {
         if (*copied == disc.files) { // more rows than counted: the counts differ, the copy fails
             ++*copied;
@@ -902,6 +1005,8 @@ bool ServerCatalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *co
         const std::string_view fields[6] = {rows.field(0), rows.field(1), rows.field(2),
                                             rows.field(3), rows.field(4), rows.field(5)};
         appendCopyRow(data, first + *copied, disc.number, fields);
+        if (rows.fingerprint().size() == 2 * sizeof(Fingerprint::bytes))
+            appendFingerprintRow(hashes, first + *copied, rows.fingerprint());
         ++*copied;
         if (data.size() >= (256 << 10)) {
             if (!m_db.copySend(data))
@@ -909,7 +1014,9 @@ bool ServerCatalogue::CopyDisc(const Disc &disc, CatalogueRows &rows, qint64 *co
             data.clear();
         }
     }
-    return (data.empty() || m_db.copySend(data)) && m_db.copyEnd();
+    if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd())
+        return false;
+    return hashes.empty() || (m_db.copyStart(kCopyFingerprints) && m_db.copySend(hashes) && m_db.copyEnd());
 }
 
 bool ServerCatalogue::EndCopy(bool commit)

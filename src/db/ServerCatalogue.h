@@ -16,7 +16,7 @@ class ServerCatalogue : public CatalogueStore
 {
 public:
     // The schema this program makes and works on.
-    static constexpr int kSchemaVersion = 1;
+    static constexpr int kSchemaVersion = 2; // 2: content fingerprints
 
     // Connects to the catalogue the connection text names (see CatalogueStore::Open).
     static std::unique_ptr<CatalogueStore> Connect(const QString &name, Access access, CDatabaseError *error);
@@ -32,11 +32,14 @@ public:
     std::unique_ptr<CatalogueRows> OpenRows(const Disc *disc = nullptr) override;
     std::unique_ptr<CatalogueRows> Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc) override;
     bool ListDiscs(std::vector<Disc> *discs) override;
-    bool FindDuplicates(std::vector<Duplicate> *duplicates) override;
+    bool FindDuplicates(std::vector<Duplicate> *duplicates, bool byContent = false) override;
+    bool ReadDiscFiles(const Disc &disc, std::vector<StoredFile> *files) override;
+    bool StoreFingerprints(const std::vector<std::pair<qint64, Fingerprint>> &fingerprints) override;
     bool RemoveDiscs(const QStringList &names, std::vector<Disc> *removed, QString *problem) override;
     bool RenameDisc(const QString &name, const QString &label, Disc *renamed, QString *problem) override;
     bool ReadyToAdd(CDatabaseError *error) override;
-    bool StoreDisc(const DiscRecord &disc, const clsFileColl &files, const Disc *replacing,
+    bool StoreDisc(const DiscRecord &disc, const clsFileColl &files,
+                   const std::vector<std::optional<Fingerprint>> *fingerprints, const Disc *replacing,
                    bool refuseCatalogued, SaveObserver &observer, Stored *stored) override;
     void Tidy(const std::function<void()> &) override {}
     bool IsCatalogue(CDatabaseError *error) override;

@@ -76,6 +76,10 @@ public:
         sqlite3_bind_text(m_stmt, index, utf8.data(), static_cast<int>(utf8.size()), SQLITE_TRANSIENT);
     }
     void bind(int index, const QString &text);
+    void bindBlob(int index, std::string_view bytes)
+    {
+        sqlite3_bind_blob(m_stmt, index, bytes.data(), static_cast<int>(bytes.size()), SQLITE_TRANSIENT);
+    }
     // Binds text that stays valid and unchanged until the statement is reset (not copied).
     void bindUnowned(int index, std::string_view utf8)
     {

@@ -49,6 +49,23 @@ CREATE TABLE IF NOT EXISTS QuillaryDiscRows (
 CREATE INDEX IF NOT EXISTS QuillaryDiscRowsOfDisc ON QuillaryDiscRows (Disc);
 -- ===== End of the discs =====
 
+-- ===== Fingerprints (kept by src/db/Catalogue.cpp and src/db/CatalogueSave.cpp; catalogues made
+-- without this section get it when a fingerprint is first stored) =====
+-- The content fingerprint of a catalogued file, for the files whose bytes were read: the 128-bit XXH3
+-- hash of its bytes in canonical form (16 bytes, big-endian). Row is the file's row of Quillary; a
+-- disc's fingerprints are written in the same transaction as its rows, and go with them (a disc
+-- replaced loses them, unless its content is read again).
+CREATE TABLE IF NOT EXISTS QuillaryFingerprint (
+    Row INTEGER PRIMARY KEY,
+    Hash BLOB NOT NULL
+);
+CREATE INDEX IF NOT EXISTS QuillaryFingerprintByHash ON QuillaryFingerprint (Hash);
+CREATE TRIGGER IF NOT EXISTS QuillaryFingerprintOnDelete AFTER DELETE ON Quillary
+BEGIN
+    DELETE FROM QuillaryFingerprint WHERE Row = OLD.rowid;
+END;
+-- ===== End of the fingerprints =====
+
 -- ===== Search index (maintained by src/search/CatalogueIndex.cpp; this section ends the file) =====
 -- A case-folded copy of each file name, with a trigram index over it, so that a search reads only
 -- the rows that can contain the phrase. The index covers the rows up to the watermark in

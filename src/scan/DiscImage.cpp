@@ -2,7 +2,7 @@
 
 #include "catalogue/TextForms.h"
 #include "drives/Drives.h"
-#include "scan/NameOrder.h"
+#include "scan/DiscWalk.h"
 
 #include <QFile>
 
@@ -14,6 +14,7 @@
 #include <array>
 #include <cerrno>
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -53,6 +54,11 @@ struct FileEntry
     quint64 size = 0;
     std::time_t modified = 0;
     std::time_t created = 0;
+    // Where its bytes are: an ISO 9660 file's first extent (its block and length) and any further
+    // parts; a UDF file's file entry (its block in the image).
+    quint64 location = 0;
+    quint64 firstPart = 0;
+    std::vector<std::pair<quint64, quint64>> moreParts;
 };
 
 struct IsoDir
@@ -61,6 +67,9 @@ struct IsoDir
     std::string raw;  // as for FileEntry
     quint64 location = 0;
     quint64 bytes = 0; // 0 for a directory Rock Ridge relocated: its own "." record says
+    // As a directory's name holds them (an ISO 9660 block number and length are 32 bits).
+    std::uint32_t where() const { return std::uint32_t(location); }
+    std::uint32_t extra() const { return std::uint32_t(bytes); }
 };
 
 struct UdfDir
@@ -69,6 +78,8 @@ struct UdfDir
     std::string raw; // always empty: UDF's names are text
     quint32 icb = 0; // the block of its file entry in the partition
     bool root = false;
+    std::uint32_t where() const { return icb; }
+    std::uint32_t extra() const { return root ? 1 : 0; }
 };
 
 // A broken-down local time from libiso9660 (which fills tm_gmtoff) back to seconds since the epoch.
@@ -325,15 +336,6 @@ void readRockEntries(const std::uint8_t *area, std::size_t length, RockEntry &ro
     }
 }
 
-// A directory of the walk under way: its subdirectories, how many of them were started, and the
-// length of its path below the root.
-template <class Dir> struct WalkLevel
-{
-    std::vector<Dir> subdirs;
-    std::size_t started = 0;
-    std::size_t pathLength = 0;
-};
-
 struct IsoListFree
 {
     void operator()(CdioList_t *list) const { iso9660_filelist_free(list); }
@@ -341,7 +343,7 @@ struct IsoListFree
 
 } // namespace
 
-struct DiscImage::State
+struct DiscImage::State : DiscTree
 {
     // The open image.
     QString path;
@@ -360,20 +362,22 @@ struct DiscImage::State
     quint64 areaBlock = ~0ull;
 
     // The listing under way.
-    clsFileColl *files = nullptr;
-    ScanObserver *observer = nullptr;
-    QString recordLabel;
     qint64 listed = 0;
+    std::vector<FileEntry> found;        // the files of the directory just read
+    int imageFd = -1;                    // for reading files' bytes
     std::string relative;                // the directory being listed, below the root: "SETUP/DATA/"
     std::unordered_set<quint64> visited; // the first block of each directory listed
     QString error;
     qint64 leftOut = 0;   // directories not walked
     QString firstLeftOut; // the first of them and why
 
-    ~State() { close(); }
+    ~State() override { close(); }
 
     void close()
     {
+        if (imageFd >= 0)
+            ::close(imageFd);
+        imageFd = -1;
         if (iso)
             iso9660_close(iso);
         if (udf)
@@ -426,8 +430,27 @@ struct DiscImage::State
                     QStringLiteral(")."));
     }
 
-    template <class Dir> bool walk(const Dir &root);
-    template <class Dir> bool list(const Dir &dir, std::vector<WalkLevel<Dir>> &levels);
+    // The tree as DiscWalk reads it.
+    QString pathPrefix() const override { return path + QLatin1Char('/'); }
+    std::uint64_t rootWhere() const override { return tree == Tree::Udf ? 0 : isoRoot.location; }
+    std::uint64_t rootExtra() const override { return tree == Tree::Udf ? 1 : isoRoot.bytes; }
+    Listing readDirectory(std::string_view path, std::string_view textPath, std::uint64_t where,
+                          std::uint64_t extra, DirectoryNames &files, DirectoryNames &subdirs,
+                          int *error) override;
+    bool fileRecord(const DirectoryNames &files, std::size_t i, std::string_view, std::string_view textPath,
+                    const QString &label, clsFile &record, int *) override
+    {
+        const FileEntry &file = found[files.where(i)];
+        record.SetFileInformationFrom(textPath, label, file.size, file.modified, file.created);
+        return true;
+    }
+    void locateFile(const DirectoryNames &files, std::size_t i, DiscFile &file) override;
+    // An image's failures end the listing, with a sentence of their own: nothing is "gone".
+    bool isGone(int) const override { return false; }
+    bool rootReadable() const override { return true; }
+    int readFile(const DiscFile &file, char *buffer, std::size_t capacity,
+                 const std::function<bool(const char *, std::size_t)> &take) override;
+    QString errorText() const override { return error; }
     bool readBlocks(std::vector<std::uint8_t> &into, quint64 first, quint64 count) const
     {
         into.resize(count * kBlock);
@@ -438,7 +461,8 @@ struct DiscImage::State
     void readRock(const std::uint8_t *record, std::size_t nameLength, RockEntry &rock);
     bool read(const IsoDir &dir, std::vector<FileEntry> &found, std::vector<IsoDir> &subdirs, bool *repeated);
     bool read(const UdfDir &dir, std::vector<FileEntry> &found, std::vector<UdfDir> &subdirs, bool *repeated);
-    bool udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const;
+    bool udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart,
+                       std::vector<DiscFile::Extent> *extents = nullptr) const;
 };
 
 DiscImage::DiscImage() : m_state(std::make_unique<State>()) {}
@@ -656,107 +680,144 @@ bool DiscImage::Open(const QString &imagePath)
     return true;
 }
 
-bool DiscImage::List(clsFileColl &files, ScanObserver &observer, const QString &label)
+bool DiscImage::List(clsFileColl &files, ScanObserver &observer, const QString &label,
+                     std::vector<DiscFile> *where)
 {
     State &s = *m_state;
     s.error.clear();
     s.listed = 0;
     if (s.tree == Tree::None)
         return s.fail(QStringLiteral("No disc image is open."));
-    s.files = &files;
-    s.observer = &observer;
-    s.recordLabel = label;
-    s.relative.clear();
     s.visited.clear();
     s.leftOut = 0;
     s.firstLeftOut.clear();
-    const bool complete = s.tree == Tree::Udf ? s.walk(UdfDir{{}, {}, 0, true}) : s.walk(s.isoRoot);
-    s.files = nullptr;
-    s.observer = nullptr;
+    DiscWalk walk(files, observer);
+    walk.setLabel(label);
+    walk.collectFiles(where);
+    const bool complete = walk.run(s);
+    s.listed = walk.listed();
+    s.found.clear();
     return complete;
 }
 
-// Everything below the root, in the walker's order, with the walker's observer calls. The directories
-// being walked are kept in levels rather than on the stack, so that no depth of tree can overflow it.
-template <class Dir> bool DiscImage::State::walk(const Dir &root)
+DiscTree &DiscImage::Source()
 {
-    std::vector<WalkLevel<Dir>> levels;
-    if (!list(root, levels))
-        return false;
-    while (!levels.empty()) {
-        WalkLevel<Dir> &level = levels.back();
-        if (level.started == level.subdirs.size()) {
-            relative.resize(level.pathLength);
-            levels.pop_back();
-            continue;
-        }
-        const std::size_t k = level.started++;
-        observer->subdirectoryStarting(static_cast<qint64>(k), static_cast<qint64>(level.subdirs.size()));
-        const Dir sub = std::move(level.subdirs[k]); // list() adds to levels
-        relative.resize(level.pathLength);
-        relative += sub.name;
-        relative += '/';
-        if (!list(sub, levels))
-            return false;
-    }
-    return true;
+    return *m_state;
 }
 
-// Lists one directory's files and adds it to levels for its subdirectories to be walked; one that leads
-// back into the walk, or lies too deep, is left out. False when the image is damaged.
-template <class Dir> bool DiscImage::State::list(const Dir &dir, std::vector<WalkLevel<Dir>> &levels)
+// One directory as the walk reads it: a directory that leads back into the walk, or lies too deep,
+// is left out; a damaged image ends the walk.
+DiscTree::Listing DiscImage::State::readDirectory(std::string_view, std::string_view textPath,
+                                                  std::uint64_t where, std::uint64_t extra,
+                                                  DirectoryNames &files, DirectoryNames &subdirs, int *)
 {
+    relative.assign(textPath);
+    found.clear();
     if (relative.size() > kMaxPathBytes) {
         leaveOut(QStringLiteral("whose path is longer than %1 bytes").arg(kMaxPathBytes));
-        return true;
+        return Listing::LeftOut;
     }
-    std::vector<FileEntry> found;
-    std::vector<Dir> subdirs;
     bool repeated = false;
-    if (!read(dir, found, subdirs, &repeated))
-        return false;
+    const auto take = [&](const auto &dirs) {
+        for (std::size_t i = 0; i < found.size(); ++i)
+            files.add(found[i].raw.empty() ? found[i].name : found[i].raw, std::uint32_t(i));
+        for (const auto &dir : dirs)
+            subdirs.add(dir.raw.empty() ? dir.name : dir.raw, dir.where(), dir.extra());
+    };
+    if (tree == Tree::Udf) {
+        std::vector<UdfDir> dirs;
+        if (!read(UdfDir{{}, {}, quint32(where), extra != 0}, found, dirs, &repeated))
+            return Listing::Failed;
+        take(dirs);
+    } else {
+        std::vector<IsoDir> dirs;
+        if (!read(IsoDir{{}, {}, where, extra}, found, dirs, &repeated))
+            return Listing::Failed;
+        take(dirs);
+    }
     if (repeated) {
         leaveOut(
             QStringLiteral("which leads back to a directory listed before it (the image is damaged there)"));
-        return true;
+        return Listing::LeftOut;
     }
-    // The walker's order: by the text, then by the bytes the disc holds.
-    const auto byName = [](const auto &a, const auto &b) {
-        return NameOrder::lessByText(a.name, a.raw.empty() ? a.name : a.raw, b.name,
-                                     b.raw.empty() ? b.name : b.raw);
-    };
-    std::sort(found.begin(), found.end(), byName);
-    std::sort(subdirs.begin(), subdirs.end(), byName);
+    return Listing::Listed;
+}
 
-    observer->directoryListed(path + QLatin1Char('/') + inImage(relative));
-    observer->yield();
+void DiscImage::State::locateFile(const DirectoryNames &files, std::size_t i, DiscFile &file)
+{
+    const FileEntry &entry = found[files.where(i)];
+    if (tree != Tree::Udf) {
+        file.extents.push_back({entry.location * kBlock, entry.firstPart});
+        for (const auto &[block, bytes] : entry.moreParts)
+            file.extents.push_back({block * kBlock, bytes});
+        file.order = entry.location;
+        return;
+    }
+    // A UDF file's extents are in its file entry.
+    std::vector<std::uint8_t> block(kBlock);
+    file.order = entry.location;
+    if (entry.location > 0x7FFFFFFF ||
+        udf_read_sectors(udf, block.data(), lsn_t(entry.location), 1) != DRIVER_OP_SUCCESS)
+        return;
+    const auto &fileEntry = *reinterpret_cast<const udf_file_entry_t *>(block.data());
+    if ((fileEntry.icb_tag.flags & ICBTAG_FLAG_AD_MASK) == ICBTAG_FLAG_AD_IN_ICB) {
+        if (udfEntrySound(fileEntry) && fileEntry.info_len <= fileEntry.i_alloc_descs)
+            file.extents.push_back(
+                {entry.location * kBlock + offsetof(udf_file_entry_t, u) + fileEntry.i_extended_attr,
+                 fileEntry.info_len});
+        return;
+    }
+    udfDataInside(fileEntry, udfPartitionStart, &file.extents);
+    if (!file.extents.empty() && file.extents.front().offset != DiscFile::kHole)
+        file.order = file.extents.front().offset / kBlock;
+}
 
-    const std::size_t here = relative.size();
-    if (!found.empty()) {
-        const auto count = static_cast<qint64>(found.size());
-        observer->filesStarting(count);
-        qint64 lastYield = 0;
-        std::string path = relative;
-        for (qint64 i = 0; i < count; ++i) {
-            const FileEntry &file = found[static_cast<std::size_t>(i)];
-            observer->fileStarting(i, file.name);
-            path.resize(here);
-            path += file.name;
-            clsFile record;
-            record.SetFileInformationFrom(path, recordLabel, file.size, file.modified, file.created);
-            const clsFile &stored = files->Append(std::move(record));
-            observer->fileListed(stored, listed);
-            ++listed;
-            if (i - lastYield == 100) {
-                observer->yield();
-                lastYield = i;
+// A file's bytes, extent after extent, cut at its size. A file whose extents do not cover its size
+// (descriptors continued elsewhere, which are not followed) cannot be read.
+int DiscImage::State::readFile(const DiscFile &file, char *buffer, std::size_t capacity,
+                               const std::function<bool(const char *, std::size_t)> &take)
+{
+    quint64 covered = 0;
+    for (const DiscFile::Extent &extent : file.extents)
+        covered += extent.length;
+    if (covered < file.size)
+        return ENOTSUP;
+    if (imageFd < 0) {
+        imageFd = ::open(encodedPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
+        if (imageFd < 0)
+            return errno;
+        ::posix_fadvise(imageFd, 0, 0, POSIX_FADV_SEQUENTIAL);
+    }
+    quint64 left = file.size;
+    for (const DiscFile::Extent &extent : file.extents) {
+        quint64 length = std::min<quint64>(left, extent.length);
+        left -= length;
+        for (quint64 at = extent.offset; length > 0;) {
+            const std::size_t step = std::size_t(std::min<quint64>(length, capacity));
+            if (extent.offset == DiscFile::kHole) {
+                std::memset(buffer, 0, step);
+            } else {
+                // The kernel reads ahead of us: the next pieces are asked for while this one is taken.
+                // No further than the extent's end: a small file asks for no more than itself.
+                ::posix_fadvise(imageFd, off_t(at), off_t(std::min<quint64>(4 * capacity, length)),
+                                POSIX_FADV_WILLNEED);
+                const ssize_t got = ::pread(imageFd, buffer, step, off_t(at));
+                if (got < 0 && errno == EINTR)
+                    continue;
+                if (got <= 0)
+                    return got < 0 ? errno : EIO; // an image cut short
+                at += quint64(got);
+                length -= quint64(got);
+                if (!take(buffer, std::size_t(got)))
+                    return 0;
+                continue;
             }
+            length -= step;
+            if (!take(buffer, step))
+                return 0;
         }
     }
-
-    observer->yield();
-    levels.push_back({std::move(subdirs), 0, here});
-    return true;
+    return 0;
 }
 
 // Reads the records of a directory into records; *bytes is its length, taken from its own "." record
@@ -845,8 +906,10 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
         if (furtherPart) {
             if (fileListed && beyondEnd(extent, blocks))
                 return cutShort(relative + found.back().name);
-            if (fileListed)
+            if (fileListed) {
                 found.back().size += size;
+                found.back().moreParts.push_back({extent, size});
+            }
             continue;
         }
         fileListed = false;
@@ -889,7 +952,7 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
         std::memcpy(&recorded, record + IsoRecord::kRecorded, sizeof recorded);
         const std::time_t modified = rock.modified ? rock.modifiedTime : fromShortIsoTime(recorded);
         const std::time_t created = rock.created ? rock.createdTime : modified;
-        found.push_back({std::move(name), std::move(raw), size, modified, created});
+        found.push_back({std::move(name), std::move(raw), size, modified, created, extent, size, {}});
         fileListed = true;
     }
     return true;
@@ -899,7 +962,8 @@ bool DiscImage::State::read(const IsoDir &dir, std::vector<FileEntry> &found, st
 // must: its extents (libudf reads only the first) cover the size, each recorded one inside the image.
 // Extents of neither recorded nor allocated data take no room (a sparse file's). Descriptors continued
 // in another extent (which libudf does not follow either) are taken as covering the rest.
-bool DiscImage::State::udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart) const
+bool DiscImage::State::udfDataInside(const udf_file_entry_t &entry, quint32 partitionStart,
+                                     std::vector<DiscFile::Extent> *extents) const
 {
     if (!udfEntrySound(entry))
         return false;
@@ -928,9 +992,11 @@ bool DiscImage::State::udfDataInside(const udf_file_entry_t &entry, quint32 part
             break;
         if (kind == 3)
             return true; // the next descriptors lie in the extent it names
-        if (kind == 0 &&
-            beyondEnd(quint64(partitionStart) + le32(at + positionAt), (length + kBlock - 1) / kBlock))
+        const quint64 block = quint64(partitionStart) + le32(at + positionAt);
+        if (kind == 0 && beyondEnd(block, (length + kBlock - 1) / kBlock))
             return false;
+        if (extents)
+            extents->push_back({kind == 0 ? block * kBlock : DiscFile::kHole, length});
         covered += length;
     }
     return covered >= entry.info_len;
@@ -1033,7 +1099,14 @@ bool DiscImage::State::read(const UdfDir &dir, std::vector<FileEntry> &found, st
                 return cutShort(relative + name);
             }
             const std::time_t modified = fromUdfTime(entry->fe.modification_time);
-            found.push_back({std::move(name), {}, udf_get_file_length(entry), modified, modified});
+            found.push_back({std::move(name),
+                             {},
+                             udf_get_file_length(entry),
+                             modified,
+                             modified,
+                             quint64(partitionStart) + entry->fid->icb.loc.lba,
+                             0,
+                             {}});
         }
     }
 }

@@ -1,9 +1,10 @@
 #pragma once
-// Lists a disc image file without mounting it, exactly as the directory walker lists the same disc
-// mounted: the same records (label, name, "LABEL: dir/file", size in bytes, times in the general date
-// form) in the same order (depth first, the files of a directory before its subdirectories, names in
-// NameOrder), hidden names (a leading '.') left out, only regular files and real directories (symbolic
-// links, devices and FIFOs are neither listed nor followed), and the same observer calls and yields.
+// Lists a disc image file without mounting it, and reads its files' bytes: a DiscTree that DiscWalk
+// walks, so it lists exactly as the directory walker lists the same disc mounted: the same records
+// (label, name, "LABEL: dir/file", size in bytes, times in the general date form) in the same order (depth
+// first, the files of a directory before its subdirectories, names in NameOrder), hidden names (a leading
+// '.') left out, only regular files and real directories (symbolic links, devices and FIFOs are neither
+// listed nor followed), and the same observer calls and yields.
 //
 // Formats: ISO 9660 with Rock Ridge and Joliet (libiso9660 finds the trees; their directories are read
 // here), and UDF (libudf). An image may hold more than one file tree; the one listed is
@@ -30,13 +31,19 @@
 // what lies below them, and the rest listed: one that leads back to a directory listed before it (a
 // damaged image whose tree would otherwise never end), and one whose path below the root is longer
 // than PATH_MAX (which the walker could not open on the disc mounted either).
+//
+// A file's bytes are read where the image records them (ISO 9660 extents, several for a file over
+// 4 GiB; UDF allocation descriptors, holes as zeros, or data inside the file entry); a UDF file whose
+// descriptors continue elsewhere cannot be read (ENOTSUP).
 
 #include "catalogue/clsFileColl.h"
-#include "scan/DirectoryWalker.h"
+#include "scan/DiscTree.h"
+#include "scan/ScanObserver.h"
 
 #include <QString>
 
 #include <memory>
+#include <vector>
 
 class DiscImage
 {
@@ -66,7 +73,11 @@ public:
     // LeftOutText() names. False when it could not be:
     // ErrorText() says why, and the FilesListed() records added before the failure (the first ones in
     // the walk's order) stay at the end of files for the caller to keep or drop.
-    bool List(clsFileColl &files, ScanObserver &observer, const QString &label);
+    // With where, also where each file's bytes lie (see DiscWalk::collectFiles).
+    bool List(clsFileColl &files, ScanObserver &observer, const QString &label,
+              std::vector<DiscFile> *where = nullptr);
+    // The open image as a tree, for reading the files' bytes (DiscTree::readFile).
+    DiscTree &Source();
     // Records added to the list by the last List().
     qint64 FilesListed() const;
 
