@@ -131,9 +131,14 @@ private Q_SLOTS:
         for (const QStringList &command :
              {QStringList{"export"}, QStringList{"export", "--disc", "TWO"}, QStringList{"duplicates"},
               QStringList{"search", "--disc", "2", "ärger"}, QStringList{"duplicates", "--content"},
-              QStringList{"export", "--format=csv"}, QStringList{"verify", "THREE", tree + "/d3"}})
-            QCOMPARE(run(QStringList{"-c", server} + command).out,
-                     run(QStringList{"-c", file} + command).out);
+              QStringList{"export", "--format=csv"}, QStringList{"verify", "THREE", tree + "/d3"}}) {
+            // The discs were added to each catalogue at its own time.
+            const auto withoutTimes = [](const QByteArray &out) {
+                return QString::fromUtf8(out).replace(QRegularExpression("added [0-9T:-]+Z"), "added T");
+            };
+            QCOMPARE(withoutTimes(run(QStringList{"-c", server} + command).out),
+                     withoutTimes(run(QStringList{"-c", file} + command).out));
+        }
 
         // file -> server -> file: the same rows, and the same discs (number, label, time, source).
         const QString middle = newServerCatalogue();
