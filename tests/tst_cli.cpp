@@ -779,9 +779,10 @@ private Q_SLOTS:
                 .toString()
                 .toUtf8();
         };
-        QCOMPARE(run({"remove", "-c", catalogue, "1", "OLD"}).said(),
-                 "0 removed disc 1 'SAME' (directory " + m_dir.filePath("tree-one").toUtf8() + ", added " +
-                     added(1) + "): 40 files\nremoved the unrecorded disc 'OLD' (rows 1-2): 2 files\n");
+        const QByteArray removedSaid = "0 removed disc 1 'SAME' (directory " +
+                                       m_dir.filePath("tree-one").toUtf8() + ", added " + added(1) +
+                                       "): 40 files\nremoved the unrecorded disc 'OLD' (rows 1-2): 2 files\n";
+        QCOMPARE(run({"remove", "-c", catalogue, "1", "OLD"}).said(), removedSaid);
         QCOMPARE(CatalogueFiles::value(catalogue, "SELECT count(*) FROM Quillary"), 50);
         searchesEqualTheTable();
         QCOMPARE(run({"check", "-c", catalogue}).said(), "0 integrity: ok\nsearch index: up to date\n");
