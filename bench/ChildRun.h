@@ -46,7 +46,7 @@ inline ChildRun runChild(const QStringList &arguments, bool throughPipe)
         dup2(out, STDOUT_FILENO);
         if (throughPipe)
             close(pipeFds[0]);
-        execv(argv[0], argv.data());
+        execvp(argv[0], argv.data()); // a name without a slash is looked for in PATH
         _exit(127);
     }
     if (throughPipe) {

@@ -15,6 +15,8 @@
 // Usage: bench_content [--size MB] [--dir PARENT] [--runs N] [--remake]
 //   N: each command run N times, taking turns, the best time kept (default 3): on a machine shared with
 //   other work the rates of single runs vary by a factor of two.
+#include "ChildRun.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QDirIterator>
@@ -29,13 +31,6 @@
 #include <random>
 #include <vector>
 
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -46,33 +41,11 @@ struct Figures
     int status = -1;
 };
 
-// Runs a command with its output to /dev/null; its wall time and peak memory (wait4).
+// Runs a command with its output to /dev/null; its wall time and peak memory.
 Figures timed(const QStringList &command)
 {
-    std::vector<QByteArray> args;
-    for (const QString &arg : command)
-        args.push_back(arg.toLocal8Bit());
-    std::vector<char *> argv;
-    for (QByteArray &arg : args)
-        argv.push_back(arg.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    QElapsedTimer clock;
-    clock.start();
-    pid_t child = 0;
-    Figures figures;
-    if (posix_spawnp(&child, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-        return figures;
-    int status = 0;
-    rusage usage{};
-    wait4(child, &status, 0, &usage);
-    figures.seconds = clock.nsecsElapsed() / 1e9;
-    figures.peakMb = usage.ru_maxrss / 1024.0;
-    figures.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    posix_spawn_file_actions_destroy(&actions);
-    return figures;
+    const ChildRun run = runChild(command, false);
+    return {run.ms / 1000, run.peakMb, run.status};
 }
 
 QStringList shell(const QString &script)

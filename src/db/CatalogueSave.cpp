@@ -361,25 +361,25 @@ bool CatalogueSave::recordRange()
     totals.bind(2, m_groupLastRow);
     if (!totals.isValid() || totals.step() != SQLITE_ROW)
         return false;
+    // The range's values, the same in both statements: first, last, disc, files, bytes.
+    const auto bindRange = [&](SqliteStatement &statement) {
+        statement.bind(1, m_groupFirstRow);
+        statement.bind(2, m_groupLastRow);
+        statement.bind(3, m_discNumber);
+        statement.bind(4, totals.int64(0));
+        statement.bind(5, totals.int64(1));
+    };
     // A group that follows the disc's last range without a row between extends it.
     SqliteStatement extend(db, "UPDATE QuillaryDiscRows SET LastRow = ?2, Files = Files + ?4, Bytes = "
                                "Bytes + ?5 WHERE Disc = ?3 AND LastRow = ?1 - 1");
-    extend.bind(1, m_groupFirstRow);
-    extend.bind(2, m_groupLastRow);
-    extend.bind(3, m_discNumber);
-    extend.bind(4, totals.int64(0));
-    extend.bind(5, totals.int64(1));
+    bindRange(extend);
     if (!extend.isValid() || !extend.run())
         return false;
     if (sqlite3_changes(db) > 0)
         return true;
     SqliteStatement range(db, "INSERT INTO QuillaryDiscRows (FirstRow, LastRow, Disc, Files, Bytes) VALUES "
                               "(?1, ?2, ?3, ?4, ?5)");
-    range.bind(1, m_groupFirstRow);
-    range.bind(2, m_groupLastRow);
-    range.bind(3, m_discNumber);
-    range.bind(4, totals.int64(0));
-    range.bind(5, totals.int64(1));
+    bindRange(range);
     return range.isValid() && range.run();
 }
 
