@@ -547,10 +547,6 @@ bool Catalogue::Compact() const
 
 namespace {
 
-// The search index is brought up to date after adding once this many rows wait for it: until then a
-// search reads them from the table (a few tens of milliseconds), and the index grows faster in large
-// steps.
-constexpr qint64 kIndexBacklogRows = 250000;
 // The integrity check before the first disc is stored takes about 0.1 s for a million rows whose file
 // is in memory; on a larger catalogue it is given up, and damage is then caught by the save's own
 // statements.

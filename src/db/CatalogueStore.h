@@ -182,6 +182,9 @@ public:
                            bool refuseCatalogued, SaveObserver &observer, Stored *stored) = 0;
     // Upkeep after discs were added (search index, free space); silent, the catalogue is complete anyway.
     virtual void Tidy(const std::function<void()> &working) = 0;
+    // Tidy brings the search index up to date once this many rows wait for it: until then a search
+    // reads them from the table (a few tens of milliseconds), and the index grows faster in large steps.
+    static constexpr qint64 kIndexBacklogRows = 250000;
 
     // ---- Checking ----
     virtual bool IsCatalogue(CDatabaseError *error) = 0;

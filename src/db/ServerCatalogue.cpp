@@ -18,12 +18,47 @@
 
 namespace {
 
-// The trigram index takes a disc's names into its pending list, which searches read as they read the
-// index; autovacuum (set off by every 100,000 rows added, see quillary_file) or check moves them into the
-// index proper. Growing the index itself as the rows come would make adding five times slower.
-constexpr const char *kFoldedIndex = "CREATE INDEX quillary_file_name_folded ON quillary_file USING gin "
-                                     "(name_folded gin_trgm_ops) WITH (gin_pending_list_limit = 262144)";
-constexpr const char *kDropFoldedIndex = "DROP INDEX quillary_file_name_folded";
+// The folded names under the trigram index, one row for each row of quillary_file whose disc is not
+// waiting. A disc's names come in after it was added, many discs at once (Tidy, check): until then its
+// disc number waits in quillary_waiting and a search reads its rows from quillary_file, as a catalogue
+// file's search reads the rows its index has yet to take. Growing the index as each disc is added would
+// make adding half as fast again. The names that do come in go into the index's pending list, which
+// searches read as they read the index; autovacuum (set off by every 100,000 names) or check moves
+// them into the index proper.
+constexpr const char *kNameTable =
+    "CREATE TABLE quillary_name (\n"
+    "    id bigint PRIMARY KEY,\n"
+    "    name_folded text NOT NULL\n"
+    ") WITH (autovacuum_vacuum_insert_threshold = 100000, autovacuum_vacuum_insert_scale_factor = 0)";
+constexpr const char *kNameIndex = "CREATE INDEX quillary_name_folded ON quillary_name USING gin "
+                                   "(name_folded gin_trgm_ops) WITH (gin_pending_list_limit = 262144)";
+constexpr const char *kDropNameIndex = "DROP INDEX quillary_name_folded";
+constexpr const char *kWaitingTable = "CREATE TABLE quillary_waiting (disc bigint PRIMARY KEY)";
+// A disc waiting for its names to come in: a search reads its rows from quillary_file.
+constexpr const char *kDiscWaits = "INSERT INTO quillary_waiting (disc) VALUES ($1) ON CONFLICT DO NOTHING";
+// Every waiting disc's names brought in, in one statement (one snapshot): the number of names.
+constexpr const char *kBringNamesIn =
+    "WITH moved AS (DELETE FROM quillary_waiting RETURNING disc), named AS (INSERT INTO quillary_name "
+    "(id, name_folded) SELECT f.id, f.name_folded FROM quillary_file AS f JOIN moved USING (disc) "
+    "RETURNING 1) SELECT count(*) FROM named";
+// The names of a disc's rows (the condition's values as for quillary_file), removed before its rows.
+constexpr const char *kDeleteNamesOfRows = "DELETE FROM quillary_name WHERE id IN (SELECT id FROM quillary_file WHERE ";
+// The rows waiting for their names.
+constexpr const char *kWaitingRows =
+    "SELECT count(*) FROM quillary_waiting AS w JOIN quillary_file AS f ON f.disc = w.disc";
+// Names that are not those of a row whose disc is not waiting are removed, then names missing are added:
+// the number of each.
+constexpr const char *kRemoveStrayNames =
+    "WITH gone AS (DELETE FROM quillary_name AS n WHERE NOT EXISTS (SELECT 1 FROM quillary_file AS f WHERE "
+    "f.id = n.id AND f.name_folded = n.name_folded AND NOT EXISTS (SELECT 1 FROM quillary_waiting AS w "
+    "WHERE w.disc = f.disc)) RETURNING 1) SELECT count(*) FROM gone";
+constexpr const char *kAddMissingNames =
+    "WITH added AS (INSERT INTO quillary_name (id, name_folded) SELECT f.id, f.name_folded FROM "
+    "quillary_file AS f WHERE NOT EXISTS (SELECT 1 FROM quillary_name AS n WHERE n.id = f.id) AND NOT "
+    "EXISTS (SELECT 1 FROM quillary_waiting AS w WHERE w.disc = f.disc) RETURNING 1) SELECT count(*) FROM "
+    "added";
+// The version 2 index on quillary_file itself, dropped by the upgrade to version 3.
+constexpr const char *kDropVersion2Index = "DROP INDEX IF EXISTS quillary_file_name_folded";
 
 // The content fingerprint of a file whose bytes were read (schema version 2): the 128-bit XXH3 hash of its
 // bytes, big-endian. It goes with its row.
@@ -68,7 +103,9 @@ constexpr const char *kSchema[] = {
     ") WITH (autovacuum_vacuum_insert_threshold = 100000, autovacuum_vacuum_insert_scale_factor = 0)",
     "ALTER SEQUENCE quillary_file_id OWNED BY quillary_file.id",
     "CREATE INDEX quillary_file_disc ON quillary_file (disc, id)",
-    kFoldedIndex,
+    kNameTable,
+    kNameIndex,
+    kWaitingTable,
     kFingerprintTable,
     kFingerprintIndex,
 };
@@ -95,6 +132,10 @@ constexpr std::string_view kCopyColumns =
     "FROM STDIN";
 // The first key of the program's advisory locks ("QUL").
 constexpr const char *kLockKey = "5330252";
+// The lock on moving names into quillary_name (the one-number key is apart from the two-number ones):
+// held alone by the move, shared by a change of a disc's rows, so that names and rows never cross.
+constexpr const char *kLockNamesForMove = "SELECT pg_advisory_xact_lock(5330252)";
+constexpr const char *kLockNamesForChange = "SELECT pg_advisory_xact_lock_shared(5330252)";
 
 QString text(const PGresult *result, int row, int column)
 {
@@ -216,14 +257,8 @@ std::string likeLiteral(std::string_view text, bool wildcards)
 class ServerRows : public CatalogueRows
 {
 public:
-    ServerRows(PgConnection &db, std::unique_ptr<NameMatcher> filter, bool scanSet)
-        : m_db(db), m_filter(std::move(filter)), m_scanSet(scanSet)
-    {}
-    ~ServerRows() override
-    {
-        m_db.abandonRows();
-        finish();
-    }
+    ServerRows(PgConnection &db, std::unique_ptr<NameMatcher> filter) : m_db(db), m_filter(std::move(filter)) {}
+    ~ServerRows() override { m_db.abandonRows(); }
     bool next() override
     {
         for (;;) {
@@ -232,7 +267,6 @@ public:
             if (!m_row) {
                 if (failed)
                     m_error = m_db.error();
-                finish();
                 return false;
             }
             if (!m_filter || m_filter->matches(field(ListColumns::FileName)))
@@ -251,17 +285,8 @@ public:
     const CDatabaseError &error() const override { return m_error; }
 
 private:
-    void finish()
-    {
-        if (m_scanSet) {
-            m_scanSet = false;
-            m_db.run("RESET enable_bitmapscan");
-        }
-    }
-
     PgConnection &m_db;
     std::unique_ptr<NameMatcher> m_filter;
-    bool m_scanSet;
     PgResult m_row;
     CDatabaseError m_error;
 };
@@ -393,25 +418,25 @@ std::unique_ptr<CatalogueRows> ServerCatalogue::OpenRows(const Disc *disc)
     sql += " ORDER BY id";
     if (!m_db.sendRowByRow(sql, values))
         return NoRows(m_db.error());
-    return std::make_unique<ServerRows>(m_db, nullptr, false);
+    return std::make_unique<ServerRows>(m_db, nullptr);
 }
 
 std::unique_ptr<CatalogueRows> ServerCatalogue::Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc)
 {
     std::vector<PgValue> values;
-    std::vector<std::string> conditions;
-    bool scan = false;
+    std::vector<std::string> patterns; // conditions on a column of folded names, written as "?"
+    bool scan = true;
     if (!matcher->matchesEverything()) {
         // The folded phrase as a LIKE pattern on the folded names: the same rule as the matcher's. A
         // rule that is no phrase is narrowed by its literal runs and then asked about each name.
         const std::string phrase = matcher->wildcardPhrase();
         if (!phrase.empty()) {
             values.push_back('%' + likeLiteral(phrase, true) + '%');
-            conditions.push_back("name_folded LIKE $1");
+            patterns.push_back("? LIKE $1");
         } else {
             for (const std::string &run : matcher->literalRuns(1)) {
                 values.push_back('%' + likeLiteral(run, false) + '%');
-                conditions.push_back("name_folded LIKE $" + std::to_string(values.size()));
+                patterns.push_back("? LIKE $" + std::to_string(values.size()));
             }
         }
         // Without three characters in a row the trigram index has nothing to look up: every name is
@@ -422,20 +447,27 @@ std::unique_ptr<CatalogueRows> ServerCatalogue::Find(std::unique_ptr<NameMatcher
     } else {
         matcher.reset();
     }
-    if (disc)
-        conditions.push_back(discCondition(*disc, int(values.size()) + 1, &values));
-    std::string sql(kRowColumns);
-    for (size_t i = 0; i < conditions.size(); ++i)
-        sql += (i ? " AND " : " WHERE ") + conditions[i];
-    sql += " ORDER BY id";
-    if (scan && !m_db.run("SET enable_bitmapscan = off"))
-        return NoRows(m_db.error());
-    if (!m_db.sendRowByRow(sql, values)) {
-        if (scan)
-            m_db.run("RESET enable_bitmapscan");
-        return NoRows(m_db.error());
+    const auto where = [&](const char *column, std::string extra) {
+        for (const std::string &pattern : patterns)
+            extra += (extra.empty() ? "" : " AND ") + std::string(column) + pattern.substr(1);
+        return extra.empty() ? std::string() : " WHERE " + extra;
+    };
+    std::string sql;
+    if (scan || disc) {
+        // One disc's rows are read through the index of discs.
+        sql = std::string(kRowColumns) +
+              where("name_folded", disc ? discCondition(*disc, int(values.size()) + 1, &values) : "");
+    } else {
+        // The names under the index, and those of the discs that wait for theirs.
+        sql = std::string(kRowColumns) + " WHERE id IN (SELECT id FROM quillary_name" + where("name_folded", "") +
+              " UNION ALL SELECT f.id FROM quillary_waiting AS w CROSS JOIN LATERAL (SELECT id FROM "
+              "quillary_file AS f" +
+              where("f.name_folded", "f.disc = w.disc") + ") AS f)";
     }
-    return std::make_unique<ServerRows>(m_db, std::move(matcher), scan);
+    sql += " ORDER BY id";
+    if (!m_db.sendRowByRow(sql, values))
+        return NoRows(m_db.error());
+    return std::make_unique<ServerRows>(m_db, std::move(matcher));
 }
 
 bool ServerCatalogue::ListDiscs(std::vector<Disc> *discs)
@@ -617,12 +649,17 @@ bool ServerCatalogue::RemoveDiscs(const QStringList &names, std::vector<Disc> *r
                              [&](const Disc &done) { return done.firstRow == disc.firstRow; }))
                 removed->push_back(std::move(disc));
         }
+        if (!m_db.run(kLockNamesForChange))
+            return false;
         for (const Disc &disc : *removed) {
             std::vector<PgValue> values;
-            if (!m_db.run("DELETE FROM quillary_file WHERE " + discCondition(disc, 1, &values), values))
+            const std::string condition = discCondition(disc, 1, &values);
+            if (!m_db.run(kDeleteNamesOfRows + condition + ')', values) ||
+                !m_db.run("DELETE FROM quillary_file WHERE " + condition, values))
                 return false;
             if (disc.recorded() &&
-                !m_db.run("DELETE FROM quillary_disc WHERE number = $1", {value(disc.number)}))
+                !(m_db.run("DELETE FROM quillary_waiting WHERE disc = $1", {value(disc.number)}) &&
+                  m_db.run("DELETE FROM quillary_disc WHERE number = $1", {value(disc.number)})))
                 return false;
         }
         return true;
@@ -701,7 +738,8 @@ bool ServerCatalogue::ReadyToAdd(CDatabaseError *error)
         m_db.exec("SELECT current_user, has_table_privilege('quillary_file', 'INSERT') AND "
                   "has_table_privilege('quillary_disc', 'INSERT') AND "
                   "has_sequence_privilege('quillary_file_id', 'UPDATE') AND "
-                  "has_table_privilege('quillary_fingerprint', 'INSERT')");
+                  "has_table_privilege('quillary_fingerprint', 'INSERT') AND "
+                  "has_table_privilege('quillary_waiting', 'INSERT')");
     if (!result) {
         *error = m_db.error();
         return false;
@@ -709,9 +747,9 @@ bool ServerCatalogue::ReadyToAdd(CDatabaseError *error)
     if (view(result.get(), 0, 1) == "t")
         return true;
     *error =
-        programError("42501", QStringLiteral("the role %1 may not add rows to quillary_file and "
-                                             "quillary_disc and quillary_fingerprint, or take row IDs from "
-                                             "quillary_file_id")
+        programError("42501", QStringLiteral("the role %1 may not add rows to quillary_file, quillary_disc, "
+                                             "quillary_fingerprint and quillary_waiting, or take row IDs "
+                                             "from quillary_file_id")
                                   .arg(text(result.get(), 0, 0)));
     return false;
 }
@@ -777,9 +815,11 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
         std::vector<qint64> kept;
         if (replacing) {
             std::vector<PgValue> values;
-            const std::string rows = " FROM quillary_file WHERE " + discCondition(*replacing, 1, &values);
+            const std::string condition = discCondition(*replacing, 1, &values);
+            const std::string rows = " FROM quillary_file WHERE " + condition;
             const PgResult old = m_db.exec("SELECT id" + rows + " ORDER BY id", values);
-            if (!old || !m_db.run("DELETE" + rows, values))
+            if (!old || !m_db.run(kLockNamesForChange) ||
+                !m_db.run(kDeleteNamesOfRows + condition + ')', values) || !m_db.run("DELETE" + rows, values))
                 return false;
             for (int row = 0; row < PQntuples(old.get()); ++row)
                 kept.push_back(integer(old.get(), row, 0));
@@ -827,7 +867,7 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             }
             observer.RecordDone(i);
         }
-        if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd())
+        if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd() || !m_db.run(kDiscWaits, {value(number)}))
             return false;
         return hashes.empty() ||
                (m_db.copyStart(kCopyFingerprints) && m_db.copySend(hashes) && m_db.copyEnd());
@@ -852,8 +892,9 @@ bool ServerCatalogue::Integrity(QStringList *problems, CDatabaseError *error)
 {
     problems->clear();
     const PgResult result =
-        m_db.exec("SELECT indexrelid::regclass::text FROM pg_catalog.pg_index WHERE indrelid "
-                  "IN ('quillary_file'::regclass, 'quillary_disc'::regclass) AND NOT indisvalid");
+        m_db.exec("SELECT indexrelid::regclass::text FROM pg_catalog.pg_index WHERE indrelid IN "
+                  "(to_regclass('quillary_file'), to_regclass('quillary_disc'), to_regclass('quillary_name')) "
+                  "AND NOT indisvalid");
     if (!result) {
         *error = m_db.error();
         return false;
@@ -872,6 +913,22 @@ bool ServerCatalogue::Integrity(QStringList *problems, CDatabaseError *error)
     if (orphans)
         *problems << QStringLiteral("%1 rows belong to discs that are not recorded").arg(orphans);
     return true;
+}
+
+void ServerCatalogue::Tidy(const std::function<void()> &working)
+{
+    qint64 waiting = 0;
+    if (!m_db.integer(kWaitingRows, {}, &waiting) || waiting <= kIndexBacklogRows)
+        return;
+    if (working)
+        working();
+    qint64 moved = 0;
+    inTransaction([&] { return bringNamesIn(&moved); });
+}
+
+bool ServerCatalogue::bringNamesIn(qint64 *moved)
+{
+    return m_db.run(kLockNamesForMove) && m_db.integer(kBringNamesIn, {}, moved);
 }
 
 CatalogueCheck::Index ServerCatalogue::CompleteIndex(CDatabaseError *error, QString *finding)
@@ -893,26 +950,21 @@ CatalogueCheck::Index ServerCatalogue::CompleteIndex(CDatabaseError *error, QStr
     }
     qint64 indexThere = 0;
     if (failed || !m_db.integer("SELECT count(*) FROM pg_catalog.pg_class WHERE oid = "
-                                "to_regclass('quillary_file_name_folded')",
+                                "to_regclass('quillary_name_folded')",
                                 {}, &indexThere)) {
         *error = m_db.error();
         return Index::Failed;
     }
-    if (wrong.empty() && indexThere) {
-        // Names waiting in the index's pending list go into the index proper (only the tables' owner may:
-        // for another role they wait for autovacuum, and are searched all the same).
-        qint64 pages = 0;
-        if (m_db.integer("SELECT gin_clean_pending_list('quillary_file_name_folded')", {}, &pages) &&
-            pages > 0)
-            return Index::BroughtUpToDate;
-        return Index::UpToDate;
-    }
+    // The waiting discs' names come in; then the names are compared with the rows.
+    qint64 moved = 0, stray = 0, missing = 0;
     const bool done = inTransaction([&] {
         for (const auto &[id, name] : wrong) {
-            if (!m_db.run("UPDATE quillary_file SET name_folded = $2 WHERE id = $1", {value(id), name}))
+            if (!m_db.run("UPDATE quillary_file SET name_folded = $2 WHERE id = $1", {value(id), name}) ||
+                !m_db.run("UPDATE quillary_name SET name_folded = $2 WHERE id = $1", {value(id), name}))
                 return false;
         }
-        return indexThere || m_db.run(kFoldedIndex);
+        return bringNamesIn(&moved) && m_db.integer(kRemoveStrayNames, {}, &stray) &&
+               m_db.integer(kAddMissingNames, {}, &missing) && (indexThere || m_db.run(kNameIndex));
     });
     if (!done) {
         *error = m_db.error();
@@ -921,10 +973,22 @@ CatalogueCheck::Index ServerCatalogue::CompleteIndex(CDatabaseError *error, QStr
     QStringList found;
     if (!wrong.empty())
         found << QStringLiteral("%1 folded names differed from their names").arg(wrong.size());
+    if (stray > 0)
+        found << QStringLiteral("%1 names in the index were of no row").arg(stray);
+    if (missing > 0)
+        found << QStringLiteral("%1 names were missing from the index").arg(missing);
     if (!indexThere)
         found << QStringLiteral("the trigram index was missing");
-    *finding = found.join(QStringLiteral(", "));
-    return Index::Rebuilt;
+    if (!found.isEmpty()) {
+        *finding = found.join(QStringLiteral(", "));
+        return Index::Rebuilt;
+    }
+    // Names waiting in the index's pending list go into the index proper (only the tables' owner may:
+    // for another role they wait for autovacuum, and are searched all the same).
+    qint64 pages = 0;
+    if (!m_db.integer("SELECT gin_clean_pending_list('quillary_name_folded')", {}, &pages))
+        pages = 0;
+    return moved > 0 || pages > 0 ? Index::BroughtUpToDate : Index::UpToDate;
 }
 
 bool ServerCatalogue::UpgradeSchema(QString *outcome, CDatabaseError *error)
@@ -943,6 +1007,8 @@ bool ServerCatalogue::UpgradeSchema(QString *outcome, CDatabaseError *error)
         // Each schema after the first adds its step here, run when from is older.
         if (from < 2 && !(m_db.run(kFingerprintTable) && m_db.run(kFingerprintIndex)))
             return false;
+        if (from < 3 && !upgradeToNameTable())
+            return false;
         return m_db.run("UPDATE quillary_schema SET version = $1", {value(qint64(kSchemaVersion))});
     });
     if (!done) {
@@ -951,6 +1017,33 @@ bool ServerCatalogue::UpgradeSchema(QString *outcome, CDatabaseError *error)
     }
     m_version = kSchemaVersion;
     *outcome = QStringLiteral("schema: upgraded from version %1 to %2").arg(from).arg(kSchemaVersion);
+    return true;
+}
+
+bool ServerCatalogue::upgradeToNameTable()
+{
+    // The names move from the index on quillary_file to a table of their own; the roles keep what they
+    // may do: read both new tables where they read quillary_file, add to them where they add to it (and
+    // take a disc off the waiting list), remove from them where they remove from it.
+    if (!(m_db.run(kNameTable) && m_db.run(kWaitingTable) &&
+          m_db.run("INSERT INTO quillary_name (id, name_folded) SELECT id, name_folded FROM quillary_file") &&
+          m_db.run("SET LOCAL maintenance_work_mem = '256MB'") && m_db.run(kNameIndex) &&
+          m_db.run(kDropVersion2Index)))
+        return false;
+    const PgResult grants = m_db.exec(
+        "SELECT CASE WHEN grantee = 'PUBLIC' THEN grantee ELSE quote_ident(grantee) END, privilege_type "
+        "FROM information_schema.role_table_grants WHERE table_schema = current_schema() AND table_name = "
+        "'quillary_file' AND privilege_type IN ('SELECT', 'INSERT', 'DELETE') AND grantee <> current_user");
+    if (!grants)
+        return false;
+    for (int row = 0; row < PQntuples(grants.get()); ++row) {
+        const std::string role(view(grants.get(), row, 0));
+        const std::string right(view(grants.get(), row, 1));
+        const std::string waiting = right == "INSERT" ? "INSERT, DELETE" : right;
+        if (!m_db.run("GRANT " + right + " ON quillary_name TO " + role) ||
+            !m_db.run("GRANT " + waiting + " ON quillary_waiting TO " + role))
+            return false;
+    }
     return true;
 }
 
@@ -973,7 +1066,7 @@ bool ServerCatalogue::BeginCopy()
     m_indexDropped = false;
     if (!m_db.run("BEGIN") || !m_db.run("SAVEPOINT quillary_copy"))
         return false;
-    m_indexDropped = m_db.run(kDropFoldedIndex);
+    m_indexDropped = m_db.run(kDropNameIndex);
     return m_db.run(m_indexDropped ? "RELEASE quillary_copy" : "ROLLBACK TO quillary_copy");
 }
 
@@ -1023,7 +1116,9 @@ bool ServerCatalogue::EndCopy(bool commit)
 {
     if (!commit)
         return m_db.run("ROLLBACK");
-    if (m_indexDropped && !(m_db.run("SET LOCAL maintenance_work_mem = '256MB'") && m_db.run(kFoldedIndex)))
+    // The copy went into an empty catalogue: every row's name comes in.
+    if (!m_db.run("INSERT INTO quillary_name (id, name_folded) SELECT id, name_folded FROM quillary_file") ||
+        (m_indexDropped && !(m_db.run("SET LOCAL maintenance_work_mem = '256MB'") && m_db.run(kNameIndex))))
         return false;
     if (!m_db.run(
             "SELECT setval(pg_get_serial_sequence('quillary_disc', 'number'), coalesce(max(number), 0) + "
@@ -1031,6 +1126,6 @@ bool ServerCatalogue::EndCopy(bool commit)
         !m_db.run("COMMIT"))
         return false;
     // Figures for the planner at once (a role that does not own the tables is skipped, silently).
-    m_db.run("ANALYZE quillary_file, quillary_disc");
+    m_db.run("ANALYZE quillary_file, quillary_disc, quillary_name");
     return true;
 }

@@ -16,7 +16,7 @@ class ServerCatalogue : public CatalogueStore
 {
 public:
     // The schema this program makes and works on.
-    static constexpr int kSchemaVersion = 2; // 2: content fingerprints
+    static constexpr int kSchemaVersion = 3; // 2: content fingerprints; 3: a table of indexed names
 
     // Connects to the catalogue the connection text names (see CatalogueStore::Open).
     static std::unique_ptr<CatalogueStore> Connect(const QString &name, Access access, CDatabaseError *error);
@@ -41,7 +41,8 @@ public:
     bool StoreDisc(const DiscRecord &disc, const clsFileColl &files,
                    const std::vector<std::optional<Fingerprint>> *fingerprints, const Disc *replacing,
                    bool refuseCatalogued, SaveObserver &observer, Stored *stored) override;
-    void Tidy(const std::function<void()> &) override {}
+    // Brings the waiting discs' names in once more than kIndexBacklogRows rows wait.
+    void Tidy(const std::function<void()> &working) override;
     bool IsCatalogue(CDatabaseError *error) override;
     bool Integrity(QStringList *problems, CDatabaseError *error) override;
     CatalogueCheck::Index CompleteIndex(CDatabaseError *error, QString *finding) override;
@@ -70,6 +71,10 @@ private:
     static std::string discCondition(const Disc &disc, int first, std::vector<PgValue> *values);
     // Takes count row IDs in a row for a disc about to be stored: *first is the first.
     bool reserveRows(qint64 count, qint64 *first);
+    // Moves every waiting disc's names into quillary_name (in the caller's transaction): *moved names.
+    bool bringNamesIn(qint64 *moved);
+    // The upgrade from schema version 2 to 3 (in the caller's transaction).
+    bool upgradeToNameTable();
     // The discs, or those a name gives (a number or a label).
     bool listDiscs(const QString *name, std::vector<Disc> *discs);
 
