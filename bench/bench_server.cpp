@@ -6,12 +6,14 @@
 //  - search of a selective phrase (and of two letters, which the trigram index cannot serve) on
 //    catalogues of 1,000,000 and 5,000,000 generated names, beside plocate -i -b on the same names;
 //  - copy of each catalogue from the file to the server and back;
-//  - add of a generated 200,000-file tree into an empty catalogue.
+//  - add of a generated 200,000-file tree into an empty catalogue, a search while its names wait for
+//    the search index, and the same tree added again, which brings the names into the index.
 //
 // Usage: bench_server [--no-add] [number of names ...]   (default: 1000000 5000000)
 // Needs quillary-cli and the shipped empty catalogue in the build directory; plocate (Debian package
 // plocate) for the comparison.
 
+#include "ChildRun.h"
 #include "GeneratedCatalogue.h"
 #include "GeneratedTree.h"
 #include "support/PostgresServer.h"
@@ -31,29 +33,10 @@
 
 namespace {
 
-struct ChildRun
-{
-    double ms = -1;
-    int status = -1;
-    qint64 lines = 0;
-};
-
+// A run of quillary-cli or plocate, its output read through a pipe and its lines counted.
 ChildRun runChild(const QStringList &arguments)
 {
-    QProcess process;
-    QElapsedTimer timer;
-    timer.start();
-    process.start(arguments.first(), arguments.mid(1));
-    qint64 lines = 0;
-    while (process.state() != QProcess::NotRunning || process.bytesAvailable() > 0) {
-        process.waitForReadyRead(100);
-        lines += process.readAllStandardOutput().count('\n');
-    }
-    ChildRun run;
-    run.ms = timer.nsecsElapsed() / 1e6;
-    run.status = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
-    run.lines = lines;
-    return run;
+    return runChild(arguments, true);
 }
 
 // The median of three runs after a warm-up.
@@ -156,26 +139,51 @@ void benchSearchAndCopy(qint64 count, const QString &plocate, const QString &plo
     dropServerCatalogue(server);
 }
 
+// Adds the tree to an empty catalogue, searches it while its names wait for the index, and adds it
+// again (which brings both discs' names into the index), on each engine; medians of 3.
 void benchAdd(const QString &tree)
 {
+    const QString phrase = QStringLiteral("qx7");
     QTemporaryDir dir;
-    std::vector<double> onFile, onServer;
-    qint64 rows = 0;
+    std::vector<double> times[2][3]; // [file, server][add, search, add --again]
+    qint64 rows = 0, found[2] = {0, 0};
     for (int i = 0; i < 3; ++i) {
-        const QString file = newFileCatalogue(dir, QStringLiteral("add.mdb"));
-        onFile.push_back(runChild({g_cli, QStringLiteral("-c"), file, QStringLiteral("add"), tree}).ms);
-        const QString server = newServerCatalogue();
-        const ChildRun added = runChild({g_cli, QStringLiteral("-c"), server, QStringLiteral("add"), tree});
-        onServer.push_back(added.status == 0 ? added.ms : -1);
-        rows = runChild({g_cli, QStringLiteral("-c"), server, QStringLiteral("export")}).lines;
-        dropServerCatalogue(server);
+        const QString catalogues[2] = {newFileCatalogue(dir, QStringLiteral("add.mdb")),
+                                       newServerCatalogue()};
+        for (int engine = 0; engine < 2; ++engine) {
+            const QStringList on{g_cli, QStringLiteral("-c"), catalogues[engine]};
+            const ChildRun runs[3] = {
+                runChild(on + QStringList{QStringLiteral("add"), tree}),
+                runChild(on + QStringList{QStringLiteral("search"), phrase}),
+                runChild(on + QStringList{QStringLiteral("add"), QStringLiteral("--again"), tree})};
+            for (int step = 0; step < 3; ++step) {
+                const bool done =
+                    runs[step].status == 0 || (step == 1 && runs[step].status == 1); // 1: none found
+                times[engine][step].push_back(done ? runs[step].ms : -1);
+            }
+            found[engine] = runs[1].lines;
+        }
+        rows = runChild({g_cli, QStringLiteral("-c"), catalogues[1], QStringLiteral("export")}).lines;
+        dropServerCatalogue(catalogues[1]);
     }
-    std::sort(onFile.begin(), onFile.end());
-    std::sort(onServer.begin(), onServer.end());
-    std::printf("\nquillary-cli add of a generated tree (listing and storing; median of 3)\n");
-    std::printf("%9s  %10s  %10s  %8s\n", "files", "file s", "server s", "ratio");
-    std::printf("%9lld  %10.2f  %10.2f  %7.2fx\n", static_cast<long long>(rows), onFile[1] / 1000,
-                onServer[1] / 1000, onServer[1] / onFile[1]);
+    const auto median = [](std::vector<double> &values) {
+        std::sort(values.begin(), values.end());
+        return values[1];
+    };
+    std::printf(
+        "\nquillary-cli add of a generated tree into an empty catalogue, a search while its names wait\n"
+        "for the index, and the tree added again (both discs' names then go into the index); median\n"
+        "of 3, -1 for a failed command\n");
+    std::printf("%-38s  %10s  %10s  %8s\n", "", "file ms", "server ms", "ratio");
+    const std::string what[3] = {
+        "add (" + std::to_string(rows / 2) + " files)",
+        QStringLiteral("search \"%1\" (%2 / %3 rows)").arg(phrase).arg(found[0]).arg(found[1]).toStdString(),
+        "add --again (index brought up to date)"};
+    for (int step = 0; step < 3; ++step) {
+        const double onFile = median(times[0][step]), onServer = median(times[1][step]);
+        std::printf("%-38s  %10.0f  %10.0f  %7.2fx\n", what[step].c_str(), onFile, onServer,
+                    onServer / onFile);
+    }
 }
 
 } // namespace

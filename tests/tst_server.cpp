@@ -221,7 +221,8 @@ private Q_SLOTS:
         m_server->psql(
             "GRANT SELECT ON quillary_schema, quillary_disc, quillary_file, quillary_name, quillary_waiting, "
             "quillary_fingerprint TO reader, adder; "
-            "GRANT INSERT ON quillary_disc, quillary_file, quillary_name, quillary_waiting, quillary_fingerprint "
+            "GRANT INSERT ON quillary_disc, quillary_file, quillary_name, quillary_waiting, "
+            "quillary_fingerprint "
             "TO adder; GRANT DELETE ON quillary_waiting TO adder; "
             "GRANT UPDATE ON SEQUENCE quillary_file_id TO adder",
             database);
@@ -293,9 +294,10 @@ private Q_SLOTS:
         QCOMPARE(run({"duplicates", "--content", "-c", server}).status, 1); // the table is there
         QVERIFY(run({"check", "--upgrade", "-c", server}).out.contains("up to date"));
 
-        m_server->psql("DELETE FROM quillary_name WHERE id = (SELECT min(id) FROM quillary_name); INSERT INTO "
-                       "quillary_name VALUES (999999, 'o1 ghost')",
-                       database);
+        m_server->psql(
+            "DELETE FROM quillary_name WHERE id = (SELECT min(id) FROM quillary_name); INSERT INTO "
+            "quillary_name VALUES (999999, 'o1 ghost')",
+            database);
         const Run mended = run({"check", "-c", server});
         QVERIFY2(mended.out.contains("search index: rebuilt (1 names in the index were of no row, 1 names "
                                      "were missing from the index)"),

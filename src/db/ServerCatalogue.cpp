@@ -42,7 +42,8 @@ constexpr const char *kBringNamesIn =
     "(id, name_folded) SELECT f.id, f.name_folded FROM quillary_file AS f JOIN moved USING (disc) "
     "RETURNING 1) SELECT count(*) FROM named";
 // The names of a disc's rows (the condition's values as for quillary_file), removed before its rows.
-constexpr const char *kDeleteNamesOfRows = "DELETE FROM quillary_name WHERE id IN (SELECT id FROM quillary_file WHERE ";
+constexpr const char *kDeleteNamesOfRows =
+    "DELETE FROM quillary_name WHERE id IN (SELECT id FROM quillary_file WHERE ";
 // The rows waiting for their names.
 constexpr const char *kWaitingRows =
     "SELECT count(*) FROM quillary_waiting AS w JOIN quillary_file AS f ON f.disc = w.disc";
@@ -257,7 +258,8 @@ std::string likeLiteral(std::string_view text, bool wildcards)
 class ServerRows : public CatalogueRows
 {
 public:
-    ServerRows(PgConnection &db, std::unique_ptr<NameMatcher> filter) : m_db(db), m_filter(std::move(filter)) {}
+    ServerRows(PgConnection &db, std::unique_ptr<NameMatcher> filter) : m_db(db), m_filter(std::move(filter))
+    {}
     ~ServerRows() override { m_db.abandonRows(); }
     bool next() override
     {
@@ -459,7 +461,8 @@ std::unique_ptr<CatalogueRows> ServerCatalogue::Find(std::unique_ptr<NameMatcher
               where("name_folded", disc ? discCondition(*disc, int(values.size()) + 1, &values) : "");
     } else {
         // The names under the index, and those of the discs that wait for theirs.
-        sql = std::string(kRowColumns) + " WHERE id IN (SELECT id FROM quillary_name" + where("name_folded", "") +
+        sql = std::string(kRowColumns) + " WHERE id IN (SELECT id FROM quillary_name" +
+              where("name_folded", "") +
               " UNION ALL SELECT f.id FROM quillary_waiting AS w CROSS JOIN LATERAL (SELECT id FROM "
               "quillary_file AS f" +
               where("f.name_folded", "f.disc = w.disc") + ") AS f)";
@@ -867,7 +870,8 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             }
             observer.RecordDone(i);
         }
-        if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd() || !m_db.run(kDiscWaits, {value(number)}))
+        if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd() ||
+            !m_db.run(kDiscWaits, {value(number)}))
             return false;
         return hashes.empty() ||
                (m_db.copyStart(kCopyFingerprints) && m_db.copySend(hashes) && m_db.copyEnd());
@@ -891,10 +895,10 @@ bool ServerCatalogue::IsCatalogue(CDatabaseError *)
 bool ServerCatalogue::Integrity(QStringList *problems, CDatabaseError *error)
 {
     problems->clear();
-    const PgResult result =
-        m_db.exec("SELECT indexrelid::regclass::text FROM pg_catalog.pg_index WHERE indrelid IN "
-                  "(to_regclass('quillary_file'), to_regclass('quillary_disc'), to_regclass('quillary_name')) "
-                  "AND NOT indisvalid");
+    const PgResult result = m_db.exec(
+        "SELECT indexrelid::regclass::text FROM pg_catalog.pg_index WHERE indrelid IN "
+        "(to_regclass('quillary_file'), to_regclass('quillary_disc'), to_regclass('quillary_name')) "
+        "AND NOT indisvalid");
     if (!result) {
         *error = m_db.error();
         return false;
