@@ -2,8 +2,9 @@
 // A catalogue kept on a PostgreSQL server, for a team: several machines add to it and search it at
 // once. The same rows as a catalogue file, with the discs recorded by number; each file's name is
 // also kept case-folded (filled by this program) under a trigram index, so a search reads only the
-// rows that can hold the phrase. Every disc is stored in one transaction: readers see it whole or not
-// at all.
+// rows that can hold the phrase (a newly added disc's names come under it later, with other discs';
+// until then a search reads that disc's rows). Every disc is stored in one transaction: readers see
+// it whole or not at all.
 
 #include "db/CatalogueStore.h"
 #include "db/Postgres.h"
