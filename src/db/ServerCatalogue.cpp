@@ -20,7 +20,7 @@ namespace {
 
 // The folded names under the trigram index, one row for each row of quillary_file whose disc is not
 // waiting. A disc's names come in after it was added, many discs at once (Tidy, check): until then its
-// disc number waits in quillary_waiting and a search reads its rows from quillary_file, as a catalogue
+// ranges of row IDs wait in quillary_waiting and a search reads those rows from quillary_file, as a catalogue
 // file's search reads the rows its index has yet to take. Growing the index as each disc is added would
 // make adding half as fast again. The names that do come in go into the index's pending list, which
 // searches read as they read the index; autovacuum (set off by every 100,000 names) or check moves
@@ -33,20 +33,31 @@ constexpr const char *kNameTable =
 constexpr const char *kNameIndex = "CREATE INDEX quillary_name_folded ON quillary_name USING gin "
                                    "(name_folded gin_trgm_ops) WITH (gin_pending_list_limit = 262144)";
 constexpr const char *kDropNameIndex = "DROP INDEX quillary_name_folded";
-constexpr const char *kWaitingTable = "CREATE TABLE quillary_waiting (disc bigint PRIMARY KEY)";
-// A disc waiting for its names to come in: a search reads its rows from quillary_file.
-constexpr const char *kDiscWaits = "INSERT INTO quillary_waiting (disc) VALUES ($1) ON CONFLICT DO NOTHING";
+constexpr const char *kWaitingTable = "CREATE TABLE quillary_waiting (\n"
+                                      "    first bigint PRIMARY KEY,\n"
+                                      "    last bigint NOT NULL,\n"
+                                      "    disc bigint NOT NULL\n"
+                                      ")";
+// A disc's ranges of rows waiting for their names ($1 the firsts, $2 the lasts, $3 the disc).
+constexpr const char *kDiscWaits =
+    "INSERT INTO quillary_waiting (first, last, disc) SELECT unnest($1::bigint[]), unnest($2::bigint[]), $3";
+// The rows of a waiting range (w), read through the table's primary key whatever the planner
+// estimates (OFFSET 0 keeps the subquery apart): the columns, then the conditions.
+std::string waitingRows(const std::string &columns, const std::string &conditions)
+{
+    return " FROM quillary_waiting AS w CROSS JOIN LATERAL (SELECT " + columns +
+           " FROM quillary_file AS f WHERE f.id BETWEEN w.first AND w.last" + conditions + " OFFSET 0) AS f";
+}
 // Every waiting disc's names brought in, in one statement (one snapshot): the number of names.
-constexpr const char *kBringNamesIn =
-    "WITH moved AS (DELETE FROM quillary_waiting RETURNING disc), named AS (INSERT INTO quillary_name "
-    "(id, name_folded) SELECT f.id, f.name_folded FROM quillary_file AS f JOIN moved USING (disc) "
-    "RETURNING 1) SELECT count(*) FROM named";
+const std::string kBringNamesIn =
+    "WITH w AS (DELETE FROM quillary_waiting RETURNING first, last), named AS (INSERT INTO quillary_name "
+    "(id, name_folded) SELECT f.id, f.name_folded" +
+    waitingRows("id, name_folded", "") + " RETURNING 1) SELECT count(*) FROM named";
 // The names of a disc's rows (the condition's values as for quillary_file), removed before its rows.
 constexpr const char *kDeleteNamesOfRows =
     "DELETE FROM quillary_name WHERE id IN (SELECT id FROM quillary_file WHERE ";
 // The rows waiting for their names.
-constexpr const char *kWaitingRows =
-    "SELECT count(*) FROM quillary_waiting AS w JOIN quillary_file AS f ON f.disc = w.disc";
+constexpr const char *kWaitingRows = "SELECT coalesce(sum(last - first + 1), 0) FROM quillary_waiting";
 // Names that are not those of a row whose disc is not waiting are removed, then names missing are added:
 // the number of each.
 constexpr const char *kRemoveStrayNames =
@@ -111,8 +122,9 @@ constexpr const char *kSchema[] = {
     kFingerprintIndex,
 };
 
-constexpr std::string_view kRowColumns =
-    "SELECT file_name, cd_label, file_path, file_size, last_update_date, create_date FROM quillary_file";
+const std::string kRowColumnNames =
+    "file_name, cd_label, file_path, file_size, last_update_date, create_date";
+const std::string kRowColumns = "SELECT " + kRowColumnNames + " FROM quillary_file";
 // The same with each row's fingerprint after them, as 32 hexadecimal digits (NULL where it has none).
 constexpr std::string_view kRowColumnsWithFingerprints =
     "SELECT file_name, cd_label, file_path, file_size, last_update_date, create_date, encode(f.hash, 'hex') "
@@ -327,6 +339,12 @@ std::unique_ptr<CatalogueStore> ServerCatalogue::Connect(const QString &name, Ac
         return nullptr;
     }
     store->m_version = int(version);
+    // The catalogue's statements are short: compiling one costs more than it saves (a search is costed
+    // high for the ranges of rows that wait for the index, whose number the planner cannot know).
+    if (!store->m_db.run("SET jit = off")) {
+        *error = store->m_db.error();
+        return nullptr;
+    }
     if (version > kSchemaVersion) {
         *error = programError(
             "QY001",
@@ -426,7 +444,7 @@ std::unique_ptr<CatalogueRows> ServerCatalogue::OpenRows(const Disc *disc)
 std::unique_ptr<CatalogueRows> ServerCatalogue::Find(std::unique_ptr<NameMatcher> matcher, const Disc *disc)
 {
     std::vector<PgValue> values;
-    std::vector<std::string> patterns; // conditions on a column of folded names, written as "?"
+    std::vector<std::string> patterns; // conditions on a column of folded names, the column written "?"
     bool scan = true;
     if (!matcher->matchesEverything()) {
         // The folded phrase as a LIKE pattern on the folded names: the same rule as the matcher's. A
@@ -449,23 +467,27 @@ std::unique_ptr<CatalogueRows> ServerCatalogue::Find(std::unique_ptr<NameMatcher
     } else {
         matcher.reset();
     }
-    const auto where = [&](const char *column, std::string extra) {
+    // The patterns on a column, each after " AND ".
+    const auto matching = [&](const char *column) {
+        std::string conditions;
         for (const std::string &pattern : patterns)
-            extra += (extra.empty() ? "" : " AND ") + std::string(column) + pattern.substr(1);
-        return extra.empty() ? std::string() : " WHERE " + extra;
+            conditions += " AND " + std::string(column) + pattern.substr(1);
+        return conditions;
     };
     std::string sql;
     if (scan || disc) {
-        // One disc's rows are read through the index of discs.
-        sql = std::string(kRowColumns) +
-              where("name_folded", disc ? discCondition(*disc, int(values.size()) + 1, &values) : "");
+        // Every row, or one disc's through the index of discs.
+        const std::string conditions =
+            (disc ? " AND " + discCondition(*disc, int(values.size()) + 1, &values) : "") +
+            matching("name_folded");
+        sql = kRowColumns + (conditions.empty() ? "" : " WHERE" + conditions.substr(4));
     } else {
-        // The names under the index, and those of the discs that wait for theirs.
-        sql = std::string(kRowColumns) + " WHERE id IN (SELECT id FROM quillary_name" +
-              where("name_folded", "") +
-              " UNION ALL SELECT f.id FROM quillary_waiting AS w CROSS JOIN LATERAL (SELECT id FROM "
-              "quillary_file AS f" +
-              where("f.name_folded", "f.disc = w.disc") + ") AS f)";
+        // The rows of the names under the index, and the rows waiting for theirs.
+        const std::string columns = "f.id, " + kRowColumnNames;
+        sql = "SELECT " + kRowColumnNames + " FROM (SELECT " + columns +
+              " FROM quillary_name AS n JOIN quillary_file AS f ON f.id = n.id WHERE" +
+              matching("n.name_folded").substr(4) + " UNION ALL SELECT " + columns +
+              waitingRows(columns, matching("f.name_folded")) + ") AS f";
     }
     sql += " ORDER BY id";
     if (!m_db.sendRowByRow(sql, values))
@@ -822,7 +844,10 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             const std::string rows = " FROM quillary_file WHERE " + condition;
             const PgResult old = m_db.exec("SELECT id" + rows + " ORDER BY id", values);
             if (!old || !m_db.run(kLockNamesForChange) ||
-                !m_db.run(kDeleteNamesOfRows + condition + ')', values) || !m_db.run("DELETE" + rows, values))
+                !m_db.run(kDeleteNamesOfRows + condition + ')', values) ||
+                !m_db.run("DELETE" + rows, values) ||
+                (replacing->recorded() &&
+                 !m_db.run("DELETE FROM quillary_waiting WHERE disc = $1", {value(replacing->number)})))
                 return false;
             for (int row = 0; row < PQntuples(old.get()); ++row)
                 kept.push_back(integer(old.get(), row, 0));
@@ -849,6 +874,8 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
         std::string data;
         std::string hashes; // the fingerprints' COPY data, sent after the rows
         std::string path, scratch[6];
+        std::string firsts, lasts; // the disc's ranges of IDs, as arrays
+        qint64 last = -1;
         for (qint32 i = 1; i <= n; ++i) {
             const clsFile &file = files.Item(i);
             observer.RecordStarting(i, file);
@@ -861,6 +888,12 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             const size_t at = size_t(i - 1);
             const qint64 id = at < kept.size() ? kept[at] : first + qint64(at - kept.size());
             appendCopyRow(data, id, number, fields);
+            if (id != last + 1) {
+                firsts += (firsts.empty() ? "{" : "") + std::to_string(id) + ',';
+                if (last >= 0)
+                    lasts += (lasts.empty() ? "{" : "") + std::to_string(last) + ',';
+            }
+            last = id;
             if (fingerprints && at < fingerprints->size() && (*fingerprints)[at])
                 appendFingerprintRow(hashes, id, (*fingerprints)[at]->hex());
             if (data.size() >= (256 << 10)) {
@@ -870,8 +903,10 @@ bool ServerCatalogue::StoreDisc(const DiscRecord &record, const clsFileColl &fil
             }
             observer.RecordDone(i);
         }
+        firsts.back() = '}';
+        lasts += (lasts.empty() ? "{" : "") + std::to_string(last) + '}';
         if (!(data.empty() || m_db.copySend(data)) || !m_db.copyEnd() ||
-            !m_db.run(kDiscWaits, {value(number)}))
+            !m_db.run(kDiscWaits, {firsts, lasts, value(number)}))
             return false;
         return hashes.empty() ||
                (m_db.copyStart(kCopyFingerprints) && m_db.copySend(hashes) && m_db.copyEnd());
@@ -1120,8 +1155,9 @@ bool ServerCatalogue::EndCopy(bool commit)
 {
     if (!commit)
         return m_db.run("ROLLBACK");
-    // The copy went into an empty catalogue: every row's name comes in.
-    if (!m_db.run("INSERT INTO quillary_name (id, name_folded) SELECT id, name_folded FROM quillary_file") ||
+    // The copy went into an empty catalogue: every row's name comes in (but those of a disc another
+    // machine added meanwhile, which wait as it left them).
+    if (!m_db.run(kAddMissingNames) ||
         (m_indexDropped && !(m_db.run("SET LOCAL maintenance_work_mem = '256MB'") && m_db.run(kNameIndex))))
         return false;
     if (!m_db.run(
