@@ -174,7 +174,8 @@ private Q_SLOTS:
     }
 
     // Two processes add at once: both succeed, each disc's rows whole and in a run of their own. A
-    // reader meanwhile sees whole discs only; a medium added twice at once is stored once.
+    // reader meanwhile sees whole discs only, also through the index while check brings names into it;
+    // a medium added twice at once is stored once.
     void concurrentAddsAndReaders()
     {
         const QString server = newServerCatalogue();
@@ -185,13 +186,15 @@ private Q_SLOTS:
         QProcess first, second;
         first.start(kProgram, {"add", "-c", server, path("a")});
         second.start(kProgram, {"add", "-c", server, path("b"), path("a")});
-        QSet<qint64> seen;
         while (first.state() != QProcess::NotRunning || second.state() != QProcess::NotRunning) {
             const Run read = run({"export", "-c", server});
             QCOMPARE(read.status, 0);
             const qint64 rows = read.out.count('\n');
             QVERIFY2(rows % n == 0, qPrintable(QString::number(rows)));
-            seen << rows;
+            const Run found = run({"search", "-c", server, "dat"}); // every name, through the index
+            QVERIFY2(found.out.count('\n') % n == 0, qPrintable(found.err));
+            const Run checked = run({"check", "-c", server});
+            QVERIFY2(checked.status == 0 && !checked.out.contains("rebuilt"), checked.out.constData());
             first.waitForFinished(1); // takes note of the processes' ends
             second.waitForFinished(1);
         }
@@ -205,7 +208,9 @@ private Q_SLOTS:
         QCOMPARE(count(server, "SELECT count(*) FROM (SELECT disc FROM quillary_file GROUP BY disc HAVING "
                                "count(*) = 20000 AND max(id) - min(id) = 19999) AS t"),
                  qint64(2));
-        QVERIFY(seen.contains(2 * n));
+        QCOMPARE(run({"export", "-c", server}).out.count('\n'), 2 * n);
+        QCOMPARE(run({"search", "-c", server, "dat"}).out.count('\n'), 2 * n);
+        QVERIFY(!run({"check", "-c", server}).out.contains("rebuilt"));
     }
 
     // A role that may only read can search and export, and is refused add before any disc is read,
