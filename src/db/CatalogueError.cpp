@@ -34,8 +34,9 @@ QString serverReason(const CDatabaseError &error, const QString &name, Catalogue
     if (state == QLatin1StringView("42501"))
         return task == CatalogueTask::Reading
                    ? QStringLiteral("Your role on the server may not read the catalogue '%1'.").arg(name)
-                   : QStringLiteral("Your role on the server may not change the catalogue '%1': it lacks the "
-                                    "right to (the catalogue's owner grants it, see the README).")
+                   : QStringLiteral(
+                         "Your role on the server may not change the catalogue '%1': it lacks that "
+                         "right (the catalogue's owner grants it, see the README).")
                          .arg(name);
     if (state == QLatin1StringView("08001"))
         return QStringLiteral("The catalogue server '%1' could not be reached.").arg(name);
