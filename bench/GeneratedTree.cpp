@@ -1,5 +1,6 @@
 #include "GeneratedTree.h"
 
+#include <QDir>
 #include <QFile>
 
 #include <algorithm>
@@ -399,4 +400,30 @@ bool MakeRealTree(const QString &root, const RealTreeShape &shape, GeneratedTree
     if (made)
         *made = tree;
     return true;
+}
+
+namespace {
+
+template <typename Make> bool keep(const QString &root, const Make &make)
+{
+    const QString done = root + QStringLiteral("/.complete");
+    if (QFile::exists(done))
+        return true;
+    QDir(root).removeRecursively();
+    if (!make())
+        return false;
+    QFile mark(done);
+    return mark.open(QIODevice::WriteOnly);
+}
+
+} // namespace
+
+bool KeepTree(const QString &root, const TreeShape &shape)
+{
+    return keep(root, [&] { return MakeTree(root, shape); });
+}
+
+bool KeepRealTree(const QString &root, const RealTreeShape &shape)
+{
+    return keep(root, [&] { return MakeRealTree(root, shape); });
 }

@@ -40,3 +40,8 @@ struct RealTreeShape
 
 // made->files counts the visible files only; made->dirs the visible directories.
 bool MakeRealTree(const QString &root, const RealTreeShape &shape, GeneratedTree *made = nullptr);
+
+// The tree at root as MakeTree or MakeRealTree makes it, made only when no finished one is there: a
+// finished tree holds the hidden file .complete (which a listing leaves out). False on failure.
+bool KeepTree(const QString &root, const TreeShape &shape);
+bool KeepRealTree(const QString &root, const RealTreeShape &shape);

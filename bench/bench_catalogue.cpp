@@ -65,31 +65,6 @@ namespace {
     std::exit(1);
 }
 
-// Makes the tree at root unless a finished one is there already.
-bool ensureTree(const QString &root, const TreeShape &shape)
-{
-    const QString done = root + QStringLiteral("/.complete");
-    if (QFile::exists(done))
-        return true;
-    QDir(root).removeRecursively();
-    if (!MakeTree(root, shape))
-        return false;
-    QFile mark(done); // a hidden name: neither find's count below nor the walker sees it
-    return mark.open(QIODevice::WriteOnly);
-}
-
-bool ensureRealTree(const QString &root, const RealTreeShape &shape)
-{
-    const QString done = root + QStringLiteral("/.complete");
-    if (QFile::exists(done))
-        return true;
-    QDir(root).removeRecursively();
-    if (!MakeRealTree(root, shape))
-        return false;
-    QFile mark(done);
-    return mark.open(QIODevice::WriteOnly);
-}
-
 // The process's peak resident memory (VmHWM) in MB, and starting it afresh from what is resident now.
 double peakResidentMegabytes()
 {
@@ -332,8 +307,7 @@ int main(int argc, char **argv)
     const QString cdTree = base + '/' + cdShape.name;
     QElapsedTimer making;
     making.start();
-    if (!ensureRealTree(realTree, realShape) || !ensureTree(bigTree, bigShape) ||
-        !ensureTree(cdTree, cdShape))
+    if (!KeepRealTree(realTree, realShape) || !KeepTree(bigTree, bigShape) || !KeepTree(cdTree, cdShape))
         die(QStringLiteral("cannot make the trees under %1").arg(base));
     const QString million = base + QStringLiteral("/million.mdb");
     if (!QFile::exists(million + QStringLiteral(".complete"))) {

@@ -89,14 +89,10 @@ QString ensureCatalogue(const QString &dir, const QString &shipped)
 QString ensureTree(const QString &dir)
 {
     const QString root = dir + QStringLiteral("/tree-200k");
-    if (QFile::exists(root + QStringLiteral("/.complete")))
-        return root;
-    std::printf("# making a tree of 211,000 files (once)\n");
-    QDir(root).removeRecursively();
-    if (!MakeTree(root, {"tree-200k", 20, 10, 20, 50, 0}))
+    if (!QFile::exists(root + QStringLiteral("/.complete")))
+        std::printf("# making a tree of 211,000 files (once)\n");
+    if (!KeepTree(root, {"tree-200k", 20, 10, 20, 50, 0}))
         die(QStringLiteral("cannot make %1").arg(root));
-    QFile mark(root + QStringLiteral("/.complete"));
-    mark.open(QIODevice::WriteOnly);
     return root;
 }
 

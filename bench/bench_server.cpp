@@ -78,19 +78,6 @@ QString newFileCatalogue(const QTemporaryDir &dir, const QString &name)
     return path;
 }
 
-// Makes the tree at root unless a finished one is there already (the tree bench_catalogue keeps).
-bool ensureTree(const QString &root, const TreeShape &shape)
-{
-    const QString done = root + QStringLiteral("/.complete");
-    if (QFile::exists(done))
-        return true;
-    QDir(root).removeRecursively();
-    if (!MakeTree(root, shape))
-        return false;
-    QFile mark(done);
-    return mark.open(QIODevice::WriteOnly);
-}
-
 void benchSearchAndCopy(qint64 count, const QString &plocate, const QString &plocateBuild)
 {
     QTemporaryDir dir;
@@ -232,7 +219,7 @@ int main(int argc, char *argv[])
         const TreeShape shape{"tree-200k", 16, 24, 25, 20, 0}; // as bench_catalogue's
         const QString tree = QDir::tempPath() + QStringLiteral("/quillary-bench-catalogue/tree-200k");
         QDir().mkpath(QFileInfo(tree).path());
-        if (!ensureTree(tree, shape))
+        if (!KeepTree(tree, shape)) // the tree bench_catalogue keeps
             std::printf("could not make the tree %s\n", qPrintable(tree));
         else
             benchAdd(tree);

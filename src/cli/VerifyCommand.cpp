@@ -23,6 +23,8 @@ namespace {
 // A disc named on the command line, its stored files, and its files listed from the source.
 struct DiscRead
 {
+    std::unique_ptr<CatalogueStore> db;
+    QString path; // the catalogue's, for messages
     CatalogueStore::Disc disc;
     std::vector<CatalogueStore::StoredFile> stored;
     std::unique_ptr<DiscSource> source;
@@ -31,11 +33,15 @@ struct DiscRead
     std::unordered_map<std::string, std::size_t> listed; // stored path of each file listed: its key
 };
 
-// Finds the disc, reads its rows and lists the source under its label. False, having said why, on
-// trouble.
-bool readDisc(const Options &options, CatalogueStore &db, const QString &path, Progress &progress,
-              DiscRead *read)
+// Opens the catalogue (for writing where write says), finds the disc, reads its rows and lists the
+// source under its label. False, having said why, on trouble.
+bool readDisc(const Options &options, bool write, Progress &progress, DiscRead *read)
 {
+    read->db = OpenCatalogue(options, write, &read->path);
+    if (!read->db)
+        return false;
+    CatalogueStore &db = *read->db;
+    const QString &path = read->path;
     QString problem;
     const CatalogueStore::ReadTransaction snapshot(db);
     if (!snapshot.isOpen() || !db.FindDisc(options.arguments.at(0), &read->disc, &problem) ||
@@ -89,13 +95,9 @@ QString systemError(int error)
 
 int RunVerify(const Options &options)
 {
-    QString path;
-    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, false, &path);
-    if (!db)
-        return kTrouble;
     Progress progress;
     DiscRead read;
-    if (!readDisc(options, *db, path, progress, &read))
+    if (!readDisc(options, false, progress, &read))
         return kTrouble;
 
     // Each stored file's outcome, in row order, then the files new on the disc.
@@ -215,13 +217,9 @@ int RunVerify(const Options &options)
 
 int RunFingerprint(const Options &options)
 {
-    QString path;
-    const std::unique_ptr<CatalogueStore> db = OpenCatalogue(options, true, &path);
-    if (!db)
-        return kTrouble;
     Progress progress;
     DiscRead read;
-    if (!readDisc(options, *db, path, progress, &read))
+    if (!readDisc(options, true, progress, &read))
         return kTrouble;
     int status = kSuccess;
     const auto report = [&](const QString &message) {
@@ -260,9 +258,9 @@ int RunFingerprint(const Options &options)
                    ": the disc could no longer be read while its files were read; nothing was stored"));
         return kTrouble;
     }
-    if (!db->StoreFingerprints(fingerprints)) {
+    if (!read.db->StoreFingerprints(fingerprints)) {
         progress.clear();
-        CatalogueError(QStringLiteral("No fingerprint was stored."), db->LastError(), path,
+        CatalogueError(QStringLiteral("No fingerprint was stored."), read.db->LastError(), read.path,
                        CatalogueTask::Saving);
         return kTrouble;
     }
